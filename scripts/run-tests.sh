@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# The whole test suite: installs what is missing, then builds and runs the tests three times —
+# under ThreadSanitizer (the threaded tests), under AddressSanitizer with UndefinedBehaviorSanitizer
+# (everything, plus bounded fuzzing runs), and in the normal build (everything). The normal run
+# comes last, so the output ends with its CTest summary. Set ORV_SANITIZERS=0 to skip the two
+# sanitizer runs while iterating.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/setup.sh" || exit 1
+
+jobs=$(nproc)
+status=0
+
+run_suite() {  # run_suite DIR [ctest options...]
+    local dir=$1
+    shift
+    (cd "$dir" && ctest --output-on-failure -j"$jobs" "$@") || status=1
+}
+
+if [ "${ORV_SANITIZERS:-1}" != "0" ]; then
+    echo "== ThreadSanitizer build =="
+    "$root/scripts/build.sh" "$root/build-tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DORV_SANITIZE=thread \
+        -DORV_BUILD_BENCH=OFF || exit 1
+    TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" run_suite "$root/build-tsan" -L threads
+
+    echo "== AddressSanitizer + UndefinedBehaviorSanitizer build =="
+    "$root/scripts/build.sh" "$root/build-asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DORV_SANITIZE=address \
+        -DORV_BUILD_BENCH=OFF -DORV_BUILD_FUZZ=ON || exit 1
+    ASAN_OPTIONS="detect_leaks=1:abort_on_error=1" UBSAN_OPTIONS="print_stacktrace=1" \
+        run_suite "$root/build-asan"
+fi
+
+echo "== Normal build =="
+"$root/scripts/build.sh" "$root/build" || exit 1
+run_suite "$root/build"
+exit $status

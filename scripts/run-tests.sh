@@ -34,5 +34,5 @@ fi
 
 echo "== Normal build =="
 "$root/scripts/build.sh" "$root/build" || exit 1
-run_suite "$root/build"
+run_suite "$root/build" --no-label-summary
 exit $status

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "platform/com/Guid.h"
+
+// Component categories of the registry.
+
+// The filters of the media graph ("DirectShow Filters"); intelligent connection and the
+// application's decoder look-up by friendly name use it.
+inline constexpr CLSID CLSID_LegacyAmFilterCategory{
+    0x083863F1, 0x70DE, 0x11D0, {0xBD, 0x40, 0x00, 0xA0, 0xC9, 0x11, 0xCE, 0x86}};
+// The category of categories.
+inline constexpr CLSID CLSID_ActiveMovieCategories{
+    0xDA4E3DA0, 0xD07D, 0x11D0, {0xBD, 0x50, 0x00, 0xA0, 0xC9, 0x11, 0xCE, 0x86}};
+inline constexpr CLSID CLSID_AudioRendererCategory{
+    0xE0F158E1, 0xCB04, 0x11D0, {0xBD, 0x4E, 0x00, 0xA0, 0xC9, 0x11, 0xCE, 0x86}};
+inline constexpr CLSID CLSID_VideoInputDeviceCategory{
+    0x860BB310, 0x5D01, 0x11D0, {0xBD, 0x3B, 0x00, 0xA0, 0xC9, 0x11, 0xCE, 0x86}};
+
+// Broadcast-driver device categories: network providers, network tuners, receiver (capture)
+// components and transport information filters.
+inline constexpr CLSID KSCATEGORY_BDA_NETWORK_PROVIDER{
+    0x71985F4B, 0x1CA1, 0x11D3, {0x9C, 0xC8, 0x00, 0xC0, 0x4F, 0x79, 0x71, 0xE0}};
+inline constexpr CLSID KSCATEGORY_BDA_NETWORK_TUNER{
+    0x71985F48, 0x1CA1, 0x11D3, {0x9C, 0xC8, 0x00, 0xC0, 0x4F, 0x79, 0x71, 0xE0}};
+inline constexpr CLSID KSCATEGORY_BDA_RECEIVER_COMPONENT{
+    0xFD0A5AF4, 0xB41D, 0x11D2, {0x9C, 0x95, 0x00, 0xC0, 0x4F, 0x79, 0x71, 0xE0}};
+inline constexpr CLSID KSCATEGORY_BDA_TRANSPORT_INFORMATION{
+    0xA2E3074F, 0x6C3D, 0x11D3, {0xB6, 0x53, 0x00, 0xC0, 0x4F, 0x79, 0x49, 0x8E}};
+
+// Filter merits.
+inline constexpr uint32_t MERIT_PREFERRED = 0x800000;
+inline constexpr uint32_t MERIT_NORMAL = 0x600000;
+inline constexpr uint32_t MERIT_UNLIKELY = 0x400000;
+inline constexpr uint32_t MERIT_DO_NOT_USE = 0x200000;
+inline constexpr uint32_t MERIT_SW_COMPRESSOR = 0x100000;
+inline constexpr uint32_t MERIT_HW_COMPRESSOR = 0x100050;

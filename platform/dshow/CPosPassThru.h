@@ -1,0 +1,45 @@
+#pragma once
+
+#include "platform/com/CUnknown.h"
+#include "platform/dshow/DShowInterfaces.h"
+
+// Seeking for a pin that passes it upstream: every call goes to the IMediaSeeking of the pin
+// connected to `pin` (VFW_E_NOT_CONNECTED without one, E_NOTIMPL when it does not seek).
+// A transform filter's output pin answers IMediaSeeking with one of these for its input pin.
+class CPosPassThru : public CUnknown, public IMediaSeeking {
+public:
+    CPosPassThru(const char16_t* objectName, IUnknown* outer, HRESULT* hr, IPin* pin);
+    DECLARE_IUNKNOWN
+
+    HRESULT NonDelegatingQueryInterface(REFIID iid, void** object) override;
+
+    HRESULT GetCapabilities(DWORD* capabilities) override;
+    HRESULT CheckCapabilities(DWORD* capabilities) override;
+    HRESULT IsFormatSupported(const GUID* format) override;
+    HRESULT QueryPreferredFormat(GUID* format) override;
+    HRESULT GetTimeFormat(GUID* format) override;
+    HRESULT IsUsingTimeFormat(const GUID* format) override;
+    HRESULT SetTimeFormat(const GUID* format) override;
+    HRESULT GetDuration(LONGLONG* duration) override;
+    HRESULT GetStopPosition(LONGLONG* stop) override;
+    HRESULT GetCurrentPosition(LONGLONG* current) override;
+    HRESULT ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source,
+                              const GUID* sourceFormat) override;
+    HRESULT SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop,
+                         DWORD stopFlags) override;
+    HRESULT GetPositions(LONGLONG* current, LONGLONG* stop) override;
+    HRESULT GetAvailable(LONGLONG* earliest, LONGLONG* latest) override;
+    HRESULT SetRate(double rate) override;
+    HRESULT GetRate(double* rate) override;
+    HRESULT GetPreroll(LONGLONG* preroll) override;
+
+protected:
+    // The upstream seeking interface, referenced (the caller releases it).
+    HRESULT GetPeerSeeking(IMediaSeeking** seeking);
+
+private:
+    IPin* pin;  // not referenced: it belongs to the object this one is part of
+};
+
+// Makes a pass-through for `pin` aggregated by `outer`; `*passThru` is its inner unknown.
+HRESULT CreatePosPassThru(IUnknown* outer, BOOL renderer, IPin* pin, IUnknown** passThru);

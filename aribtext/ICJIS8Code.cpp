@@ -66,6 +66,71 @@ constexpr KanaCodes MakeKanaCodes() {
 
 constexpr KanaCodes kKanaCodes = MakeKanaCodes();
 
+// What the fast path does with each byte, by the set invoked into its half (GL tables for
+// 0x00-0x7F, GR tables for 0x80-0xFF, indexed by the 7-bit value): 0 stops the fast path;
+// kPlainKanji marks a Kanji byte; otherwise the entry carries up to two narrow bytes (bits 8-15
+// and 0-7) and their count (bits 16-17).
+constexpr uint32_t kPlainKanji = 0x80000000;
+
+struct PlainTable {
+    uint32_t entries[128];
+};
+
+enum PlainKind { kPlainStop, kPlainKanjiSet, kPlainHiragana, kPlainKatakana, kPlainAlphanumeric };
+
+constexpr PlainTable MakePlainTable(PlainKind kind, bool gl) {
+    PlainTable table{};
+    for (uint32_t b = 0x21; b <= 0x7E; ++b) {
+        switch (kind) {
+            case kPlainKanjiSet:
+                table.entries[b] = kPlainKanji | b;
+                break;
+            case kPlainHiragana:
+                table.entries[b] = (2u << 16) | kKanaCodes.hiragana[b - 0x21];
+                break;
+            case kPlainKatakana:
+                table.entries[b] = (2u << 16) | kKanaCodes.katakana[b - 0x21];
+                break;
+            case kPlainAlphanumeric:
+                table.entries[b] = (1u << 16) | (b << 8);
+                break;
+            case kPlainStop:
+                break;
+        }
+    }
+    if (gl) {
+        // SP, CR and DEL are passed on as they are, whatever the sets.
+        for (uint32_t c : {0x0Du, 0x20u, 0x7Fu}) {
+            table.entries[c] = (1u << 16) | (c << 8);
+        }
+    }
+    return table;
+}
+
+constexpr PlainTable kPlainTables[2][5] = {
+    {MakePlainTable(kPlainStop, true), MakePlainTable(kPlainKanjiSet, true),
+     MakePlainTable(kPlainHiragana, true), MakePlainTable(kPlainKatakana, true),
+     MakePlainTable(kPlainAlphanumeric, true)},
+    {MakePlainTable(kPlainStop, false), MakePlainTable(kPlainKanjiSet, false),
+     MakePlainTable(kPlainHiragana, false), MakePlainTable(kPlainKatakana, false),
+     MakePlainTable(kPlainAlphanumeric, false)},
+};
+
+// The fast-path table of a set code's half (0 GL, 1 GR).
+const uint32_t* PlainTableOf(int half, uint32_t setCode) {
+    PlainKind kind = kPlainStop;
+    if (setCode == ICJIS8Code::kSetKanji) {
+        kind = kPlainKanjiSet;
+    } else if (setCode == ICJIS8Code::kSetHiragana) {
+        kind = kPlainHiragana;
+    } else if (setCode == ICJIS8Code::kSetKatakana) {
+        kind = kPlainKatakana;
+    } else if (setCode == ICJIS8Code::kSetAlphanumeric) {
+        kind = kPlainAlphanumeric;
+    }
+    return kPlainTables[half][kind].entries;
+}
+
 // The set a designation with final byte `f` selects, or -1 when the designation is rejected.
 int32_t ResolveDesignation(bool twoByte, bool withSpace, uint8_t f) {
     if (twoByte) {
@@ -290,60 +355,63 @@ void ICJIS8Code::DecodeGraphic(uint8_t byte, uint32_t setCode, bool fromGL) {
 
 void ICJIS8Code::DecodePlainRun() {
     // Kanji (rows below the additional symbols), kana, alphanumerics, SP, CR and DEL need no
-    // hook and no wide unit; they go straight into the narrow buffer, with the state in locals. The
-    // buffer has room for the two bytes of a character whenever it holds at most kNarrowFlushLevel.
-    const uint8_t* in = input;
-    size_t end = inputLength;
-    size_t position = cursor;
-    uint32_t count = narrowCount;
-    bool held = hasFirstByte;
-    uint8_t first = firstByte;
-    uint32_t glSet = graphicSets[glIndex];
-    uint32_t grSet = graphicSets[grIndex];
-    while (position < end && count <= kNarrowFlushLevel) {
-        uint8_t c = in[position];
-        uint8_t b = c & 0x7F;
-        if (b < 0x21 || b > 0x7E) {
-            if (c != 0x20 && c != 0x0D && c != 0x7F) {
+    // hook and no wide unit; they go straight into the narrow buffer, with the state in locals.
+    // Escape sequences (mostly the locking shifts between the kana sets) are handed to
+    // ProcessEscape without leaving the run.
+    for (;;) {
+        // Indexed by the byte itself: GL bytes in the first table, GR bytes in the second.
+        const uint32_t* glTable = PlainTableOf(0, graphicSets[glIndex]);
+        const uint32_t* grTable = PlainTableOf(1, graphicSets[grIndex]) - 0x80;
+        const uint8_t* in = input;
+        size_t position = cursor;
+        uint32_t count = narrowCount;
+        bool held = hasFirstByte;
+        uint8_t first = firstByte;
+        // Each byte adds at most two narrow bytes, so this many bytes keep the buffer within
+        // its flush level before every byte, as Decode's loop would.
+        size_t room = count <= kNarrowFlushLevel ? (kNarrowFlushLevel - count) / 2 + 1 : 0;
+        size_t stop = inputLength - position < room ? inputLength : position + room;
+        bool escape = false;
+        while (position < stop) {
+            uint8_t c = in[position];
+            uint32_t entry = (c < 0x80 ? glTable : grTable)[c];
+            if ((entry & kPlainKanji) != 0) {
+                uint8_t b = static_cast<uint8_t>(entry);
+                if (!held) {
+                    held = true;
+                    first = b;
+                } else if (first < 0x75) {
+                    held = false;
+                    uint16_t code = JisToShiftJis(static_cast<uint16_t>((first << 8) | b));
+                    narrowBuffer[count] = static_cast<uint8_t>(code >> 8);
+                    narrowBuffer[count + 1] = static_cast<uint8_t>(code);
+                    count += 2;
+                } else {
+                    break;  // an additional symbol goes to the wide buffer
+                }
+            } else if (entry != 0) {
+                narrowBuffer[count] = static_cast<uint8_t>(entry >> 8);
+                narrowBuffer[count + 1] = static_cast<uint8_t>(entry);
+                count += entry >> 16;
+            } else {
+                escape = c == kESC;
                 break;
             }
-            narrowBuffer[count++] = c;  // passed on as they are
             ++position;
-            continue;
         }
-        uint32_t setCode = c < 0x80 ? glSet : grSet;
-        uint16_t code;
-        if (setCode == kSetKanji) {
-            if (!held) {
-                held = true;
-                first = b;
-                ++position;
-                continue;
-            }
-            if (first >= 0x75) {
-                break;
-            }
-            held = false;
-            code = JisToShiftJis(static_cast<uint16_t>((first << 8) | b));
-        } else if (setCode == kSetHiragana) {
-            code = kKanaCodes.hiragana[b - 0x21];
-        } else if (setCode == kSetKatakana) {
-            code = kKanaCodes.katakana[b - 0x21];
-        } else if (setCode == kSetAlphanumeric) {
-            narrowBuffer[count++] = b;
-            ++position;
-            continue;
-        } else {
-            break;
+        cursor = position;
+        narrowCount = count;
+        hasFirstByte = held;
+        firstByte = first;
+        if (!escape || narrowCount > kNarrowFlushLevel) {
+            return;
         }
-        narrowBuffer[count++] = static_cast<uint8_t>(code >> 8);
-        narrowBuffer[count++] = static_cast<uint8_t>(code);
-        ++position;
+        ++cursor;
+        ProcessEscape();
+        if (repeatCount != 0 || singleShiftSave >= 0 || narrowCount > kNarrowFlushLevel) {
+            return;
+        }
     }
-    cursor = position;
-    narrowCount = count;
-    hasFirstByte = held;
-    firstByte = first;
 }
 
 ICWString ICJIS8Code::Decode(const uint8_t* bytes, size_t length) {

@@ -13,9 +13,13 @@ CBaseObject::CBaseObject(const char16_t* name) : objectName(name) {
     ActiveObjectCount().fetch_add(1, std::memory_order_relaxed);
 }
 
-CBaseObject::~CBaseObject() { ActiveObjectCount().fetch_sub(1, std::memory_order_acq_rel); }
+CBaseObject::~CBaseObject() {
+    ActiveObjectCount().fetch_sub(1, std::memory_order_acq_rel);
+}
 
-LONG CBaseObject::ObjectsActive() { return ActiveObjectCount().load(std::memory_order_acquire); }
+LONG CBaseObject::ObjectsActive() {
+    return ActiveObjectCount().load(std::memory_order_acquire);
+}
 
 CUnknown::CUnknown(const char16_t* name, IUnknown* outer)
     : CBaseObject(name), owner(outer ? outer : &inner) {}

@@ -66,9 +66,13 @@ private:
 HRESULT GetInterface(IUnknown* unknown, void** object);
 
 // The public IUnknown methods of a class derived from CUnknown: they forward to the owner.
-#define DECLARE_IUNKNOWN                                                  \
-    HRESULT QueryInterface(REFIID iid, void** object) override {         \
-        return GetOwner()->QueryInterface(iid, object);                   \
-    }                                                                     \
-    ULONG AddRef() override { return GetOwner()->AddRef(); }              \
-    ULONG Release() override { return GetOwner()->Release(); }
+#define DECLARE_IUNKNOWN                                         \
+    HRESULT QueryInterface(REFIID iid, void** object) override { \
+        return GetOwner()->QueryInterface(iid, object);          \
+    }                                                            \
+    ULONG AddRef() override {                                    \
+        return GetOwner()->AddRef();                             \
+    }                                                            \
+    ULONG Release() override {                                   \
+        return GetOwner()->Release();                            \
+    }

@@ -78,7 +78,9 @@ HRESULT CClassFactory::LockServer(BOOL lock) {
     return S_OK;
 }
 
-LONG CClassFactory::ServerLockCount() { return ServerLocks().load(); }
+LONG CClassFactory::ServerLockCount() {
+    return ServerLocks().load();
+}
 
 HRESULT ComModuleGetClassObject(const CFactoryTemplate* templates, int count, REFCLSID classId,
                                 REFIID iid, void** object) {

@@ -19,7 +19,9 @@ namespace {
 thread_local std::string lastErrorText;
 thread_local int initialisationCount = 0;
 
-void SetError(std::string text) { lastErrorText = std::move(text); }
+void SetError(std::string text) {
+    lastErrorText = std::move(text);
+}
 
 struct RegisteredFactory {
     DWORD cookie;
@@ -32,17 +34,24 @@ struct LoadedModule {
 };
 
 struct Runtime {
+    ~Runtime() {
+        for (RegisteredFactory& entry : factories) {
+            entry.factory->Release();
+        }
+    }
+
     std::mutex mutex;
     std::vector<RegisteredFactory> factories;
     DWORD nextCookie = 1;
+    // Loaded modules stay loaded until the process ends (their handles are not closed here:
+    // their objects may still be in use while the program shuts down).
     std::map<std::string, LoadedModule> modules;
 };
 
 Runtime& TheRuntime() {
-    // Deliberately never destroyed: factories registered by the program may be in use by
-    // objects that outlive static destruction order.
-    static Runtime* runtime = new Runtime();
-    return *runtime;
+    // An object, not a heap block: a module's copy of this code goes with the module.
+    static Runtime runtime;
+    return runtime;
 }
 
 // The classes the component library itself provides.
@@ -66,7 +75,7 @@ HRESULT FindRegisteredFactory(REFCLSID classId, ComPtr<IClassFactory>* out) {
 }
 
 bool FileExists(const std::string& path) {
-    struct stat info{};
+    struct stat info {};
     return ::stat(path.c_str(), &info) == 0;
 }
 
@@ -128,9 +137,13 @@ HRESULT GetModuleClassObject(REFCLSID classId, REFIID iid, void** object) {
 
 }  // namespace
 
-HRESULT CoInitialize(void* reserved) { return CoInitializeEx(reserved, COINIT_APARTMENTTHREADED); }
+HRESULT CoInitialize(void* reserved) {
+    return CoInitializeEx(reserved, COINIT_APARTMENTTHREADED);
+}
 
-HRESULT CoInitializeEx(void*, DWORD) { return initialisationCount++ == 0 ? S_OK : S_FALSE; }
+HRESULT CoInitializeEx(void*, DWORD) {
+    return initialisationCount++ == 0 ? S_OK : S_FALSE;
+}
 
 void CoUninitialize() {
     if (initialisationCount > 0) {
@@ -191,7 +204,8 @@ HRESULT CoRegisterClassObject(REFCLSID classId, IUnknown* factory, DWORD, DWORD,
     }
     *cookie = 0;
     IClassFactory* classFactory = nullptr;
-    HRESULT hr = factory->QueryInterface(IID_IClassFactory, reinterpret_cast<void**>(&classFactory));
+    HRESULT hr =
+        factory->QueryInterface(IID_IClassFactory, reinterpret_cast<void**>(&classFactory));
     if (FAILED(hr)) {
         return hr;
     }
@@ -243,7 +257,9 @@ void CoFreeUnusedLibraries() {
     }
 }
 
-std::string ComGetLastErrorText() { return lastErrorText; }
+std::string ComGetLastErrorText() {
+    return lastErrorText;
+}
 
 HRESULT ComLoadModule(const std::string& path, void** handle) {
     if (!handle) {

@@ -44,10 +44,16 @@ using BSTR = char16_t*;
 #define STDMETHODIMP HRESULT
 #define STDMETHODIMP_(type) type
 
-constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
-constexpr bool FAILED(HRESULT hr) { return hr < 0; }
+constexpr bool SUCCEEDED(HRESULT hr) {
+    return hr >= 0;
+}
+constexpr bool FAILED(HRESULT hr) {
+    return hr < 0;
+}
 
-constexpr HRESULT MakeHResult(uint32_t value) { return static_cast<HRESULT>(value); }
+constexpr HRESULT MakeHResult(uint32_t value) {
+    return static_cast<HRESULT>(value);
+}
 
 // A Windows error number as a result code (facility 7).
 constexpr HRESULT HRESULT_FROM_WIN32(uint32_t error) {

@@ -48,8 +48,12 @@ void SetLastError(std::string text) {
     LastErrorText() = std::move(text);
 }
 
-std::string ToUtf8(std::u16string_view text) { return Utf16ToUtf8(text); }
-std::u16string ToUtf16(std::string_view text) { return Utf8ToUtf16(text); }
+std::string ToUtf8(std::u16string_view text) {
+    return Utf16ToUtf8(text);
+}
+std::u16string ToUtf16(std::string_view text) {
+    return Utf8ToUtf16(text);
+}
 
 // --- reading the document defensively: a malformed part is skipped, never trusted
 
@@ -156,9 +160,8 @@ CategoryEntry EntryFromJson(REFCLSID category, const std::string& instance, cons
 }
 
 json EmptyDocument() {
-    return json{{"format", kFormatVersion},
-                {"classes", json::object()},
-                {"categories", json::object()}};
+    return json{
+        {"format", kFormatVersion}, {"classes", json::object()}, {"categories", json::object()}};
 }
 
 // Makes sure the two top-level maps exist and are objects.
@@ -280,8 +283,8 @@ bool WriteAll(int fd, const std::string& text) {
 // Replaces the file with `document`: temporary file beside it, flushed, renamed over it.
 HRESULT StoreDocument(const std::string& path, const json& document) {
     static std::atomic<unsigned> sequence{0};
-    const std::string temporary = path + ".tmp." + std::to_string(::getpid()) + "." +
-                                  std::to_string(sequence.fetch_add(1));
+    const std::string temporary =
+        path + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(sequence.fetch_add(1));
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
         SetLastError("cannot write the component registry " + temporary + ": " +
@@ -295,8 +298,7 @@ HRESULT StoreDocument(const std::string& path, const json& document) {
     if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
         const int error = written ? errno : savedErrno;
         ::unlink(temporary.c_str());
-        SetLastError("cannot write the component registry " + path + ": " +
-                     std::strerror(error));
+        SetLastError("cannot write the component registry " + path + ": " + std::strerror(error));
         return REGDB_E_WRITEREGDB;
     }
     const int directory = ::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -402,8 +404,8 @@ struct ProcessEntries {
 };
 
 ProcessEntries& Process() {
-    static ProcessEntries* entries = new ProcessEntries();  // lives as long as the process
-    return *entries;
+    static ProcessEntries entries;
+    return entries;
 }
 
 CategoryEntry EntryForFilter(REFCLSID category, const RegFilter& filter) {
@@ -629,10 +631,9 @@ HRESULT ComponentRegistry::EnumerateCategory(REFCLSID category, std::vector<Cate
                 out->push_back(std::move(entry));
             }
         }
-        std::stable_sort(out->begin(), out->end(),
-                         [](const CategoryEntry& a, const CategoryEntry& b) {
-                             return a.merit > b.merit;
-                         });
+        std::stable_sort(
+            out->begin(), out->end(),
+            [](const CategoryEntry& a, const CategoryEntry& b) { return a.merit > b.merit; });
     } catch (const std::bad_alloc&) {
         out->clear();
         return E_OUTOFMEMORY;
@@ -663,8 +664,7 @@ HRESULT ComponentRegistry::RegisterBuiltinEntry(const CategoryEntry& entry) {
     }
 }
 
-HRESULT ComponentRegistry::UnregisterBuiltinEntry(REFCLSID category,
-                                                  std::u16string_view instance) {
+HRESULT ComponentRegistry::UnregisterBuiltinEntry(REFCLSID category, std::u16string_view instance) {
     ProcessEntries& process = Process();
     std::lock_guard<std::mutex> lock(process.mutex);
     auto removed = std::remove_if(

@@ -192,8 +192,7 @@ public:
         return CUnknown::NonDelegatingQueryInterface(iid, object);
     }
 
-    HRESULT CreateClassEnumerator(REFCLSID category, IEnumMoniker** enumerator,
-                                  DWORD) override {
+    HRESULT CreateClassEnumerator(REFCLSID category, IEnumMoniker** enumerator, DWORD) override {
         if (!enumerator) {
             return E_POINTER;
         }

@@ -1,6 +1,5 @@
 #include "platform/com/Guid.h"
 
-
 namespace {
 
 int HexValue(uint32_t c) {
@@ -69,9 +68,13 @@ bool operator<(const GUID& a, const GUID& b) {
     return std::memcmp(&a, &b, sizeof(GUID)) < 0;
 }
 
-bool GuidFromString(std::string_view text, GUID* out) { return out && Parse(text, out); }
+bool GuidFromString(std::string_view text, GUID* out) {
+    return out && Parse(text, out);
+}
 
-bool GuidFromString(std::u16string_view text, GUID* out) { return out && Parse(text, out); }
+bool GuidFromString(std::u16string_view text, GUID* out) {
+    return out && Parse(text, out);
+}
 
 std::string GuidToString(const GUID& guid) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -120,4 +123,6 @@ HRESULT CLSIDFromString(LPCOLESTR text, CLSID* out) {
     return GuidFromString(std::u16string_view(text), out) ? S_OK : CO_E_CLASSSTRING;
 }
 
-HRESULT IIDFromString(LPCOLESTR text, IID* out) { return CLSIDFromString(text, out); }
+HRESULT IIDFromString(LPCOLESTR text, IID* out) {
+    return CLSIDFromString(text, out);
+}

@@ -33,13 +33,21 @@ constexpr bool operator==(const GUID& a, const GUID& b) {
     }
     return true;
 }
-constexpr bool operator!=(const GUID& a, const GUID& b) { return !(a == b); }
+constexpr bool operator!=(const GUID& a, const GUID& b) {
+    return !(a == b);
+}
 // An arbitrary total order, so that identifiers can be keys of ordered containers.
 bool operator<(const GUID& a, const GUID& b);
 
-constexpr bool IsEqualGUID(REFGUID a, REFGUID b) { return a == b; }
-constexpr bool IsEqualIID(REFIID a, REFIID b) { return a == b; }
-constexpr bool IsEqualCLSID(REFCLSID a, REFCLSID b) { return a == b; }
+constexpr bool IsEqualGUID(REFGUID a, REFGUID b) {
+    return a == b;
+}
+constexpr bool IsEqualIID(REFIID a, REFIID b) {
+    return a == b;
+}
+constexpr bool IsEqualCLSID(REFCLSID a, REFCLSID b) {
+    return a == b;
+}
 
 inline constexpr GUID GUID_NULL{0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
 inline constexpr CLSID CLSID_NULL = GUID_NULL;

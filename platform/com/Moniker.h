@@ -46,8 +46,7 @@ class IMoniker : public IPersistStream {
 public:
     static constexpr const IID& kIid = IID_IMoniker;
     virtual HRESULT BindToObject(IBindCtx* context, IMoniker* left, REFIID iid, void** object) = 0;
-    virtual HRESULT BindToStorage(IBindCtx* context, IMoniker* left, REFIID iid,
-                                  void** object) = 0;
+    virtual HRESULT BindToStorage(IBindCtx* context, IMoniker* left, REFIID iid, void** object) = 0;
     virtual HRESULT Reduce(IBindCtx* context, DWORD howFar, IMoniker** left,
                            IMoniker** reduced) = 0;
     virtual HRESULT ComposeWith(IMoniker* right, BOOL onlyIfNotGeneric, IMoniker** composite) = 0;
@@ -61,8 +60,8 @@ public:
     virtual HRESULT RelativePathTo(IMoniker* other, IMoniker** relativePath) = 0;
     // The name as text, in task memory (free it with CoTaskMemFree).
     virtual HRESULT GetDisplayName(IBindCtx* context, IMoniker* left, LPOLESTR* name) = 0;
-    virtual HRESULT ParseDisplayName(IBindCtx* context, IMoniker* left, LPOLESTR name,
-                                     ULONG* eaten, IMoniker** out) = 0;
+    virtual HRESULT ParseDisplayName(IBindCtx* context, IMoniker* left, LPOLESTR name, ULONG* eaten,
+                                     IMoniker** out) = 0;
     virtual HRESULT IsSystemMoniker(DWORD* kind) = 0;
 
 protected:

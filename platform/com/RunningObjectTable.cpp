@@ -246,4 +246,6 @@ HRESULT GetRunningObjectTable(DWORD, IRunningObjectTable** table) {
     return S_OK;
 }
 
-std::vector<std::u16string> ListRunningObjectNames() { return TheTable().Names(); }
+std::vector<std::u16string> ListRunningObjectNames() {
+    return TheTable().Names();
+}

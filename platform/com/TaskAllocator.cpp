@@ -4,13 +4,17 @@
 #include <cstring>
 #include <string>
 
-void* CoTaskMemAlloc(size_t bytes) { return std::malloc(bytes == 0 ? 1 : bytes); }
+void* CoTaskMemAlloc(size_t bytes) {
+    return std::malloc(bytes == 0 ? 1 : bytes);
+}
 
 void* CoTaskMemRealloc(void* block, size_t bytes) {
     return std::realloc(block, bytes == 0 ? 1 : bytes);
 }
 
-void CoTaskMemFree(void* block) { std::free(block); }
+void CoTaskMemFree(void* block) {
+    std::free(block);
+}
 
 char16_t* CoTaskMemStrDup(std::u16string_view text) {
     auto* copy = static_cast<char16_t*>(CoTaskMemAlloc((text.size() + 1) * sizeof(char16_t)));
@@ -52,7 +56,9 @@ BSTR SysAllocStringLen(const char16_t* text, uint32_t length) {
     return copy;
 }
 
-void SysFreeString(BSTR text) { CoTaskMemFree(text); }
+void SysFreeString(BSTR text) {
+    CoTaskMemFree(text);
+}
 
 uint32_t SysStringLen(BSTR text) {
     return text ? static_cast<uint32_t>(std::char_traits<char16_t>::length(text)) : 0;

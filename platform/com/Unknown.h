@@ -61,29 +61,30 @@ public:
     virtual HRESULT GetTypeInfo(uint32_t index, uint32_t locale, ITypeInfo** info) = 0;
     virtual HRESULT GetIDsOfNames(REFIID iid, LPOLESTR* names, uint32_t count, uint32_t locale,
                                   LONG* dispIds) = 0;
-    virtual HRESULT Invoke(LONG dispId, REFIID iid, uint32_t locale, WORD flags,
-                           DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
-                           uint32_t* argumentError) = 0;
+    virtual HRESULT Invoke(LONG dispId, REFIID iid, uint32_t locale, WORD flags, DISPPARAMS* params,
+                           VARIANT* result, EXCEPINFO* exception, uint32_t* argumentError) = 0;
 
 protected:
     ~IDispatch() = default;
 };
 
 // Implements the four dispatch slots of an interface derived from IDispatch.
-#define ORV_NO_DISPATCH                                                                    \
-    HRESULT GetTypeInfoCount(uint32_t* count) override {                                   \
-        if (count) {                                                                       \
-            *count = 0;                                                                    \
-        }                                                                                  \
-        return E_NOTIMPL;                                                                  \
-    }                                                                                      \
-    HRESULT GetTypeInfo(uint32_t, uint32_t, ITypeInfo**) override { return E_NOTIMPL; }    \
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, uint32_t, uint32_t, LONG*) override {         \
-        return E_NOTIMPL;                                                                  \
-    }                                                                                      \
-    HRESULT Invoke(LONG, REFIID, uint32_t, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,        \
-                   uint32_t*) override {                                                   \
-        return E_NOTIMPL;                                                                  \
+#define ORV_NO_DISPATCH                                                                        \
+    HRESULT GetTypeInfoCount(uint32_t* count) override {                                       \
+        if (count) {                                                                           \
+            *count = 0;                                                                        \
+        }                                                                                      \
+        return E_NOTIMPL;                                                                      \
+    }                                                                                          \
+    HRESULT GetTypeInfo(uint32_t, uint32_t, ITypeInfo**) override {                            \
+        return E_NOTIMPL;                                                                      \
+    }                                                                                          \
+    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, uint32_t, uint32_t, LONG*) override {             \
+        return E_NOTIMPL;                                                                      \
+    }                                                                                          \
+    HRESULT Invoke(LONG, REFIID, uint32_t, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, uint32_t*) \
+        override {                                                                             \
+        return E_NOTIMPL;                                                                      \
     }
 
 // The inner, non-delegating unknown of an object that can be aggregated: it controls the

@@ -3,10 +3,9 @@
 #include <chrono>
 
 void CAMEvent::Set() {
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        set = true;
-    }
+    // Notified under the lock: a waiter that wakes may destroy the event at once.
+    std::lock_guard<std::mutex> lock(mutex);
+    set = true;
     if (manualReset) {
         changed.notify_all();
     } else {
@@ -34,10 +33,8 @@ bool CAMEvent::Wait(uint32_t milliseconds) {
 }
 
 void CAMSemaphore::Release(uint32_t released) {
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        count += released;
-    }
+    std::lock_guard<std::mutex> lock(mutex);
+    count += released;
     changed.notify_all();
 }
 

@@ -2,7 +2,9 @@
 
 #include <system_error>
 
-CAMThread::~CAMThread() { Close(); }
+CAMThread::~CAMThread() {
+    Close();
+}
 
 bool CAMThread::Create() {
     std::lock_guard<std::mutex> lock(mutex);
@@ -54,7 +56,6 @@ bool CAMThread::ThreadExists() const {
 DWORD CAMThread::GetRequest() {
     std::unique_lock<std::mutex> lock(mutex);
     changed.wait(lock, [this] { return requestPending; });
-    requestPending = false;
     return request;
 }
 
@@ -63,7 +64,6 @@ bool CAMThread::CheckRequest(DWORD* command) {
     if (!requestPending) {
         return false;
     }
-    requestPending = false;
     if (command) {
         *command = request;
     }
@@ -71,10 +71,10 @@ bool CAMThread::CheckRequest(DWORD* command) {
 }
 
 void CAMThread::Reply(DWORD result) {
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        reply = result;
-        replyPending = true;
-    }
+    std::lock_guard<std::mutex> lock(mutex);
+    reply = result;
+    // The request is answered: it is no longer pending for CheckRequest or GetRequest.
+    requestPending = false;
+    replyPending = true;
     changed.notify_all();
 }

@@ -27,7 +27,8 @@ public:
     void Close();
     bool ThreadExists() const;
 
-    // Worker side.
+    // Worker side. A request stays pending until it is answered: CheckRequest only looks, and
+    // GetRequest after CheckRequest returns the same request again.
     DWORD GetRequest();
     bool CheckRequest(DWORD* request);
     void Reply(DWORD result);

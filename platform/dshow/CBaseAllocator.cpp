@@ -16,8 +16,7 @@ HRESULT CBaseAllocator::NonDelegatingQueryInterface(REFIID iid, void** object) {
     return CUnknown::NonDelegatingQueryInterface(iid, object);
 }
 
-HRESULT CBaseAllocator::SetProperties(ALLOCATOR_PROPERTIES* request,
-                                      ALLOCATOR_PROPERTIES* actual) {
+HRESULT CBaseAllocator::SetProperties(ALLOCATOR_PROPERTIES* request, ALLOCATOR_PROPERTIES* actual) {
     if (!request || !actual) {
         return E_POINTER;
     }
@@ -174,7 +173,9 @@ HRESULT CBaseAllocator::Alloc() {
     return m_bChanged ? S_OK : S_FALSE;
 }
 
-void CBaseAllocator::AddFreeSample(CMediaSample* sample) { m_lFree.push_back(sample); }
+void CBaseAllocator::AddFreeSample(CMediaSample* sample) {
+    m_lFree.push_back(sample);
+}
 
 std::vector<CMediaSample*> CBaseAllocator::TakeFreeSamples() {
     std::vector<CMediaSample*> taken;
@@ -190,8 +191,7 @@ CMemAllocator::~CMemAllocator() {
     ReallyFree();
 }
 
-HRESULT CMemAllocator::SetProperties(ALLOCATOR_PROPERTIES* request,
-                                     ALLOCATOR_PROPERTIES* actual) {
+HRESULT CMemAllocator::SetProperties(ALLOCATOR_PROPERTIES* request, ALLOCATOR_PROPERTIES* actual) {
     if (!request || !actual) {
         return E_POINTER;
     }
@@ -252,8 +252,8 @@ HRESULT CMemAllocator::Alloc() {
     m_pBuffer = static_cast<BYTE*>(block);
     BYTE* next = m_pBuffer;
     for (; m_lAllocated < m_lCount; ++m_lAllocated, next += alignedSize) {
-        auto* sample = new (std::nothrow)
-            CMediaSample(u"Memory sample", this, &hr, next + m_lPrefix, m_lSize);
+        auto* sample =
+            new (std::nothrow) CMediaSample(u"Memory sample", this, &hr, next + m_lPrefix, m_lSize);
         if (!sample) {
             return E_OUTOFMEMORY;
         }

@@ -185,8 +185,8 @@ HRESULT CBaseFilter::JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) {
     CAutoLock lock(m_pLock);
     m_pGraph = graph;
     IMediaEventSink* sink = nullptr;
-    if (graph && SUCCEEDED(graph->QueryInterface(IID_IMediaEventSink,
-                                                 reinterpret_cast<void**>(&sink)))) {
+    if (graph &&
+        SUCCEEDED(graph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&sink)))) {
         sink->Release();  // the graph outlives its membership: no reference is kept
     } else {
         sink = nullptr;
@@ -207,7 +207,9 @@ HRESULT CBaseFilter::QueryVendorInfo(LPWSTR* vendorInfo) {
     return E_NOTIMPL;
 }
 
-LONG CBaseFilter::GetPinVersion() { return m_PinVersion; }
+LONG CBaseFilter::GetPinVersion() {
+    return m_PinVersion;
+}
 
 void CBaseFilter::IncrementPinVersion() {
     CAutoLock lock(m_pLock);

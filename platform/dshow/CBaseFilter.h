@@ -73,7 +73,7 @@ protected:
     std::atomic<REFERENCE_TIME> m_tStart{0};
     CLSID m_clsid;
     CCritSec* m_pLock;
-    IFilterGraph* m_pGraph = nullptr;  // not referenced: the graph holds the filter
+    IFilterGraph* m_pGraph = nullptr;                // not referenced: the graph holds the filter
     std::atomic<IMediaEventSink*> m_pSink{nullptr};  // not referenced either
     LONG m_PinVersion = 1;
 

@@ -54,7 +54,9 @@ HRESULT CBaseInputPin::NotifyAllocator(IMemAllocator* allocator, BOOL readOnly) 
     return S_OK;
 }
 
-HRESULT CBaseInputPin::GetAllocatorRequirements(ALLOCATOR_PROPERTIES*) { return E_NOTIMPL; }
+HRESULT CBaseInputPin::GetAllocatorRequirements(ALLOCATOR_PROPERTIES*) {
+    return E_NOTIMPL;
+}
 
 HRESULT CBaseInputPin::CheckStreaming() {
     if (IsStopped()) {

@@ -133,8 +133,7 @@ HRESULT CBaseOutputPin::DeliverEndFlush() {
     return m_Connected->EndFlush();
 }
 
-HRESULT CBaseOutputPin::DeliverNewSegment(REFERENCE_TIME start, REFERENCE_TIME stop,
-                                          double rate) {
+HRESULT CBaseOutputPin::DeliverNewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) {
     if (!m_Connected) {
         return VFW_E_NOT_CONNECTED;
     }
@@ -156,8 +155,14 @@ HRESULT CBaseOutputPin::Inactive() {
     return m_pAllocator->Decommit();
 }
 
-HRESULT CBaseOutputPin::EndOfStream() { return E_UNEXPECTED; }
+HRESULT CBaseOutputPin::EndOfStream() {
+    return E_UNEXPECTED;
+}
 
-HRESULT CBaseOutputPin::BeginFlush() { return E_UNEXPECTED; }
+HRESULT CBaseOutputPin::BeginFlush() {
+    return E_UNEXPECTED;
+}
 
-HRESULT CBaseOutputPin::EndFlush() { return E_UNEXPECTED; }
+HRESULT CBaseOutputPin::EndFlush() {
+    return E_UNEXPECTED;
+}

@@ -31,9 +31,13 @@ HRESULT CBasePin::NonDelegatingQueryInterface(REFIID iid, void** object) {
     return CUnknown::NonDelegatingQueryInterface(iid, object);
 }
 
-ULONG CBasePin::NonDelegatingAddRef() { return m_pFilter->AddRef(); }
+ULONG CBasePin::NonDelegatingAddRef() {
+    return m_pFilter->AddRef();
+}
 
-ULONG CBasePin::NonDelegatingRelease() { return m_pFilter->Release(); }
+ULONG CBasePin::NonDelegatingRelease() {
+    return m_pFilter->Release();
+}
 
 HRESULT CBasePin::Connect(IPin* receivePin, const AM_MEDIA_TYPE* mediaType) {
     if (!receivePin) {
@@ -257,7 +261,9 @@ HRESULT CBasePin::QueryDirection(PIN_DIRECTION* direction) {
     return S_OK;
 }
 
-HRESULT CBasePin::QueryId(LPWSTR* id) { return AMGetWideString(pinName.c_str(), id); }
+HRESULT CBasePin::QueryId(LPWSTR* id) {
+    return AMGetWideString(pinName.c_str(), id);
+}
 
 HRESULT CBasePin::QueryAccept(const AM_MEDIA_TYPE* mediaType) {
     if (!mediaType) {
@@ -281,9 +287,13 @@ HRESULT CBasePin::EnumMediaTypes(IEnumMediaTypes** enumerator) {
     }
 }
 
-HRESULT CBasePin::QueryInternalConnections(IPin**, ULONG*) { return E_NOTIMPL; }
+HRESULT CBasePin::QueryInternalConnections(IPin**, ULONG*) {
+    return E_NOTIMPL;
+}
 
-HRESULT CBasePin::EndOfStream() { return S_OK; }
+HRESULT CBasePin::EndOfStream() {
+    return S_OK;
+}
 
 HRESULT CBasePin::NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) {
     m_tStart = start;
@@ -308,21 +318,35 @@ HRESULT CBasePin::CheckConnect(IPin* pin) {
     return direction == m_dir ? VFW_E_INVALID_DIRECTION : S_OK;
 }
 
-HRESULT CBasePin::BreakConnect() { return S_OK; }
+HRESULT CBasePin::BreakConnect() {
+    return S_OK;
+}
 
-HRESULT CBasePin::CompleteConnect(IPin*) { return S_OK; }
+HRESULT CBasePin::CompleteConnect(IPin*) {
+    return S_OK;
+}
 
-HRESULT CBasePin::GetMediaType(int, CMediaType*) { return E_UNEXPECTED; }
+HRESULT CBasePin::GetMediaType(int, CMediaType*) {
+    return E_UNEXPECTED;
+}
 
-LONG CBasePin::GetMediaTypeVersion() { return m_TypeVersion; }
+LONG CBasePin::GetMediaTypeVersion() {
+    return m_TypeVersion;
+}
 
-void CBasePin::IncrementTypeVersion() { ++m_TypeVersion; }
+void CBasePin::IncrementTypeVersion() {
+    ++m_TypeVersion;
+}
 
-HRESULT CBasePin::Active() { return S_OK; }
+HRESULT CBasePin::Active() {
+    return S_OK;
+}
 
 HRESULT CBasePin::Inactive() {
     m_bRunTimeError = false;
     return S_OK;
 }
 
-HRESULT CBasePin::Run(REFERENCE_TIME) { return S_OK; }
+HRESULT CBasePin::Run(REFERENCE_TIME) {
+    return S_OK;
+}

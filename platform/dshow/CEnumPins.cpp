@@ -16,7 +16,9 @@ CEnumPins::CEnumPins(CBaseFilter* filter, const CEnumPins* copied)
     }
 }
 
-CEnumPins::~CEnumPins() { filter->Release(); }
+CEnumPins::~CEnumPins() {
+    filter->Release();
+}
 
 HRESULT CEnumPins::NonDelegatingQueryInterface(REFIID iid, void** object) {
     if (iid == IID_IEnumPins) {
@@ -25,7 +27,9 @@ HRESULT CEnumPins::NonDelegatingQueryInterface(REFIID iid, void** object) {
     return CUnknown::NonDelegatingQueryInterface(iid, object);
 }
 
-bool CEnumPins::AreWeOutOfSync() { return filter->GetPinVersion() != version; }
+bool CEnumPins::AreWeOutOfSync() {
+    return filter->GetPinVersion() != version;
+}
 
 HRESULT CEnumPins::Next(ULONG count, IPin** pins, ULONG* fetched) {
     if (!pins) {
@@ -101,7 +105,9 @@ CEnumMediaTypes::CEnumMediaTypes(CBasePin* pin, const CEnumMediaTypes* copied)
     }
 }
 
-CEnumMediaTypes::~CEnumMediaTypes() { pin->Release(); }
+CEnumMediaTypes::~CEnumMediaTypes() {
+    pin->Release();
+}
 
 HRESULT CEnumMediaTypes::NonDelegatingQueryInterface(REFIID iid, void** object) {
     if (iid == IID_IEnumMediaTypes) {
@@ -110,7 +116,9 @@ HRESULT CEnumMediaTypes::NonDelegatingQueryInterface(REFIID iid, void** object) 
     return CUnknown::NonDelegatingQueryInterface(iid, object);
 }
 
-bool CEnumMediaTypes::AreWeOutOfSync() { return pin->GetMediaTypeVersion() != version; }
+bool CEnumMediaTypes::AreWeOutOfSync() {
+    return pin->GetMediaTypeVersion() != version;
+}
 
 HRESULT CEnumMediaTypes::Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) {
     if (!types) {

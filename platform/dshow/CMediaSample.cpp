@@ -9,7 +9,9 @@
 namespace {
 
 // Whether the first `size` bytes of a properties record reach past the start of `offset`.
-constexpr bool Covers(DWORD size, size_t offset) { return size > offset; }
+constexpr bool Covers(DWORD size, size_t offset) {
+    return size > offset;
+}
 // Whether they hold the whole field that starts at `offset` and is `length` bytes long.
 constexpr bool Contains(DWORD size, size_t offset, size_t length) {
     return size >= offset + length;
@@ -21,7 +23,9 @@ CMediaSample::CMediaSample(const char16_t*, CBaseAllocator* allocator, HRESULT*,
                            LONG length)
     : m_pBuffer(buffer), m_cbBuffer(length), m_pAllocator(allocator) {}
 
-CMediaSample::~CMediaSample() { DeleteMediaType(m_pMediaType); }
+CMediaSample::~CMediaSample() {
+    DeleteMediaType(m_pMediaType);
+}
 
 HRESULT CMediaSample::QueryInterface(REFIID iid, void** object) {
     if (!object) {
@@ -36,7 +40,9 @@ HRESULT CMediaSample::QueryInterface(REFIID iid, void** object) {
     return E_NOINTERFACE;
 }
 
-ULONG CMediaSample::AddRef() { return static_cast<ULONG>(m_cRef.fetch_add(1) + 1); }
+ULONG CMediaSample::AddRef() {
+    return static_cast<ULONG>(m_cRef.fetch_add(1) + 1);
+}
 
 ULONG CMediaSample::Release() {
     const LONG count = m_cRef.fetch_sub(1, std::memory_order_acq_rel) - 1;
@@ -74,7 +80,9 @@ HRESULT CMediaSample::GetPointer(BYTE** buffer) {
     return S_OK;
 }
 
-LONG CMediaSample::GetSize() { return m_cbBuffer; }
+LONG CMediaSample::GetSize() {
+    return m_cbBuffer;
+}
 
 HRESULT CMediaSample::GetTime(REFERENCE_TIME* start, REFERENCE_TIME* stop) {
     if (!start || !stop) {
@@ -109,7 +117,9 @@ HRESULT CMediaSample::SetTime(REFERENCE_TIME* start, REFERENCE_TIME* stop) {
     return S_OK;
 }
 
-HRESULT CMediaSample::IsSyncPoint() { return (m_dwFlags & Sample_SyncPoint) ? S_OK : S_FALSE; }
+HRESULT CMediaSample::IsSyncPoint() {
+    return (m_dwFlags & Sample_SyncPoint) ? S_OK : S_FALSE;
+}
 
 HRESULT CMediaSample::SetSyncPoint(BOOL syncPoint) {
     if (syncPoint) {
@@ -120,7 +130,9 @@ HRESULT CMediaSample::SetSyncPoint(BOOL syncPoint) {
     return S_OK;
 }
 
-HRESULT CMediaSample::IsPreroll() { return (m_dwFlags & Sample_Preroll) ? S_OK : S_FALSE; }
+HRESULT CMediaSample::IsPreroll() {
+    return (m_dwFlags & Sample_Preroll) ? S_OK : S_FALSE;
+}
 
 HRESULT CMediaSample::SetPreroll(BOOL preroll) {
     if (preroll) {
@@ -131,7 +143,9 @@ HRESULT CMediaSample::SetPreroll(BOOL preroll) {
     return S_OK;
 }
 
-LONG CMediaSample::GetActualDataLength() { return m_lActual; }
+LONG CMediaSample::GetActualDataLength() {
+    return m_lActual;
+}
 
 HRESULT CMediaSample::SetActualDataLength(LONG length) {
     if (length > m_cbBuffer || length < 0) {

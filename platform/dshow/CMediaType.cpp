@@ -61,7 +61,9 @@ HRESULT CopyMediaType(AM_MEDIA_TYPE* destination, const AM_MEDIA_TYPE* source) {
     return S_OK;
 }
 
-CMediaType::CMediaType() : AM_MEDIA_TYPE{} { InitMediaType(); }
+CMediaType::CMediaType() : AM_MEDIA_TYPE{} {
+    InitMediaType();
+}
 
 CMediaType::CMediaType(const GUID* majorType) : CMediaType() {
     if (majorType) {
@@ -88,7 +90,9 @@ CMediaType& CMediaType::operator=(const AM_MEDIA_TYPE& other) {
     return *this;
 }
 
-CMediaType::~CMediaType() { FreeMediaType(*this); }
+CMediaType::~CMediaType() {
+    FreeMediaType(*this);
+}
 
 bool CMediaType::operator==(const CMediaType& other) const {
     if (majortype != other.majortype || subtype != other.subtype ||
@@ -116,9 +120,13 @@ HRESULT CMediaType::Set(const AM_MEDIA_TYPE& other) {
     return S_OK;
 }
 
-bool CMediaType::IsValid() const { return majortype != GUID_NULL; }
+bool CMediaType::IsValid() const {
+    return majortype != GUID_NULL;
+}
 
-ULONG CMediaType::GetSampleSize() const { return IsFixedSize() ? lSampleSize : 0; }
+ULONG CMediaType::GetSampleSize() const {
+    return IsFixedSize() ? lSampleSize : 0;
+}
 
 void CMediaType::SetSampleSize(ULONG size) {
     if (size == 0) {
@@ -129,7 +137,9 @@ void CMediaType::SetSampleSize(ULONG size) {
     }
 }
 
-void CMediaType::SetVariableSize() { bFixedSizeSamples = FALSE; }
+void CMediaType::SetVariableSize() {
+    bFixedSizeSamples = FALSE;
+}
 
 void CMediaType::SetTemporalCompression(bool compressed) {
     bTemporalCompression = compressed ? TRUE : FALSE;

@@ -28,12 +28,12 @@ HRESULT CPosPassThru::GetPeerSeeking(IMediaSeeking** seeking) {
 }
 
 // Each method forwards its arguments to the peer's method of the same name.
-#define ORV_FORWARD_SEEKING(call)                       \
-    ComPtr<IMediaSeeking> peer;                         \
+#define ORV_FORWARD_SEEKING(call)                                   \
+    ComPtr<IMediaSeeking> peer;                                     \
     const HRESULT peerResult = GetPeerSeeking(peer.GetAddressOf()); \
-    if (FAILED(peerResult)) {                           \
-        return peerResult;                              \
-    }                                                   \
+    if (FAILED(peerResult)) {                                       \
+        return peerResult;                                          \
+    }                                                               \
     return peer->call
 
 HRESULT CPosPassThru::GetCapabilities(DWORD* capabilities) {
@@ -48,7 +48,9 @@ HRESULT CPosPassThru::IsFormatSupported(const GUID* format) {
 HRESULT CPosPassThru::QueryPreferredFormat(GUID* format) {
     ORV_FORWARD_SEEKING(QueryPreferredFormat(format));
 }
-HRESULT CPosPassThru::GetTimeFormat(GUID* format) { ORV_FORWARD_SEEKING(GetTimeFormat(format)); }
+HRESULT CPosPassThru::GetTimeFormat(GUID* format) {
+    ORV_FORWARD_SEEKING(GetTimeFormat(format));
+}
 HRESULT CPosPassThru::IsUsingTimeFormat(const GUID* format) {
     ORV_FORWARD_SEEKING(IsUsingTimeFormat(format));
 }
@@ -58,12 +60,14 @@ HRESULT CPosPassThru::SetTimeFormat(const GUID* format) {
 HRESULT CPosPassThru::GetDuration(LONGLONG* duration) {
     ORV_FORWARD_SEEKING(GetDuration(duration));
 }
-HRESULT CPosPassThru::GetStopPosition(LONGLONG* stop) { ORV_FORWARD_SEEKING(GetStopPosition(stop)); }
+HRESULT CPosPassThru::GetStopPosition(LONGLONG* stop) {
+    ORV_FORWARD_SEEKING(GetStopPosition(stop));
+}
 HRESULT CPosPassThru::GetCurrentPosition(LONGLONG* current) {
     ORV_FORWARD_SEEKING(GetCurrentPosition(current));
 }
-HRESULT CPosPassThru::ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat,
-                                        LONGLONG source, const GUID* sourceFormat) {
+HRESULT CPosPassThru::ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source,
+                                        const GUID* sourceFormat) {
     ORV_FORWARD_SEEKING(ConvertTimeFormat(target, targetFormat, source, sourceFormat));
 }
 HRESULT CPosPassThru::SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop,
@@ -76,9 +80,15 @@ HRESULT CPosPassThru::GetPositions(LONGLONG* current, LONGLONG* stop) {
 HRESULT CPosPassThru::GetAvailable(LONGLONG* earliest, LONGLONG* latest) {
     ORV_FORWARD_SEEKING(GetAvailable(earliest, latest));
 }
-HRESULT CPosPassThru::SetRate(double rate) { ORV_FORWARD_SEEKING(SetRate(rate)); }
-HRESULT CPosPassThru::GetRate(double* rate) { ORV_FORWARD_SEEKING(GetRate(rate)); }
-HRESULT CPosPassThru::GetPreroll(LONGLONG* preroll) { ORV_FORWARD_SEEKING(GetPreroll(preroll)); }
+HRESULT CPosPassThru::SetRate(double rate) {
+    ORV_FORWARD_SEEKING(SetRate(rate));
+}
+HRESULT CPosPassThru::GetRate(double* rate) {
+    ORV_FORWARD_SEEKING(GetRate(rate));
+}
+HRESULT CPosPassThru::GetPreroll(LONGLONG* preroll) {
+    ORV_FORWARD_SEEKING(GetPreroll(preroll));
+}
 
 #undef ORV_FORWARD_SEEKING
 

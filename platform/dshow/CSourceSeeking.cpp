@@ -86,7 +86,9 @@ HRESULT CSourceSeeking::GetStopPosition(LONGLONG* stop) {
     return S_OK;
 }
 
-HRESULT CSourceSeeking::GetCurrentPosition(LONGLONG*) { return E_NOTIMPL; }
+HRESULT CSourceSeeking::GetCurrentPosition(LONGLONG*) {
+    return E_NOTIMPL;
+}
 
 HRESULT CSourceSeeking::ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat,
                                           LONGLONG source, const GUID* sourceFormat) {

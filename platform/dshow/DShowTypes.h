@@ -25,8 +25,12 @@ protected:
 using HEVENT = DWORD_PTR;
 using HSEMAPHORE = DWORD_PTR;
 
-inline HEVENT ToHandle(IAMSignal* signal) { return reinterpret_cast<HEVENT>(signal); }
-inline IAMSignal* FromHandle(DWORD_PTR handle) { return reinterpret_cast<IAMSignal*>(handle); }
+inline HEVENT ToHandle(IAMSignal* signal) {
+    return reinterpret_cast<HEVENT>(signal);
+}
+inline IAMSignal* FromHandle(DWORD_PTR handle) {
+    return reinterpret_cast<IAMSignal*>(handle);
+}
 
 class IPin;
 class IBaseFilter;

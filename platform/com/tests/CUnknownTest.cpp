@@ -155,9 +155,9 @@ TEST(ClassFactory, CreatesObjectsAndEnforcesTheAggregationRule) {
 
     EXPECT_EQ(ComModuleGetClassObject(kTemplates, 1, CLSID_ComTestPage, IID_IClassFactory, &object),
               CLASS_E_CLASSNOTAVAILABLE);
-    EXPECT_EQ(ComModuleGetClassObject(kTemplates, 1, CLSID_ComTestCounter, IID_IComTestCounter,
-                                      &object),
-              E_NOINTERFACE);
+    EXPECT_EQ(
+        ComModuleGetClassObject(kTemplates, 1, CLSID_ComTestCounter, IID_IComTestCounter, &object),
+        E_NOINTERFACE);
 
     // The module may go only when nothing of it lives and no factory is locked.
     EXPECT_EQ(ComModuleCanUnloadNow(), S_FALSE);

@@ -50,8 +50,8 @@ TEST(ComModule, RegisteredModuleIsLoadedAndCreatesItsClass) {
 
     void* handle = nullptr;
     ASSERT_EQ(ComLoadModule(ORV_COM_TEST_MODULE, &handle), S_OK);
-    auto attachCount =
-        reinterpret_cast<ComTestAttachCountFunction>(ComGetModuleExport(handle, "ComTestAttachCount"));
+    auto attachCount = reinterpret_cast<ComTestAttachCountFunction>(
+        ComGetModuleExport(handle, "ComTestAttachCount"));
     ASSERT_NE(attachCount, nullptr);
     EXPECT_EQ(attachCount(), 1);  // the library constructor ran once
     auto canUnload =

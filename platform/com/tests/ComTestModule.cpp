@@ -37,12 +37,11 @@ public:
     static CUnknown* Create(IUnknown*, HRESULT*) { return new CComTestPage(); }
 };
 
-const RegFilter kCounterFilter{
-    CLSID_ComTestCounter,
-    kComTestFilterName,
-    MERIT_NORMAL,
-    {RegPin{u"In", false, false, false, false, {RegPinType{}}},
-     RegPin{u"Out", true, false, false, false, {RegPinType{}}}}};
+const RegFilter kCounterFilter{CLSID_ComTestCounter,
+                               kComTestFilterName,
+                               MERIT_NORMAL,
+                               {RegPin{u"In", false, false, false, false, {RegPinType{}}},
+                                RegPin{u"Out", true, false, false, false, {RegPinType{}}}}};
 
 const CFactoryTemplate kTemplates[] = {
     {kComTestFilterName, &CLSID_ComTestCounter, CComTestCounter::Create, nullptr, &kCounterFilter},
@@ -57,9 +56,13 @@ __attribute__((constructor)) void OnAttach() {
 
 }  // namespace
 
-ORV_MODULE_EXPORT int ComTestAttachCount() { return attachCount.load(); }
+ORV_MODULE_EXPORT int ComTestAttachCount() {
+    return attachCount.load();
+}
 
-HRESULT DllRegisterServer() { return ComModuleRegisterServer(kTemplates, kTemplateCount, true); }
+HRESULT DllRegisterServer() {
+    return ComModuleRegisterServer(kTemplates, kTemplateCount, true);
+}
 
 HRESULT DllUnregisterServer() {
     return ComModuleRegisterServer(kTemplates, kTemplateCount, false);
@@ -69,4 +72,6 @@ HRESULT DllGetClassObject(REFCLSID classId, REFIID iid, void** object) {
     return ComModuleGetClassObject(kTemplates, kTemplateCount, classId, iid, object);
 }
 
-HRESULT DllCanUnloadNow() { return ComModuleCanUnloadNow(); }
+HRESULT DllCanUnloadNow() {
+    return ComModuleCanUnloadNow();
+}

@@ -34,7 +34,8 @@ size_t Count(const std::string& text, const std::string& what) {
 const CLSID kCategory{0xA9851807, 0x4A23, 0x420E, {0xBC, 0xDF, 0x9A, 0xB6, 0xE9, 0xB3, 0x69, 0xC2}};
 const CLSID kFilterA{0xB8D9AA26, 0xB90C, 0x4F7B, {0x84, 0xC2, 0xD8, 0x52, 0x76, 0xD1, 0x6B, 0xCB}};
 const CLSID kFilterB{0xF2877CC9, 0xF2A1, 0x4E5B, {0xA4, 0x76, 0x8B, 0xEB, 0x3B, 0xE1, 0xFC, 0x7D}};
-const CLSID kStreamType{0xE436EB83, 0x524F, 0x11CE, {0x9F, 0x53, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+const CLSID kStreamType{
+    0xE436EB83, 0x524F, 0x11CE, {0x9F, 0x53, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
 
 RegFilter MakeFilter(const CLSID& clsid, std::u16string name, DWORD merit) {
     RegFilter filter;
@@ -175,8 +176,9 @@ TEST(ComponentRegistry, DevicesCarryTheirPathAndDescription) {
 
 TEST(ComponentRegistry, BuiltInEntriesAndProvidersJoinTheStoredOnes) {
     TemporaryRegistry registry;
-    ASSERT_EQ(ComponentRegistry::RegisterFilter(kCategory, MakeFilter(kFilterA, u"Stored", 0x600000)),
-              S_OK);
+    ASSERT_EQ(
+        ComponentRegistry::RegisterFilter(kCategory, MakeFilter(kFilterA, u"Stored", 0x600000)),
+        S_OK);
     CategoryEntry builtin;
     builtin.category = kCategory;
     builtin.instance = u"builtin";

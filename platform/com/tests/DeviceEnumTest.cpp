@@ -129,13 +129,13 @@ TEST(DeviceEnum, EnumeratesACategoryAsMonikersWithProperties) {
     EXPECT_EQ(number.ulVal, 0x600000u);
 
     ComPtr<IComTestCounter> counter;
-    ASSERT_EQ(first->BindToObject(nullptr, nullptr, IID_IComTestCounter,
-                                  counter.GetVoidAddressOf()),
-              S_OK);
+    ASSERT_EQ(
+        first->BindToObject(nullptr, nullptr, IID_IComTestCounter, counter.GetVoidAddressOf()),
+        S_OK);
     EXPECT_EQ(counter->Increment(), 1);
-    ASSERT_EQ(second->BindToObject(nullptr, nullptr, IID_IComTestCounter,
-                                   counter.GetVoidAddressOf()),
-              S_OK);
+    ASSERT_EQ(
+        second->BindToObject(nullptr, nullptr, IID_IComTestCounter, counter.GetVoidAddressOf()),
+        S_OK);
     EXPECT_EQ(madeByProvider, 1);
 
     LPOLESTR name = nullptr;

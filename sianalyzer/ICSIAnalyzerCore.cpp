@@ -1,0 +1,627 @@
+#include "sianalyzer/ICSIAnalyzerCore.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/CRC32.h"
+#include "core/ICThread.h"
+
+namespace {
+
+// Holds an ICList's lock for a scope.
+class ListLock {
+public:
+    explicit ListLock(ICList& list) : list(list) { list.Lock(); }
+    ~ListLock() { list.Unlock(); }
+    ListLock(const ListLock&) = delete;
+    ListLock& operator=(const ListLock&) = delete;
+
+private:
+    ICList& list;
+};
+
+ICSISection* AsSection(ICListItem* item) {
+    return static_cast<ICSISection*>(item);
+}
+
+void DeleteAll(ICList& list) {
+    ListLock lock(list);
+    while (ICListItem* item = list.GetHead()) {
+        list.Remove(item, false);
+        delete AsSection(item);
+    }
+}
+
+}  // namespace
+
+ICSIAnalyzerCore::ICSIAnalyzerCore()
+    : store(std::make_unique<ICSIList>()),
+      watchTable(std::make_unique<std::atomic<uint8_t>[]>(8192)) {
+    ClearWatchTable();
+    filterParam = reinterpret_cast<intptr_t>(this);
+    pendingNotifications.reserve(16);
+    Reset();
+    ResetSI();
+}
+
+ICSIAnalyzerCore::~ICSIAnalyzerCore() {
+    DeleteAll(completedList);
+    DeleteAll(inProgressList);
+    DeleteAll(freeList);
+}
+
+void ICSIAnalyzerCore::Reset() {
+    ResetToSIState();
+}
+
+// --- streaming side
+
+void ICSIAnalyzerCore::ProcessInput(const uint8_t* data, size_t length) {
+    if (!running.load(std::memory_order_relaxed) || data == nullptr) {
+        return;
+    }
+    while (length >= 188 && data[0] == 0x47) {
+        // transport_error_indicator clear, and either no adaptation field or one of a
+        // possible length.
+        if ((data[1] & 0x80) == 0 && ((data[3] & 0x20) == 0 || data[4] <= 183)) {
+            RoutePacket(data);
+        }
+        data += 188;
+        length -= 188;
+    }
+}
+
+bool ICSIAnalyzerCore::IsFixedSectionPID(uint16_t pid) {
+    // PAT, NIT, SDT/BAT, EIT, 0x0013, TDT/TOT, 0x001E-0x0025 (SDTT 0x0023, BIT 0x0024), CDT.
+    return pid == 0x0000 || (pid >= 0x0010 && pid <= 0x0014) || (pid >= 0x001E && pid <= 0x0025) ||
+           pid == 0x0029;
+}
+
+void ICSIAnalyzerCore::RoutePacket(const uint8_t* packet) {
+    const uint16_t pid = static_cast<uint16_t>((packet[1] & 0x1F) << 8 | packet[2]);
+    if (pid == pcrPid.load(std::memory_order_relaxed) && (packet[3] & 0x20) != 0) {
+        OnPCRPacket(packet);
+    }
+    // A stream PID of 0 means "the service has no such stream": it must not capture the PAT.
+    if (pid != 0) {
+        Stream stream;
+        bool isStream = true;
+        if (pid == videoPid.load(std::memory_order_relaxed)) {
+            stream = Stream::kVideo;
+        } else if (pid == audioPid.load(std::memory_order_relaxed)) {
+            stream = Stream::kAudio;
+        } else if (pid == captionPid.load(std::memory_order_relaxed)) {
+            stream = Stream::kCaption;
+        } else {
+            isStream = false;
+        }
+        if (isStream) {
+            if (clockLocked.load(std::memory_order_relaxed)) {
+                OnStreamPacket(stream, packet);
+            }
+            return;
+        }
+    }
+    if (pid == 0x1FFF) {
+        return;
+    }
+    if (!IsFixedSectionPID(pid)) {
+        const uint8_t watch = watchTable[pid].load(std::memory_order_relaxed);
+        if (watch != kWatchPMT && watch != kWatchEngineering) {
+            return;
+        }
+    }
+    Assemble(pid, packet);
+}
+
+ICSISection* ICSIAnalyzerCore::GetSectionBuffer(uint16_t pid) {
+    {
+        ListLock lock(inProgressList);
+        for (ICListItem* item = inProgressList.GetHead(); item != nullptr; item = item->next) {
+            if (AsSection(item)->pid == pid) {
+                return AsSection(item);
+            }
+        }
+    }
+    ICSISection* buffer = nullptr;
+    {
+        ListLock lock(freeList);
+        if (ICListItem* item = freeList.GetHead()) {
+            freeList.Remove(item, false);
+            buffer = AsSection(item);
+        }
+    }
+    if (buffer == nullptr) {
+        buffer = new ICSISection();
+    }
+    buffer->Clear();
+    buffer->pid = pid;
+    ListLock lock(inProgressList);
+    inProgressList.AddTail(buffer);
+    return buffer;
+}
+
+void ICSIAnalyzerCore::Assemble(uint16_t pid, const uint8_t* packet) {
+    int32_t start = 4;
+    int32_t left = 184;
+    if ((packet[3] & 0x20) != 0) {
+        const int32_t adaptationLength = packet[4];
+        if (adaptationLength > 183) {
+            return;
+        }
+        start = 5 + adaptationLength;
+        left = 183 - adaptationLength;
+    }
+    ICSISection* buffer = GetSectionBuffer(pid);
+    const uint8_t* payload = packet + start;
+
+    if ((packet[1] & 0x40) == 0) {
+        // A continuation: only useful when a section is in progress.
+        if (buffer->GetLength() == 0 || left == 0) {
+            return;
+        }
+        const int32_t n = std::min(left, buffer->remaining);
+        buffer->Write(payload, n);
+        buffer->remaining -= n;
+        if (buffer->remaining <= 0) {
+            CompleteSection(buffer);
+        }
+        return;
+    }
+
+    if (left == 0) {
+        return;
+    }
+    const int32_t pointerField = payload[0];
+    ++payload;
+    --left;
+    if (left == 0) {
+        return;
+    }
+    if (buffer->GetLength() > 0) {
+        if (pointerField > 0) {
+            // The bytes before the new section finish the one in progress.
+            buffer->Write(payload, std::min(pointerField, left));
+            CompleteSection(buffer);
+            buffer = GetSectionBuffer(pid);
+        } else {
+            buffer->Clear();
+        }
+    }
+    if (pointerField >= left) {
+        return;
+    }
+    payload += pointerField;
+    left -= pointerField;
+    while (left >= 3 && payload[0] != 0xFF) {
+        const int32_t total = ((payload[1] & 0x0F) << 8 | payload[2]) + 3;
+        buffer->totalLength = total;
+        buffer->remaining = total;
+        const int32_t n = std::min(total, left);
+        buffer->Write(payload, n);
+        buffer->remaining -= n;
+        if (buffer->remaining <= 0) {
+            CompleteSection(buffer);
+        }
+        left -= n;
+        payload += n;
+        if (left < 3 || payload[0] == 0xFF) {
+            break;
+        }
+        buffer = GetSectionBuffer(pid);
+    }
+}
+
+void ICSIAnalyzerCore::CompleteSection(ICSISection* buffer) {
+    {
+        ListLock lock(inProgressList);
+        inProgressList.Remove(buffer, false);
+    }
+    {
+        ListLock lock(completedList);
+        completedList.AddTail(buffer);
+    }
+    OnSectionQueued();
+}
+
+void ICSIAnalyzerCore::OnSectionQueued() {
+    if (workerThread != nullptr) {
+        workerThread->PostMsg(kMsgSections);
+    }
+}
+
+void ICSIAnalyzerCore::ReleaseCompletedSections() {
+    ICListItem* first;
+    {
+        ListLock lock(completedList);
+        first = completedList.GetHead();
+        completedList.ClearLinks();
+    }
+    ListLock lock(freeList);
+    while (first != nullptr) {
+        ICListItem* next = first->next;
+        first->next = nullptr;
+        first->prev = nullptr;
+        AsSection(first)->Clear();
+        freeList.AddTail(first);
+        first = next;
+    }
+}
+
+void ICSIAnalyzerCore::DiscardSections() {
+    for (ICList* list : {&completedList, &inProgressList}) {
+        for (;;) {
+            ICListItem* item;
+            {
+                ListLock lock(*list);
+                item = list->GetHead();
+                if (item == nullptr) {
+                    break;
+                }
+                list->Remove(item, false);
+            }
+            AsSection(item)->Clear();
+            ListLock lock(freeList);
+            freeList.AddTail(item);
+        }
+    }
+}
+
+int32_t ICSIAnalyzerCore::GetFreeBufferCount() {
+    ListLock lock(freeList);
+    return freeList.GetCount();
+}
+
+int32_t ICSIAnalyzerCore::GetInProgressCount() {
+    ListLock lock(inProgressList);
+    return inProgressList.GetCount();
+}
+
+int32_t ICSIAnalyzerCore::GetCompletedCount() {
+    ListLock lock(completedList);
+    return completedList.GetCount();
+}
+
+// --- worker side
+
+void ICSIAnalyzerCore::DrainSections() {
+    while (running.load()) {
+        ICListItem* item;
+        {
+            ListLock lock(completedList);
+            item = completedList.GetHead();
+            if (item == nullptr) {
+                return;
+            }
+            completedList.Remove(item, false);
+        }
+        ICSISection* buffer = AsSection(item);
+        DispatchSection(buffer);
+        buffer->Clear();
+        ListLock lock(freeList);
+        freeList.AddTail(buffer);
+    }
+}
+
+void ICSIAnalyzerCore::DispatchSection(ICSISection* buffer) {
+    currentSection = buffer;
+    const uint8_t* bytes = buffer->GetData();
+    const int32_t size = buffer->GetLength();
+    if (size < 1 || bytes[0] == 0xFF) {
+        return;
+    }
+    if (size < 3) {
+        sectionErrors.fetch_add(1);
+        return;
+    }
+    buffer->tableId = bytes[0];
+    buffer->sectionSyntaxIndicator = bytes[1] >> 7;
+    buffer->sectionLength = static_cast<uint16_t>((bytes[1] & 0x0F) << 8 | bytes[2]);
+    buffer->endPosition = 3 + buffer->sectionLength;
+    if (buffer->endPosition > size) {
+        sectionErrors.fetch_add(1);
+        return;
+    }
+    if (buffer->sectionSyntaxIndicator != 0) {
+        // The long form needs its five header bytes after section_length and the CRC_32.
+        if (buffer->sectionLength < 9 || CalcCRC32(bytes, buffer->endPosition) != 0) {
+            sectionErrors.fetch_add(1);
+            return;
+        }
+        buffer->tableIdExtension = static_cast<uint16_t>(bytes[3] << 8 | bytes[4]);
+        buffer->versionNumber = (bytes[5] >> 1) & 0x1F;
+        buffer->currentNextIndicator = bytes[5] & 1;
+        buffer->sectionNumber = bytes[6];
+        buffer->lastSectionNumber = bytes[7];
+        // Handlers read the data up to the CRC_32, never the CRC itself.
+        reader.Attach(bytes, buffer->endPosition - 4);
+        reader.Seek(8);
+    } else {
+        buffer->tableIdExtension = 0;
+        buffer->versionNumber = 0;
+        buffer->currentNextIndicator = 0;
+        buffer->sectionNumber = 0;
+        buffer->lastSectionNumber = 0;
+        // The short sections handled here (the TOT) end in a CRC_32 as well.
+        reader.Attach(bytes, std::max(buffer->endPosition - 4, 3));
+        reader.Seek(3);
+    }
+
+    const uint8_t tableId = buffer->tableId;
+    void (ICSIAnalyzerCore::*handler)() = nullptr;
+    bool external = false;
+    if (tableId == 0x00) {
+        handler = &ICSIAnalyzerCore::HandlePAT;
+    } else if (tableId == 0x02) {
+        handler = &ICSIAnalyzerCore::HandlePMT;
+    } else if (tableId == 0x40) {
+        handler = &ICSIAnalyzerCore::HandleNIT;
+    } else if (tableId == 0x42 || tableId == 0x46) {
+        handler = &ICSIAnalyzerCore::HandleSDT;
+    } else if (tableId == 0x4E || (tableId >= 0x50 && tableId <= 0x5F)) {
+        handler = &ICSIAnalyzerCore::HandleEIT;
+    } else if (tableId == 0x73) {
+        handler = &ICSIAnalyzerCore::HandleTOT;
+    } else if (tableId == 0xC4) {
+        handler = &ICSIAnalyzerCore::HandleBIT;
+    } else if (tableId == 0xC8) {
+        handler = &ICSIAnalyzerCore::HandleCDT;
+    } else if (tableId == 0x3B || tableId == 0x3C || tableId == 0xC3) {
+        external = true;
+    } else {
+        return;
+    }
+    store->BeginUpdate();
+    if (handler != nullptr) {
+        (this->*handler)();
+    } else if (external) {
+        if (tableId == 0x3B) {
+            OnDownloadInfoSection();
+        } else if (tableId == 0x3C) {
+            OnDownloadDataSection();
+        } else {
+            OnSDTTSection();
+        }
+    }
+    store->EndUpdate();
+}
+
+void ICSIAnalyzerCore::PostNotify(uint32_t code, intptr_t param1, intptr_t param2) {
+    pendingNotifications.push_back({code, param1, param2});
+}
+
+void ICSIAnalyzerCore::FlushNotify() {
+    // Delivery may call back into the analyzer; work on a copy of the queue.
+    if (pendingNotifications.empty()) {
+        return;
+    }
+    std::vector<Notification> batch;
+    batch.swap(pendingNotifications);
+    for (const Notification& notification : batch) {
+        OnNotify(notification.code, notification.param1, notification.param2);
+    }
+    batch.clear();
+    if (pendingNotifications.empty()) {
+        pendingNotifications.swap(batch);
+    }
+}
+
+void ICSIAnalyzerCore::DropNotify() {
+    pendingNotifications.clear();
+}
+
+void ICSIAnalyzerCore::ResetSI() {
+    networkId.store(0);
+    {
+        ICLockGuard guard(watchLock);
+        transportStreamId.store(0);
+        currentPat = nullptr;
+    }
+    store->BeginUpdate();
+    // Readers keep their pointers: objects are marked for rebuilding (the received-section
+    // masks, which no reader sees, are cleared), not deleted, except the present/following
+    // tables, which go only when no reader holds the store.
+    const bool reset = store->BeginReset();
+    for (ICSIPAT* pat : store->patList) {
+        pat->complete.store(0);
+    }
+    for (ICSIPMT* pmt : store->pmtList) {
+        pmt->complete.store(0);
+        pmt->sectionMask = 0;
+    }
+    for (ICSINIT* nit : store->nitList) {
+        nit->complete.store(0);
+        nit->sectionMask = 0;
+    }
+    for (ICSISDT* sdt : store->sdtList) {
+        sdt->complete.store(0);
+        sdt->sectionMask = 0;
+    }
+    for (ICSIEIT* eit : store->eitList) {
+        if (reset) {
+            eit->presentEventId = 0;
+            for (int32_t i = eit->tables.GetCount() - 1; i >= 0; --i) {
+                const uint8_t key = eit->tables.GetAt(i)->tableId;
+                if (key == 0x4E || key == 0x4F) {
+                    eit->tables.RemoveAt(i);
+                }
+            }
+        }
+        for (ICSIEITTable* table : eit->tables) {
+            for (ICSIEITSegment* segment : table->segments) {
+                segment->complete.store(0);
+                segment->extComplete.store(0);
+                segment->receivedMask = 0;
+                segment->extReceivedMask = 0;
+            }
+        }
+    }
+    ClearWatchTable();
+    engineeringServiceId = 0;
+    engineeringLookedUp = false;
+    store->EndReset();
+    store->EndUpdate();
+}
+
+// --- selection and shared state
+
+void ICSIAnalyzerCore::SetTransportStreamID(uint16_t id) {
+    ICLockGuard guard(watchLock);
+    transportStreamId.store(id);
+    currentPat = store->FindPAT(id);
+}
+
+void ICSIAnalyzerCore::SetPCRPID(uint16_t pid) {
+    pcrPid.store(pid);
+    clockLocked.store(false);
+}
+
+bool ICSIAnalyzerCore::SetServiceID(uint16_t serviceId, bool apply) {
+    selectedServiceId.store(serviceId);
+    if (!apply || serviceId == 0) {
+        return false;
+    }
+    store->AddRef();
+    const bool found = SelectStreams();
+    store->Release();
+    return found;
+}
+
+bool ICSIAnalyzerCore::SelectStreams() {
+    const ICSIPMT* pmt = store->FindPMT(transportStreamId.load(), selectedServiceId.load());
+    if (pmt == nullptr) {
+        return false;
+    }
+    if (pcrPid.load() != pmt->GetPCRPID()) {
+        pcrPid.store(pmt->GetPCRPID());
+        clockLocked.store(false);
+    }
+    auto pidOf = [&](uint8_t tag) -> uint16_t {
+        const ICSIES* es = pmt->FindESByComponentTag(tag);
+        return es != nullptr ? es->GetPID() : 0;
+    };
+    videoPid.store(pidOf(0x00));
+    audioPid.store(pidOf(0x10));
+    captionPid.store(pidOf(0x30));
+    return true;
+}
+
+uint8_t ICSIAnalyzerCore::GetWatch(uint16_t pid) {
+    return watchTable[pid & 0x1FFF].load(std::memory_order_relaxed);
+}
+
+void ICSIAnalyzerCore::ClearWatchTable() {
+    ICLockGuard guard(watchLock);
+    for (uint32_t pid = 0; pid < 8192; ++pid) {
+        watchTable[pid].store(0, std::memory_order_relaxed);
+    }
+}
+
+void ICSIAnalyzerCore::SetWatch(uint16_t pid, uint8_t value) {
+    ICLockGuard guard(watchLock);
+    watchTable[pid & 0x1FFF] = value;
+}
+
+uint32_t ICSIAnalyzerCore::GetStatistics(uint32_t* sectionErrorCount,
+                                         uint32_t* continuityErrorCount,
+                                         uint32_t* bufferTimeoutCount,
+                                         uint32_t* lateSampleCount) {
+    const uint32_t values[4] = {sectionErrors.exchange(0), continuityErrors.exchange(0),
+                                bufferTimeouts.exchange(0), lateSamples.exchange(0)};
+    uint32_t* outputs[4] = {sectionErrorCount, continuityErrorCount, bufferTimeoutCount,
+                            lateSampleCount};
+    uint32_t sum = 0;
+    for (int i = 0; i < 4; ++i) {
+        if (outputs[i]) {
+            *outputs[i] = values[i];
+        }
+        sum += values[i];
+    }
+    return sum;
+}
+
+void ICSIAnalyzerCore::ClearPMTWatch(ICSIPMT* pmt) {
+    ICLockGuard guard(watchLock);
+    for (uint16_t pid : pmt->watchedPids) {
+        watchTable[pid & 0x1FFF] = 0;
+    }
+    pmt->watchedPids.clear();
+}
+
+void ICSIAnalyzerCore::LookupEngineeringService() {
+    const uint16_t network = networkId.load();
+    const uint16_t tsid = transportStreamId.load();
+    if (network == 0 || tsid == 0) {
+        return;
+    }
+    const ICSINIT* nit = store->FindNIT(network);
+    const ICSITS* ts = nit != nullptr ? nit->FindTS(tsid) : nullptr;
+    if (ts == nullptr) {
+        return;
+    }
+    uint16_t serviceId = 0;
+    bool found = false;
+    for (int32_t i = 0; i < ts->GetServiceCount(); ++i) {
+        if (ts->GetServiceType(i) == 0xA4) {
+            serviceId = ts->GetServiceID(i);
+            found = true;
+            break;
+        }
+    }
+    if (!found || serviceId == 0) {
+        engineeringLookedUp = true;
+        return;
+    }
+    ICSIPMT* pmt = store->FindPMT(tsid, serviceId);
+    if (pmt == nullptr) {
+        return;
+    }
+    engineeringServiceId = serviceId;
+    {
+        ICLockGuard guard(watchLock);
+        for (const ICSIES* es : pmt->streams) {
+            watchTable[es->GetPID()] = kWatchEngineering;
+            pmt->watchedPids.push_back(es->GetPID());
+        }
+    }
+    engineeringLookedUp = true;
+}
+
+// --- text readers
+
+ICWString ICSIAnalyzerCore::ReadText(int32_t length) {
+    const int32_t n = std::clamp(length, 0, reader.GetRemaining());
+    if (n == 0) {
+        return ICWString();
+    }
+    ICWString text = Decode(reader.GetCurrent(), static_cast<size_t>(n));
+    reader.Skip(n);
+    return text;
+}
+
+ICWString ICSIAnalyzerCore::ReadText(ICMemory& memory, int32_t length) {
+    const int32_t n = std::clamp(length, 0, memory.GetRemaining());
+    if (n == 0) {
+        return ICWString();
+    }
+    ICWString text = Decode(memory.GetCurrent(), static_cast<size_t>(n));
+    memory.Seek(memory.GetPosition() + n);
+    return text;
+}
+
+void ICSIAnalyzerCore::ReadRaw(ICString& text, int32_t length) {
+    const int32_t n = std::clamp(length, 0, reader.GetRemaining());
+    text.Set(reinterpret_cast<const char*>(reader.GetCurrent()), static_cast<size_t>(n));
+    reader.Skip(n);
+}
+
+ICSIDateTime ICSIAnalyzerCore::ReadAribTime() {
+    uint8_t bytes[5];
+    reader.Read(bytes, 5);
+    return sitime::FromAribTime(bytes);
+}
+
+void ICSIAnalyzerCore::ReadLanguageCode(char* code) {
+    reader.Read(code, 3);
+    code[3] = '\0';
+}

@@ -1,0 +1,284 @@
+#pragma once
+
+#include <algorithm>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "aribtext/ICJIS8Code.h"
+#include "core/ICCriticalSection.h"
+#include "core/ICList.h"
+#include "core/ICMemory.h"
+#include "core/ICString.h"
+#include "core/ICWString.h"
+#include "sianalyzer/ICSIList.h"
+#include "sianalyzer/ICSISection.h"
+
+class ICThread;
+
+// The analysis core of the SI analyzer: it cuts input buffers into TS packets, routes them by
+// PID, reassembles PSI/SI sections, checks them and hands them by table_id to the table
+// handlers that keep the SI store current. It decodes SI text itself (the 8-unit decoder in the
+// SI initial state).
+//
+// Two sides with their own threads:
+// - the streaming side (the thread that delivers input): ProcessInput, RoutePacket, the
+//   assembly (GetSectionBuffer) and CompleteSection, which queues a finished section and calls
+//   OnSectionQueued (by default: posts message 32 to the worker thread, when one is set);
+// - the worker side: DrainSections (the handler of message 32), DispatchSection, the table
+//   handlers, stream selection and FlushNotify.
+// A tool or a test may run the worker side on its own thread by calling DrainSections.
+// The filter that embeds the core gives it its thread (SetWorkerThread), its event sink
+// (OnNotify) and the stream path of the selected service's packets (OnPCRPacket,
+// OnStreamPacket).
+class ICSIAnalyzerCore : public ICJIS8Code {
+public:
+    // The worker message that drains the completed sections.
+    static constexpr uint32_t kMsgSections = 32;
+    static constexpr uint16_t kNoPID = 0xFFFF;
+
+    // Watch values of the PID watch table.
+    static constexpr uint8_t kWatchPMT = 1;
+    static constexpr uint8_t kWatchEngineering = 4;
+
+    // Streams of OnStreamPacket.
+    enum class Stream { kVideo, kAudio, kCaption };
+
+    // A notification waiting for FlushNotify. The parameters are pointer-sized: some carry the
+    // filter's pointer.
+    struct Notification {
+        uint32_t code;
+        intptr_t param1;
+        intptr_t param2;
+    };
+
+    ICSIAnalyzerCore();
+    ~ICSIAnalyzerCore() override;
+
+    // The SI initial state of the decoder (G3 katakana).
+    void Reset() override;
+
+    // --- streaming side
+    // Scans a buffer of whole TS packets while the running flag is set. The scan stops at the
+    // first position without a sync byte; packets with transport_error_indicator or an
+    // adaptation_field_length above 183 are skipped.
+    void ProcessInput(const uint8_t* data, size_t length);
+    // Routes one 188-byte packet.
+    void RoutePacket(const uint8_t* packet);
+    // The in-progress buffer of the PID, or a free (or new) one taken for it.
+    ICSISection* GetSectionBuffer(uint16_t pid);
+    // Moves a finished buffer from the in-progress list to the completed queue.
+    void CompleteSection(ICSISection* buffer);
+
+    // --- worker side
+    // Dispatches every queued section while the running flag is set; the buffers go back to
+    // the free list.
+    void DrainSections();
+    void DispatchSection(ICSISection* buffer);
+    void PostNotify(uint32_t code, intptr_t param1, intptr_t param2);
+    void FlushNotify();
+    void DropNotify();
+
+    // Empties the analysis state (store objects marked incomplete, present/following tables
+    // dropped, watch table cleared). The worker must be idle.
+    void ResetSI();
+    // Returns every queued and partly assembled section to the free list (stop and flush).
+    void DiscardSections();
+    // Returns the queued sections to the free list without dispatching them; sections being
+    // assembled stay.
+    void ReleaseCompletedSections();
+
+    // --- state shared with the filter and the application
+    ICSIList* GetSIList() { return store.get(); }
+    void SetRunning(bool value) { running.store(value); }
+    bool IsRunning() const { return running.load(); }
+    void SetWorkerThread(ICThread* thread) { workerThread = thread; }
+    // The value that notifications name as "the filter".
+    void SetFilterParam(intptr_t value) { filterParam = value; }
+    intptr_t GetFilterParam() const { return filterParam; }
+    void SetNotifyFlags(uint32_t flags) { notifyFlags.store(flags); }
+    uint32_t GetNotifyFlags() const { return notifyFlags.load(); }
+    uint16_t GetNetworkID() const { return networkId.load(); }
+    // Under the watch lock: the current TS and its PAT.
+    void SetTransportStreamID(uint16_t transportStreamId);
+    uint16_t GetTransportStreamID() const { return transportStreamId.load(); }
+    ICSIPAT* GetCurrentPAT() const { return currentPat; }
+
+    // Stores the selected service; with `apply` (and a service) holds the store and selects
+    // its streams. True when the service's PMT was found.
+    bool SetServiceID(uint16_t serviceId, bool apply);
+    uint16_t GetServiceID() const { return selectedServiceId.load(); }
+    void SetAutoSelect(bool value) { autoSelect.store(value); }
+    bool GetAutoSelect() const { return autoSelect.load(); }
+    // From the PMT of (current TS, selected service): PCR PID, and the PIDs of the streams with
+    // component tags 0x00 (video), 0x10 (audio) and 0x30 (captions), 0 where there is none.
+    // False (nothing changed) without that PMT.
+    bool SelectStreams();
+
+    void SetPCRPID(uint16_t pid);
+    uint16_t GetPCRPID() const { return pcrPid.load(); }
+    void SetVideoPID(uint16_t pid) { videoPid.store(pid); }
+    uint16_t GetVideoPID() const { return videoPid.load(); }
+    void SetAudioPID(uint16_t pid) { audioPid.store(pid); }
+    uint16_t GetAudioPID() const { return audioPid.load(); }
+    void SetCaptionPID(uint16_t pid) { captionPid.store(pid); }
+    uint16_t GetCaptionPID() const { return captionPid.load(); }
+    void SetClockLocked(bool value) { clockLocked.store(value); }
+    bool IsClockLocked() const { return clockLocked.load(); }
+
+    // The PID's watch table value.
+    uint8_t GetWatch(uint16_t pid);
+    // The four statistics (each output may be null); returns their sum and clears them.
+    uint32_t GetStatistics(uint32_t* sectionErrorCount, uint32_t* continuityErrorCount,
+                           uint32_t* bufferTimeoutCount, uint32_t* lateSampleCount);
+    uint32_t GetSectionErrors() const { return sectionErrors.load(); }
+    uint16_t GetEngineeringServiceID() const { return engineeringServiceId; }
+
+    // Buffers in each list, for tests and statistics.
+    int32_t GetFreeBufferCount();
+    int32_t GetInProgressCount();
+    int32_t GetCompletedCount();
+
+protected:
+    // A packet on the PCR PID that has an adaptation field (before any other routing).
+    virtual void OnPCRPacket(const uint8_t* packet) {}
+    // A packet of the selected video, audio or caption stream while the clock is locked.
+    virtual void OnStreamPacket(Stream stream, const uint8_t* packet) {}
+    // A section was queued; the default posts message 32 to the worker thread.
+    virtual void OnSectionQueued();
+    // Delivers one notification to the graph's event sink; the default drops it.
+    virtual void OnNotify(uint32_t code, intptr_t param1, intptr_t param2) {}
+    // Handlers of the tables the core does not parse itself (download information and data
+    // blocks, software download trigger); the defaults ignore the section.
+    virtual void OnDownloadInfoSection() {}
+    virtual void OnDownloadDataSection() {}
+    virtual void OnSDTTSection() {}
+
+    // --- the handler side, for the handlers of the embedding filter
+    // The section being dispatched and the reader over it (limit: the section end).
+    ICSISection* GetCurrentSection() const { return currentSection; }
+    ICSISectionReader& SectionReader() { return reader; }
+    // Decodes `length` bytes at the reader's position as 8-unit text and advances.
+    ICWString ReadText(int32_t length);
+    // Decodes `length` bytes at the buffer's position and advances it.
+    ICWString ReadText(ICMemory& memory, int32_t length);
+    // Copies `length` raw bytes at the reader's position and advances.
+    void ReadRaw(ICString& text, int32_t length);
+    // Sets the watch value of a PID (under the watch lock).
+    void SetWatch(uint16_t pid, uint8_t value);
+    // Looks for the engineering service of the current TS and watches its elementary PIDs.
+    void LookupEngineeringService();
+    bool IsEngineeringLookedUp() const { return engineeringLookedUp; }
+
+    bool HasNotify(uint32_t bit) const { return (notifyFlags.load() & bit) != 0; }
+
+private:
+    // Section assembly of one packet that reached a section PID.
+    void Assemble(uint16_t pid, const uint8_t* packet);
+    static bool IsFixedSectionPID(uint16_t pid);
+
+    void HandlePAT();
+    void HandlePMT();
+    void HandleNIT();
+    void HandleSDT();
+    void HandleEIT();
+    void HandleTOT();
+    void HandleBIT();
+    void HandleCDT();
+
+    // --- descriptor parsers (the reader's limit is the descriptor's end)
+    std::unique_ptr<ICSIDigitalCopyControl> ParseDigitalCopyControl(void* owner);
+    void ParseEmergencyInfo(ICSIPMT* pmt);
+    std::unique_ptr<ICSIDataComponent> ParseDataComponent(ICSIES* es, int32_t length);
+    void ParseTSDescriptor(ICSITS* ts, uint8_t tag, int32_t length);
+    void ParseServiceDescriptor(ICSIService* service, uint8_t tag, int32_t length);
+    void ParseEventDescriptor(ICSIEvent* event, uint8_t tag, int32_t length);
+    void ParseExtendedEvent(ICSIEvent* event, int32_t length);
+    std::unique_ptr<ICSISIParameter> ParseSIParameter(void* owner, int32_t length, bool prime);
+    // Reads a descriptor loop of `length` bytes, calling parse(tag, length) for each with the
+    // reader limited to the descriptor. False when a length byte cannot be read.
+    template <typename Parse>
+    bool ParseDescriptors(int32_t length, Parse parse);
+    // Reads an ARIB time (5 bytes) or a 3-character language code at the reader.
+    ICSIDateTime ReadAribTime();
+    void ReadLanguageCode(char* code);
+
+    void ClearWatchTable();
+    // Clears the watch entries a PMT added.
+    void ClearPMTWatch(ICSIPMT* pmt);
+    // The first NIT that selects a service automatically.
+    void AutoSelectFirstService(ICSINIT* nit);
+
+    std::unique_ptr<ICSIList> store;
+
+    // --- streaming side
+    std::atomic<bool> running{false};
+    std::atomic<uint16_t> pcrPid{kNoPID};
+    std::atomic<uint16_t> videoPid{kNoPID};
+    std::atomic<uint16_t> audioPid{kNoPID};
+    std::atomic<uint16_t> captionPid{kNoPID};
+    std::atomic<bool> clockLocked{false};
+
+    // Written under watchLock; routing reads single entries without it (each is an atomic
+    // byte), so the streaming thread never waits for a handler.
+    ICCriticalSection watchLock;
+    std::unique_ptr<std::atomic<uint8_t>[]> watchTable;
+
+    // The three buffer lists, each locked for every operation.
+    ICList freeList;
+    ICList inProgressList;
+    ICList completedList;
+    ICThread* workerThread = nullptr;
+
+    // --- worker side
+    std::atomic<uint16_t> networkId{0};
+    std::atomic<uint16_t> transportStreamId{0};
+    ICSIPAT* currentPat = nullptr;
+    std::atomic<uint16_t> selectedServiceId{0};
+    std::atomic<bool> autoSelect{true};
+    uint16_t engineeringServiceId = 0;
+    bool engineeringLookedUp = false;
+
+    std::atomic<uint32_t> notifyFlags{0};
+    std::vector<Notification> pendingNotifications;
+    intptr_t filterParam = 0;
+
+    ICSISection* currentSection = nullptr;
+    ICSISectionReader reader;
+    // Raw bytes of the extended event item being continued across descriptors.
+    uint8_t continuationBuffer[1024] = {};
+    int32_t continuationLength = 0;
+
+    std::atomic<uint32_t> sectionErrors{0};
+    std::atomic<uint32_t> continuityErrors{0};
+    std::atomic<uint32_t> bufferTimeouts{0};
+    std::atomic<uint32_t> lateSamples{0};
+
+protected:
+    // Counters of the stream path (the filter's), cleared by GetStatistics.
+    void CountContinuityError() { continuityErrors.fetch_add(1); }
+    void CountBufferTimeout() { bufferTimeouts.fetch_add(1); }
+    void CountLateSample() { lateSamples.fetch_add(1); }
+};
+
+template <typename Parse>
+inline bool ICSIAnalyzerCore::ParseDescriptors(int32_t length, Parse parse) {
+    const int32_t loopEnd = std::min(reader.GetPosition() + std::max(length, 0), reader.GetLimit());
+    while (reader.GetPosition() < loopEnd) {
+        const int32_t tag = reader.ReadUInt8();
+        const int32_t descriptorLength = reader.ReadUInt8();
+        if (tag < 0 || descriptorLength < 0) {
+            return false;
+        }
+        const int32_t descriptorStart = reader.GetPosition();
+        const int32_t descriptorEnd = descriptorStart + descriptorLength;
+        const int32_t outerLimit = reader.NarrowLimit(descriptorEnd);
+        parse(static_cast<uint8_t>(tag), descriptorLength);
+        reader.RestoreLimit(outerLimit);
+        reader.Seek(descriptorEnd);
+    }
+    reader.Seek(loopEnd);
+    return true;
+}

@@ -1,0 +1,355 @@
+// The NIT and SDT handlers: networks, transport streams and services.
+
+#include "sianalyzer/ICSIAnalyzerCore.h"
+
+namespace {
+
+constexpr uint32_t kNotifyNIT = 0x00000008;
+constexpr uint32_t kNotifySDT = 0x00000010;
+constexpr uint32_t kNotifyNITComplete = 0x00080000;
+constexpr uint32_t kNotifySDTComplete = 0x00100000;
+
+bool AllSectionsIn(uint32_t mask, uint8_t lastSectionNumber) {
+    if (lastSectionNumber >= 32) {
+        return false;
+    }
+    return static_cast<uint64_t>(mask) + 1 == (uint64_t{1} << (lastSectionNumber + 1));
+}
+
+uint32_t SectionBit(uint8_t sectionNumber) {
+    return sectionNumber < 32 ? 1u << sectionNumber : 0;
+}
+
+// Eight BCD digits read digit by digit as a decimal number (no validation).
+uint32_t BcdDigits(uint32_t bcd) {
+    uint32_t value = 0;
+    for (int shift = 28; shift >= 0; shift -= 4) {
+        value = value * 10 + ((bcd >> shift) & 0x0F);
+    }
+    return value;
+}
+
+}  // namespace
+
+void ICSIAnalyzerCore::ParseTSDescriptor(ICSITS* ts, uint8_t tag, int32_t length) {
+    switch (tag) {
+        case 0x41: {  // service_list_descriptor
+            ts->serviceIds.clear();
+            ts->serviceTypes.clear();
+            for (int32_t i = 0; i < length / 3; ++i) {
+                const int32_t serviceId = reader.ReadUInt16();
+                const int32_t serviceType = reader.ReadUInt8();
+                if (serviceType < 0) {
+                    break;
+                }
+                ts->serviceIds.push_back(static_cast<uint16_t>(serviceId));
+                ts->serviceTypes.push_back(static_cast<uint8_t>(serviceType));
+            }
+            ts->descriptorFlags |= ICSITS::kFlagServiceList;
+            break;
+        }
+        case 0x43: {  // satellite_delivery_system_descriptor
+            const int64_t frequency = reader.ReadUInt32();
+            // The BCD frequency counts 10 kHz units; kept in kHz.
+            ts->frequencies.assign(1, frequency < 0 ? 0 : BcdDigits(static_cast<uint32_t>(frequency)) * 10);
+            ts->orbitalPosition = static_cast<uint16_t>(reader.ReadUInt16());
+            ts->satelliteFlags = static_cast<uint8_t>(reader.ReadUInt8());
+            ts->symbolRateWord = static_cast<uint32_t>(reader.ReadUInt32());
+            ts->descriptorFlags |= ICSITS::kFlagSatelliteDelivery;
+            break;
+        }
+        case 0xCD: {  // TS_information_descriptor
+            ts->remoteControlKeyId = static_cast<uint8_t>(reader.ReadUInt8());
+            const int32_t lengths = reader.ReadUInt8();
+            if (lengths < 0) {
+                break;
+            }
+            ts->tsName = ReadText(lengths >> 2);
+            ts->layers.Clear();
+            for (int32_t i = 0; i < (lengths & 3); ++i) {
+                const int32_t typeInfo = reader.ReadUInt8();
+                const int32_t serviceCount = reader.ReadUInt8();
+                if (serviceCount < 0) {
+                    break;
+                }
+                ICSILayer* layer = ts->layers.Add(new ICSILayer(ts));
+                layer->transmissionTypeInfo = static_cast<uint8_t>(typeInfo);
+                for (int32_t j = 0; j < serviceCount; ++j) {
+                    const int32_t serviceId = reader.ReadUInt16();
+                    if (serviceId < 0) {
+                        break;
+                    }
+                    layer->serviceIds.push_back(static_cast<uint16_t>(serviceId));
+                }
+            }
+            ts->descriptorFlags |= ICSITS::kFlagTSInformation;
+            break;
+        }
+        case 0xFA: {  // terrestrial_delivery_system_descriptor
+            ts->terrestrialInfo = static_cast<uint16_t>(reader.ReadUInt16());
+            ts->frequencies.clear();
+            // Frequencies count 1/7 MHz units; the store keeps the field times 7.
+            for (int32_t i = 0; i < (length - 2) / 2; ++i) {
+                const int32_t frequency = reader.ReadUInt16();
+                if (frequency < 0) {
+                    break;
+                }
+                ts->frequencies.push_back(static_cast<uint32_t>(frequency) * 7);
+            }
+            ts->descriptorFlags |= ICSITS::kFlagTerrestrialDelivery;
+            break;
+        }
+        case 0xFB: {  // partial_reception_descriptor
+            ts->partialReception.clear();
+            for (int32_t i = 0; i < length / 2; ++i) {
+                const int32_t serviceId = reader.ReadUInt16();
+                if (serviceId < 0) {
+                    break;
+                }
+                ts->partialReception.push_back(static_cast<uint16_t>(serviceId));
+            }
+            ts->descriptorFlags |= ICSITS::kFlagPartialReception;
+            break;
+        }
+        default:
+            break;
+    }
+}
+
+void ICSIAnalyzerCore::AutoSelectFirstService(ICSINIT* nit) {
+    if (!autoSelect.load() || selectedServiceId.load() != 0) {
+        return;
+    }
+    const ICSITS* ts = nit->FindTS(transportStreamId.load());
+    if (ts == nullptr || ts->GetServiceCount() == 0 || ts->GetServiceID(0) == 0) {
+        return;
+    }
+    SetServiceID(ts->GetServiceID(0), true);
+}
+
+void ICSIAnalyzerCore::HandleNIT() {
+    const ICSISection& section = *GetCurrentSection();
+    const uint16_t id = section.tableIdExtension;
+    if (HasNotify(kNotifyNIT)) {
+        PostNotify(0x9003, section.tableId, id);
+    }
+    const uint32_t bit = SectionBit(section.sectionNumber);
+    ICSINIT* nit = store->FindNIT(id);
+    if (nit != nullptr && nit->version == section.versionNumber && (nit->sectionMask & bit) != 0) {
+        if (!nit->IsComplete() && AllSectionsIn(nit->sectionMask, nit->lastSectionNumber)) {
+            nit->complete.store(1);
+            if (HasNotify(kNotifyNITComplete)) {
+                PostNotify(0x9013, section.tableId, id);
+            }
+        }
+        // Each section is announced: the queued events go out with the repetition too.
+        FlushNotify();
+        if (!engineeringLookedUp) {
+            LookupEngineeringService();
+        }
+        AutoSelectFirstService(nit);
+        return;
+    }
+    if (!store->BeginReset()) {
+        return;
+    }
+    if (nit != nullptr && nit->version != section.versionNumber) {
+        store->nitList.Remove(nit);
+        nit = nullptr;
+    }
+    if (nit == nullptr) {
+        nit = store->nitList.Add(new ICSINIT(store.get(), id));
+    }
+    nit->version = section.versionNumber;
+    nit->lastSectionNumber = section.lastSectionNumber;
+    nit->sectionMask |= bit;
+    networkId.store(id);
+
+    auto abandon = [&] {
+        store->nitList.Remove(nit);
+        store->EndReset();
+        DropNotify();
+    };
+    const int32_t networkDescriptorsLength = reader.ReadUInt16() & 0x0FFF;
+    uint32_t flags = nit->descriptorFlags;
+    const bool networkLoopRead =
+        ParseDescriptors(networkDescriptorsLength, [&](uint8_t tag, int32_t length) {
+            if (tag == 0x40) {
+                nit->networkName = ReadText(length);
+                flags |= ICSINIT::kFlagNetworkName;
+            } else if (tag == 0xFE) {
+                nit->systemManagementId = static_cast<uint16_t>(reader.ReadUInt16());
+                nit->additionalInfo.assign(reader.GetCurrent(),
+                                           reader.GetCurrent() + reader.GetRemaining());
+                flags |= ICSINIT::kFlagSystemManagement;
+            }
+        });
+    if (!networkLoopRead) {
+        abandon();
+        return;
+    }
+    nit->descriptorFlags = flags;
+
+    const int32_t loopLength = reader.ReadUInt16() & 0x0FFF;
+    const int32_t loopEnd = std::min(reader.GetPosition() + loopLength, section.endPosition - 4);
+    while (reader.GetPosition() < loopEnd) {
+        const int32_t tsid = reader.ReadUInt16();
+        const int32_t onid = reader.ReadUInt16();
+        const int32_t descriptorsLength = reader.ReadUInt16();
+        if (descriptorsLength < 0) {
+            abandon();
+            return;
+        }
+        if (ICSITS* old = nit->FindTS(static_cast<uint16_t>(tsid))) {
+            nit->transportStreams.Remove(old);
+        }
+        ICSITS* ts = nit->transportStreams.Add(
+            new ICSITS(nit, static_cast<uint16_t>(tsid), static_cast<uint16_t>(onid)));
+        if (!ParseDescriptors(descriptorsLength & 0x0FFF, [&](uint8_t tag, int32_t length) {
+                ParseTSDescriptor(ts, tag, length);
+            })) {
+            abandon();
+            return;
+        }
+    }
+
+    store->EndReset();
+    if (!engineeringLookedUp) {
+        LookupEngineeringService();
+    }
+    if (!nit->IsComplete() && AllSectionsIn(nit->sectionMask, nit->lastSectionNumber)) {
+        nit->complete.store(1);
+        if (HasNotify(kNotifyNITComplete)) {
+            PostNotify(0x9013, section.tableId, id);
+        }
+        AutoSelectFirstService(nit);
+    }
+    FlushNotify();
+}
+
+void ICSIAnalyzerCore::ParseServiceDescriptor(ICSIService* service, uint8_t tag, int32_t length) {
+    switch (tag) {
+        case 0x48: {  // service_descriptor
+            service->serviceType = static_cast<uint8_t>(reader.ReadUInt8());
+            service->providerName = ReadText(reader.ReadUInt8());
+            service->serviceName = ReadText(reader.ReadUInt8());
+            service->descriptorFlags |= ICSIService::kFlagService;
+            break;
+        }
+        case 0x4A: {  // linkage_descriptor
+            service->linkageTransportStreamId = static_cast<uint16_t>(reader.ReadUInt16());
+            service->linkageOriginalNetworkId = static_cast<uint16_t>(reader.ReadUInt16());
+            service->linkageServiceId = static_cast<uint16_t>(reader.ReadUInt16());
+            service->linkageType = static_cast<uint8_t>(reader.ReadUInt8());
+            service->linkagePrivateData.assign(reader.GetCurrent(),
+                                               reader.GetCurrent() + reader.GetRemaining());
+            service->descriptorFlags |= ICSIService::kFlagLinkage;
+            break;
+        }
+        case 0xC1:
+            service->digitalCopyControl = ParseDigitalCopyControl(service);
+            service->descriptorFlags |= ICSIService::kFlagDigitalCopyControl;
+            break;
+        case 0xCF: {  // logo_transmission_descriptor
+            service->logoTransmissionType = static_cast<uint8_t>(reader.ReadUInt8());
+            if (service->logoTransmissionType == 1) {
+                service->logoId = static_cast<uint16_t>(reader.ReadUInt16() & 0x01FF);
+                service->logoVersion = static_cast<uint16_t>(reader.ReadUInt16() & 0x0FFF);
+                service->downloadDataId = static_cast<uint16_t>(reader.ReadUInt16());
+            } else if (service->logoTransmissionType == 2) {
+                service->logoId = static_cast<uint16_t>(reader.ReadUInt16() & 0x01FF);
+            } else if (service->logoTransmissionType == 3) {
+                service->logoChar = ReadText(length - 1);
+            }
+            service->descriptorFlags |= ICSIService::kFlagLogoTransmission;
+            break;
+        }
+        default:
+            break;
+    }
+}
+
+void ICSIAnalyzerCore::HandleSDT() {
+    const ICSISection& section = *GetCurrentSection();
+    const uint16_t tsid = section.tableIdExtension;
+    const uint16_t onid = static_cast<uint16_t>(reader.ReadUInt16());
+    reader.Skip(1);
+    if (section.tableId == 0x42 && networkId.load() != onid) {
+        networkId.store(onid);
+    }
+    const intptr_t ids = static_cast<intptr_t>(onid) << 16 | tsid;
+    if (HasNotify(kNotifySDT)) {
+        PostNotify(0x9004, section.tableId, ids);
+    }
+    const uint32_t bit = SectionBit(section.sectionNumber);
+    ICSISDT* sdt = store->FindSDT(onid, tsid);
+    if (sdt != nullptr && sdt->GetOriginalNetworkID() != onid) {
+        sdt = nullptr;
+    }
+    if (sdt != nullptr && sdt->version == section.versionNumber && (sdt->sectionMask & bit) != 0) {
+        if (!AllSectionsIn(sdt->sectionMask, sdt->lastSectionNumber)) {
+            return;
+        }
+        if (!sdt->IsComplete()) {
+            sdt->complete.store(1);
+            if (HasNotify(kNotifySDTComplete)) {
+                PostNotify(0x9014, section.tableId, ids);
+            }
+        }
+        FlushNotify();
+        return;
+    }
+    if (!store->BeginReset()) {
+        DropNotify();
+        return;
+    }
+    if (sdt != nullptr && sdt->version != section.versionNumber) {
+        store->sdtList.Remove(sdt);
+        sdt = nullptr;
+    }
+    if (sdt == nullptr) {
+        sdt = store->sdtList.Add(new ICSISDT(store.get(), onid, tsid));
+    }
+    sdt->version = section.versionNumber;
+    sdt->lastSectionNumber = section.lastSectionNumber;
+    sdt->sectionMask |= bit;
+    sdt->tableId = section.tableId;
+
+    auto abandon = [&] {
+        store->sdtList.Remove(sdt);
+        store->EndReset();
+        DropNotify();
+    };
+    const int32_t dataEnd = section.endPosition - 4;
+    while (reader.GetPosition() < dataEnd) {
+        const int32_t serviceId = reader.ReadUInt16();
+        const int32_t eitFlags = reader.ReadUInt8();
+        const int32_t field = reader.ReadUInt16();
+        if (field < 0) {
+            abandon();
+            return;
+        }
+        if (ICSIService* old = sdt->FindService(static_cast<uint16_t>(serviceId))) {
+            sdt->services.Remove(old);
+        }
+        ICSIService* service =
+            sdt->services.Add(new ICSIService(sdt, static_cast<uint16_t>(serviceId)));
+        service->eitFlags = static_cast<uint8_t>(eitFlags);
+        service->status = static_cast<uint8_t>(field >> 12);
+        if (!ParseDescriptors(field & 0x0FFF, [&](uint8_t tag, int32_t length) {
+                ParseServiceDescriptor(service, tag, length);
+            })) {
+            abandon();
+            return;
+        }
+    }
+
+    store->EndReset();
+    if (!sdt->IsComplete() && AllSectionsIn(sdt->sectionMask, sdt->lastSectionNumber)) {
+        sdt->complete.store(1);
+        if (HasNotify(kNotifySDTComplete)) {
+            PostNotify(0x9014, section.tableId, ids);
+        }
+    }
+    FlushNotify();
+}

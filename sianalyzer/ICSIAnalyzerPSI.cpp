@@ -1,0 +1,300 @@
+// The PAT and PMT handlers and the descriptors of the program map.
+
+#include "sianalyzer/ICSIAnalyzerCore.h"
+
+namespace {
+
+constexpr uint32_t kNotifyPAT = 0x00000001;
+constexpr uint32_t kNotifyPMT = 0x00000002;
+constexpr uint32_t kNotifyPATStored = 0x00010000;
+constexpr uint32_t kNotifyPMTComplete = 0x00020000;
+
+bool AllSectionsIn(uint32_t mask, uint8_t lastSectionNumber) {
+    // Section numbers of these tables fit a 32-bit mask; a larger last_section_number can
+    // never be complete.
+    if (lastSectionNumber >= 32) {
+        return false;
+    }
+    return static_cast<uint64_t>(mask) + 1 == (uint64_t{1} << (lastSectionNumber + 1));
+}
+
+uint32_t SectionBit(uint8_t sectionNumber) {
+    return sectionNumber < 32 ? 1u << sectionNumber : 0;
+}
+
+}  // namespace
+
+void ICSIAnalyzerCore::HandlePAT() {
+    const ICSISection& section = *GetCurrentSection();
+    const uint16_t tsid = section.tableIdExtension;
+    {
+        ICLockGuard guard(watchLock);
+        if (transportStreamId.load() == 0) {
+            transportStreamId.store(tsid);
+        }
+    }
+    if (HasNotify(kNotifyPAT)) {
+        PostNotify(0x9000, filterParam, tsid);
+    }
+    ICSIPAT* pat = store->FindPAT(tsid);
+    if (pat != nullptr && pat->IsComplete() && pat->version == section.versionNumber) {
+        FlushNotify();
+        return;
+    }
+    if (!store->BeginReset()) {
+        DropNotify();
+        return;
+    }
+    if (pat != nullptr) {
+        {
+            ICLockGuard guard(watchLock);
+            for (uint16_t pid : pat->pmtPids) {
+                watchTable[pid] = 0;
+            }
+            if (currentPat == pat) {
+                currentPat = nullptr;
+            }
+        }
+        store->patList.Remove(pat);
+    }
+    pat = store->patList.Add(new ICSIPAT(store.get(), tsid, section.versionNumber));
+    const int32_t count = (section.endPosition - reader.GetPosition() - 4) / 4;
+    {
+        ICLockGuard guard(watchLock);
+        if (tsid == transportStreamId.load()) {
+            currentPat = pat;
+        }
+        for (int32_t i = 0; i < count; ++i) {
+            const int32_t programNumber = reader.ReadUInt16();
+            const int32_t pid = reader.ReadUInt16();
+            if (pid < 0) {
+                break;
+            }
+            pat->programNumbers.push_back(static_cast<uint16_t>(programNumber));
+            pat->pmtPids.push_back(static_cast<uint16_t>(pid & 0x1FFF));
+            watchTable[pid & 0x1FFF] = kWatchPMT;
+        }
+    }
+    pat->complete.store(1);
+    if (HasNotify(kNotifyPATStored)) {
+        PostNotify(0x9010, filterParam, tsid);
+    }
+    store->EndReset();
+    FlushNotify();
+}
+
+std::unique_ptr<ICSIDigitalCopyControl> ICSIAnalyzerCore::ParseDigitalCopyControl(void* owner) {
+    auto control = std::make_unique<ICSIDigitalCopyControl>(owner);
+    control->flags = static_cast<uint8_t>(reader.ReadUInt8());
+    if (control->flags & 0x20) {
+        control->maximumBitrate = static_cast<uint8_t>(reader.ReadUInt8());
+    }
+    if (control->flags & 0x10) {
+        const int32_t length = reader.ReadUInt8();
+        const int32_t end = reader.GetPosition() + std::max(length, 0);
+        while (reader.GetPosition() < end && reader.GetRemaining() > 0) {
+            auto* component = control->components.Add(
+                new ICSIComponentDigitalCopyControl(control.get()));
+            component->componentTag = static_cast<uint8_t>(reader.ReadUInt8());
+            component->flags = static_cast<uint8_t>(reader.ReadUInt8());
+            if (component->flags & 0x20) {
+                component->maximumBitrate = static_cast<uint8_t>(reader.ReadUInt8());
+            }
+        }
+    }
+    return control;
+}
+
+void ICSIAnalyzerCore::ParseEmergencyInfo(ICSIPMT* pmt) {
+    while (reader.GetRemaining() >= 4) {
+        auto* info = pmt->emergencyInfos.Add(new ICSIEmergencyInfo(pmt));
+        info->serviceId = static_cast<uint16_t>(reader.ReadUInt16());
+        info->flags = static_cast<uint8_t>(reader.ReadUInt8());
+        const int32_t areaLength = reader.ReadUInt8();
+        for (int32_t i = 0; i < areaLength / 2; ++i) {
+            const int32_t area = reader.ReadUInt16();
+            if (area < 0) {
+                break;
+            }
+            info->areaCodes.push_back(static_cast<uint16_t>(area >> 4));
+        }
+    }
+}
+
+std::unique_ptr<ICSIDataComponent> ICSIAnalyzerCore::ParseDataComponent(ICSIES* es,
+                                                                        int32_t length) {
+    auto component = std::make_unique<ICSIDataComponent>(es);
+    const int32_t dataComponentId = reader.ReadUInt16();
+    const int32_t infoLength = std::clamp(length - 2, 0, reader.GetRemaining());
+    component->infoLength = infoLength;
+    component->info.assign(static_cast<size_t>(std::max(infoLength, 16)), 0);
+    reader.Read(component->info.data(), infoLength);
+    if (dataComponentId == 0x0007 || dataComponentId == 0x000B || dataComponentId == 0x000C ||
+        dataComponentId == 0x000D) {
+        const uint8_t* info = component->info.data();
+        if ((info[0] & 0x20) == 0) {
+            component->carouselOffset = 1;
+        } else if ((info[1] & 0x40) == 0) {
+            component->carouselOffset = 2;
+        } else if ((info[1] & 0x80) != 0) {
+            component->carouselOffset = 10;
+        } else {
+            component->carouselOffset = 6;
+        }
+    }
+    return component;
+}
+
+void ICSIAnalyzerCore::HandlePMT() {
+    const ICSISection& section = *GetCurrentSection();
+    const uint16_t tsid = transportStreamId.load();
+    const uint16_t programNumber = section.tableIdExtension;
+    const ICSIPAT* pat = tsid != 0 ? store->FindPAT(tsid) : nullptr;
+    if (pat == nullptr) {
+        return;
+    }
+    ICSIPMT* pmt = store->FindPMT(tsid, programNumber);
+    bool listed = false;
+    for (uint16_t pid : pat->pmtPids) {
+        listed = listed || pid == section.pid;
+    }
+    if (!listed) {
+        if (pmt != nullptr) {
+            ClearPMTWatch(pmt);
+        }
+        return;
+    }
+    if (HasNotify(kNotifyPMT)) {
+        PostNotify(0x9001, filterParam, static_cast<intptr_t>(tsid) << 16 | programNumber);
+    }
+    const uint32_t bit = SectionBit(section.sectionNumber);
+    const bool selected = autoSelect.load() && programNumber == selectedServiceId.load();
+    if (pmt != nullptr && pmt->version == section.versionNumber) {
+        if (pmt->IsComplete() && !engineeringLookedUp) {
+            LookupEngineeringService();
+        }
+        if ((pmt->sectionMask & bit) != 0) {
+            if (pmt->IsComplete()) {
+                FlushNotify();
+            } else {
+                DropNotify();
+            }
+            if (selected && (pcrPid.load() == 0 || videoPid.load() == 0 || audioPid.load() == 0)) {
+                SelectStreams();
+            }
+            return;
+        }
+    }
+    if (!store->BeginReset()) {
+        DropNotify();
+        return;
+    }
+    if (pmt != nullptr && pmt->version != section.versionNumber) {
+        ClearPMTWatch(pmt);
+        store->pmtList.Remove(pmt);
+        pmt = nullptr;
+    }
+    if (pmt == nullptr) {
+        pmt = store->pmtList.Add(new ICSIPMT(store.get(), tsid, programNumber));
+    }
+    pmt->pid = section.pid;
+    pmt->version = section.versionNumber;
+    pmt->lastSectionNumber = section.lastSectionNumber;
+    pmt->sectionMask |= bit;
+    pmt->pcrPid = static_cast<uint16_t>(reader.ReadUInt16() & 0x1FFF);
+
+    // A descriptor whose length cannot be read ends the loop; what was read stays.
+    const int32_t programInfoLength = reader.ReadUInt16() & 0x0FFF;
+    uint32_t flags = pmt->descriptorFlags;
+    ParseDescriptors(programInfoLength, [&](uint8_t tag, int32_t) {
+        switch (tag) {
+            case 0xC1:
+                pmt->digitalCopyControl = ParseDigitalCopyControl(pmt);
+                flags |= ICSIPMT::kFlagDigitalCopyControl;
+                break;
+            case 0xDE:
+                pmt->contentAvailability = static_cast<uint8_t>(reader.ReadUInt8());
+                flags |= ICSIPMT::kFlagContentAvailability;
+                break;
+            case 0xFC:
+                ParseEmergencyInfo(pmt);
+                flags |= ICSIPMT::kFlagEmergencyInfo;
+                break;
+            default:
+                break;
+        }
+    });
+    pmt->descriptorFlags = flags;
+
+    const int32_t dataEnd = section.endPosition - 4;
+    while (reader.GetPosition() < dataEnd) {
+        const int32_t streamType = reader.ReadUInt8();
+        const int32_t pid = reader.ReadUInt16();
+        const int32_t infoLength = reader.ReadUInt16();
+        if (infoLength < 0) {
+            break;
+        }
+        if (ICSIES* old = pmt->FindES(static_cast<uint16_t>(pid & 0x1FFF))) {
+            pmt->streams.Remove(old);
+        }
+        ICSIES* es = pmt->streams.Add(new ICSIES(pmt));
+        es->streamType = static_cast<uint8_t>(streamType);
+        es->pid = static_cast<uint16_t>(pid & 0x1FFF);
+        uint32_t esFlags = 0;
+        ParseDescriptors(infoLength & 0x0FFF, [&](uint8_t tag, int32_t length) {
+            switch (tag) {
+                case 0x52:
+                    es->componentTag = static_cast<uint8_t>(reader.ReadUInt8());
+                    esFlags |= ICSIES::kFlagStreamIdentifier;
+                    break;
+                case 0xC0:
+                    es->hierarchical = static_cast<uint8_t>(reader.ReadUInt8());
+                    es->referencePid = static_cast<uint16_t>(reader.ReadUInt16() & 0x1FFF);
+                    esFlags |= ICSIES::kFlagHierarchicalTransmission;
+                    break;
+                case 0xC1:
+                    es->digitalCopyControl = ParseDigitalCopyControl(es);
+                    esFlags |= ICSIES::kFlagDigitalCopyControl;
+                    break;
+                case 0xC6: {
+                    es->regionSpecType = static_cast<uint8_t>(reader.ReadUInt8());
+                    uint8_t bitmap[7];
+                    reader.Read(bitmap, 7);
+                    uint64_t value = 0;
+                    for (uint8_t byte : bitmap) {
+                        value = value << 8 | byte;
+                    }
+                    es->targetRegion = value << 8;
+                    esFlags |= ICSIES::kFlagTargetRegion;
+                    break;
+                }
+                case 0xC8:
+                    es->videoDecodeControl = static_cast<uint8_t>(reader.ReadUInt8());
+                    esFlags |= ICSIES::kFlagVideoDecodeControl;
+                    break;
+                case 0xFD:
+                    es->dataComponent = ParseDataComponent(es, length);
+                    esFlags |= ICSIES::kFlagDataComponent;
+                    break;
+                default:
+                    break;
+            }
+        });
+        es->descriptorFlags = esFlags;
+    }
+
+    store->EndReset();
+    if (!engineeringLookedUp) {
+        LookupEngineeringService();
+    }
+    if (!pmt->IsComplete() && AllSectionsIn(pmt->sectionMask, pmt->lastSectionNumber)) {
+        pmt->complete.store(1);
+        if (HasNotify(kNotifyPMTComplete)) {
+            PostNotify(0x9011, filterParam, static_cast<intptr_t>(tsid) << 16 | programNumber);
+        }
+    }
+    if (selected) {
+        SelectStreams();
+    }
+    FlushNotify();
+}

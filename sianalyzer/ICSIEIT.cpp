@@ -1,0 +1,57 @@
+#include "sianalyzer/ICSIEIT.h"
+
+int32_t ICSIEITSegment::LowerBound(uint16_t eventId) const {
+    int32_t low = 0;
+    int32_t high = events.GetCount();
+    while (low < high) {
+        const int32_t middle = low + (high - low) / 2;
+        if (events.GetAt(middle)->GetEventID() < eventId) {
+            low = middle + 1;
+        } else {
+            high = middle;
+        }
+    }
+    return low;
+}
+
+ICSIEvent* ICSIEITSegment::FindEvent(uint16_t eventId) const {
+    ICSIEvent* event = events.GetAt(LowerBound(eventId));
+    return event != nullptr && event->GetEventID() == eventId ? event : nullptr;
+}
+
+ICSIEvent* ICSIEITTable::FindEvent(uint16_t eventId) const {
+    for (const ICSIEITSegment* segment : segments) {
+        if (ICSIEvent* event = segment->FindEvent(eventId)) {
+            return event;
+        }
+    }
+    return nullptr;
+}
+
+ICSIEvent* ICSIEIT::FindEvent(uint16_t eventId, bool includePresentFollowing) const {
+    if (includePresentFollowing) {
+        if (const ICSIEITTable* table = FindTable(0x4E)) {
+            if (ICSIEvent* event = table->FindEvent(eventId)) {
+                return event;
+            }
+        }
+    }
+    for (const ICSIEITTable* table : tables) {
+        if (table->GetTableID() == 0x4E) {
+            continue;
+        }
+        if (ICSIEvent* event = table->FindEvent(eventId)) {
+            return event;
+        }
+    }
+    return nullptr;
+}
+
+ICSIEvent* ICSIEIT::GetPresentEvent() const {
+    const ICSIEITTable* table = FindTable(0x4E);
+    if (table == nullptr) {
+        return nullptr;
+    }
+    const ICSIEITSegment* first = table->GetSegment(0);
+    return first != nullptr ? first->FindEvent(presentEventId) : nullptr;
+}

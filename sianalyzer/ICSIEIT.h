@@ -1,0 +1,129 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "core/ICListItem.h"
+#include "sianalyzer/ICSIEvent.h"
+#include "sianalyzer/ICSIItemList.h"
+
+class ICSIAnalyzerCore;
+class ICSIList;
+class ICSIEIT;
+class ICSIEITTable;
+
+// A group of eight sections of an EIT sub-table and the events they carry, sorted by event_id.
+// The basic half (table_id 0x4E, 0x50-0x57) creates events; the extended half (0x58-0x5F)
+// adds extended descriptions to them.
+class ICSIEITSegment : public ICListItem {
+public:
+    ICSIEITSegment(ICSIEITTable* owner, uint8_t sectionNumber)
+        : owner(owner),
+          firstSectionNumber(sectionNumber & 0xF8),
+          segmentLastSectionNumber(sectionNumber | 7),
+          extSegmentLastSectionNumber(sectionNumber | 7) {}
+
+    virtual ICSIEITTable* GetOwner() const { return owner; }
+    virtual uint8_t GetFirstSectionNumber() const { return firstSectionNumber; }
+    virtual uint8_t GetSegmentLastSectionNumber() const { return segmentLastSectionNumber; }
+    virtual uint8_t GetExtSegmentLastSectionNumber() const { return extSegmentLastSectionNumber; }
+    virtual int32_t GetEventCount() const { return events.GetCount(); }
+    virtual ICSIEvent* GetEvent(int32_t index) const { return events.GetAt(index); }
+    virtual ICSIEvent* FindEvent(uint16_t eventId) const;
+
+    bool IsComplete() const { return complete.load(std::memory_order_relaxed) != 0; }
+    bool IsExtComplete() const { return extComplete.load(std::memory_order_relaxed) != 0; }
+
+private:
+    friend class ICSIAnalyzerCore;
+    // The index at which an event with this id is or would be inserted.
+    int32_t LowerBound(uint16_t eventId) const;
+
+    ICSIEITTable* owner;
+    uint8_t firstSectionNumber;
+    // The versions the received masks refer to: a segment is rebuilt when its own sections
+    // arrive in another version, whatever other segments of the table have seen.
+    uint8_t version = 0xFF;
+    uint8_t extVersion = 0xFF;
+    std::atomic<uint8_t> complete{0};
+    uint8_t segmentLastSectionNumber;
+    uint8_t receivedMask = 0;
+    std::atomic<uint8_t> extComplete{0};
+    uint8_t extSegmentLastSectionNumber;
+    uint8_t extReceivedMask = 0;
+    ICSIItemList<ICSIEvent> events;
+};
+
+// One sub-table of a service's EIT: the present/following table (key 0x4E) or a schedule table
+// (key table_id & 0xF7, so a basic table 0x50-0x57 and its extended partner share it).
+class ICSIEITTable : public ICListItem {
+public:
+    ICSIEITTable(ICSIEIT* owner, uint8_t tableId) : owner(owner), tableId(tableId) {}
+
+    virtual ICSIEIT* GetOwner() const { return owner; }
+    virtual uint8_t GetVersion() const { return version; }
+    virtual uint8_t GetTableID() const { return tableId; }
+    virtual uint8_t GetLastSectionNumber() const { return lastSectionNumber; }
+    virtual uint8_t GetExtVersion() const { return extVersion; }
+    virtual uint8_t GetExtLastSectionNumber() const { return extLastSectionNumber; }
+    virtual int32_t GetSegmentCount() const { return segments.GetCount(); }
+    virtual ICSIEITSegment* GetSegment(int32_t index) const { return segments.GetAt(index); }
+    // Matched on section_number & 0xF8.
+    virtual ICSIEITSegment* FindSegment(uint8_t sectionNumber) const {
+        const uint8_t first = sectionNumber & 0xF8;
+        return segments.FindIf(
+            [&](const ICSIEITSegment& s) { return s.GetFirstSectionNumber() == first; });
+    }
+    virtual ICSIEvent* FindEvent(uint16_t eventId) const;
+
+private:
+    friend class ICSIAnalyzerCore;
+    ICSIEIT* owner;
+    uint8_t tableId;
+    uint8_t version = 0xFF;
+    uint8_t lastSectionNumber = 0xFF;
+    uint8_t extVersion = 0xFF;
+    uint8_t extLastSectionNumber = 0xFF;
+    ICSIItemList<ICSIEITSegment> segments;
+};
+
+// The event information of one service of the actual transport stream.
+class ICSIEIT : public ICListItem {
+public:
+    ICSIEIT(ICSIList* owner, uint16_t originalNetworkId, uint16_t transportStreamId,
+            uint16_t serviceId)
+        : owner(owner),
+          originalNetworkId(originalNetworkId),
+          transportStreamId(transportStreamId),
+          serviceId(serviceId) {}
+
+    virtual ICSIList* GetOwner() const { return owner; }
+    virtual uint16_t GetOriginalNetworkID() const { return originalNetworkId; }
+    virtual uint16_t GetTransportStreamID() const { return transportStreamId; }
+    virtual uint16_t GetServiceID() const { return serviceId; }
+    virtual uint8_t GetLastTableID() const { return lastTableId; }
+    virtual uint8_t GetExtLastTableID() const { return extLastTableId; }
+    virtual int32_t GetTableCount() const { return tables.GetCount(); }
+    virtual ICSIEITTable* GetTable(int32_t index) const { return tables.GetAt(index); }
+    // The key is compared as a byte: schedule callers pass 0x50-0x57.
+    virtual ICSIEITTable* FindTable(uint8_t key) const {
+        return tables.FindIf([&](const ICSIEITTable& t) { return t.GetTableID() == key; });
+    }
+    // The present/following table first when asked, then every schedule table in list order.
+    virtual ICSIEvent* FindEvent(uint16_t eventId, bool includePresentFollowing) const;
+    virtual uint16_t GetPresentEventID() const { return presentEventId; }
+    // The event with the present event_id in the first segment of the present/following
+    // table, or null.
+    virtual ICSIEvent* GetPresentEvent() const;
+
+private:
+    friend class ICSIAnalyzerCore;
+    ICSIList* owner;
+    uint16_t originalNetworkId;
+    uint16_t transportStreamId;
+    uint16_t serviceId;
+    uint8_t lastTableId = 0x5F;
+    uint8_t extLastTableId = 0;
+    uint16_t presentEventId = 0;
+    ICSIItemList<ICSIEITTable> tables;
+};

@@ -1,0 +1,99 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "sianalyzer/ICSIAnalyzerCore.h"
+
+// The analysis behind the sidump tool: a TS read from a file or a pipe goes through the
+// analysis core, and what the SI store holds at the end is printed as text, as a programme
+// list or as JSON.
+namespace sidump {
+
+// A logo as a CDT section delivered it (the store keeps only the last logo of each CDT, so
+// the dump collects each one as it is announced).
+struct ReceivedLogo {
+    uint16_t originalNetworkId = 0;
+    uint16_t downloadDataId = 0;
+    int32_t logoId = -1;
+    uint8_t logoType = 0;
+    uint16_t logoVersion = 0;
+    uint16_t dataSize = 0;
+    int32_t dataLength = 0;
+};
+
+// The analysis core with both sides on the reading thread, collecting CDT logos.
+class DumpAnalyzer : public ICSIAnalyzerCore {
+public:
+    DumpAnalyzer();
+    const std::vector<ReceivedLogo>& GetLogos() const { return logos; }
+
+protected:
+    void OnNotify(uint32_t code, intptr_t param1, intptr_t param2) override;
+
+private:
+    std::vector<ReceivedLogo> logos;
+};
+
+// Cuts a byte stream into aligned TS packets for the analyzer: a byte stream may start
+// anywhere and carry garbage between packets, while the analyzer scans aligned packets only.
+// Sync is taken where three packets in a row (or the rest of the stream) start with 0x47.
+class StreamReader {
+public:
+    explicit StreamReader(ICSIAnalyzerCore& analyzer) : analyzer(analyzer) {}
+
+    // Hands the aligned packets of `data` to the analyzer; only bytes that cannot be placed
+    // yet (a packet cut by the end of the buffer, a resynchronisation) are kept.
+    void Feed(const uint8_t* data, size_t length);
+    // Scans what is left at the end of the stream.
+    void Finish();
+
+    uint64_t GetBytes() const { return bytes; }
+    uint64_t GetPackets() const { return packets; }
+    uint64_t GetSkippedBytes() const { return skippedBytes; }
+
+private:
+    enum class SyncResult { kFound, kNeedMore, kNone };
+    struct Sync {
+        SyncResult result;
+        size_t position;
+    };
+    // The first packet start from `from` on that three aligned sync bytes confirm (at the end
+    // of the stream, those that remain); kNeedMore when the look-ahead is not there yet.
+    static Sync FindSync(const uint8_t* data, size_t size, size_t from, bool final);
+    // Hands the aligned packets at the front of `data` to the analyzer and returns how many
+    // bytes it used; with `final`, a resynchronisation may use the end as its look-ahead.
+    size_t Scan(const uint8_t* data, size_t size, bool final);
+
+    ICSIAnalyzerCore& analyzer;
+    std::vector<uint8_t> pending;
+    bool synced = false;
+    uint64_t bytes = 0;
+    uint64_t packets = 0;
+    uint64_t skippedBytes = 0;
+};
+
+// Reads a file ("-" for standard input) through the reader: regular files are mapped into
+// memory, anything else is read in blocks. False with a message when it cannot be read.
+bool ReadStream(const std::string& path, StreamReader& reader, std::string* error);
+
+struct DumpStats {
+    uint64_t bytes = 0;
+    uint64_t packets = 0;
+    uint64_t skippedBytes = 0;
+};
+
+// "YYYY-MM-DDTHH:MM:SS".
+std::string FormatDateTime(const ICSIDateTime& time);
+// The genre name of a content entry (its first nibble).
+const char* GenreName(uint16_t content);
+
+nlohmann::json ToJson(DumpAnalyzer& analyzer, const DumpStats& stats);
+std::string FormatText(DumpAnalyzer& analyzer, const DumpStats& stats);
+std::string FormatEpg(DumpAnalyzer& analyzer);
+
+}  // namespace sidump

@@ -75,12 +75,12 @@ void AppendPadded(std::u16string& out, std::u16string_view value, int width, boo
     }
 }
 
-// Formats one numeric conversion through the C library: `spec` is the complete conversion
+// Formats one numeric conversion through the C library: `directive` is the complete conversion
 // ("%-08.3lld"), `arguments` already positioned at its value.
 template <typename T>
-void AppendNumber(std::u16string& out, const std::string& spec, T value) {
+void AppendNumber(std::u16string& out, const std::string& directive, T value) {
     char buffer[512];
-    int written = std::snprintf(buffer, sizeof buffer, spec.c_str(), value);
+    int written = std::snprintf(buffer, sizeof buffer, directive.c_str(), value);
     if (written < 0) {
         return;
     }
@@ -89,7 +89,7 @@ void AppendNumber(std::u16string& out, const std::string& spec, T value) {
         return;
     }
     std::string large(static_cast<size_t>(written) + 1, '\0');
-    std::snprintf(large.data(), large.size(), spec.c_str(), value);
+    std::snprintf(large.data(), large.size(), directive.c_str(), value);
     AppendAscii(out, large.data(), static_cast<size_t>(written));
 }
 
@@ -110,11 +110,11 @@ void FormatText(std::u16string& out, const char16_t* format, va_list arguments) 
             ++p;
             continue;
         }
-        std::string spec = "%";
+        std::string directive = "%";
         bool leftAlign = false;
         while (*p == u'-' || *p == u'+' || *p == u' ' || *p == u'#' || *p == u'0') {
             leftAlign = leftAlign || *p == u'-';
-            spec.push_back(static_cast<char>(*p++));
+            directive.push_back(static_cast<char>(*p++));
         }
         int width = -1;
         if (*p == u'*') {
@@ -123,10 +123,10 @@ void FormatText(std::u16string& out, const char16_t* format, va_list arguments) 
                 leftAlign = true;
                 width = -width;
             }
-            if (leftAlign && spec.find('-') == std::string::npos) {
-                spec.push_back('-');
+            if (leftAlign && directive.find('-') == std::string::npos) {
+                directive.push_back('-');
             }
-            spec += std::to_string(width);
+            directive += std::to_string(width);
             ++p;
         } else {
             while (*p >= u'0' && *p <= u'9') {
@@ -134,20 +134,20 @@ void FormatText(std::u16string& out, const char16_t* format, va_list arguments) 
                 if (width > 100000) {
                     width = 100000;  // a guard against absurd widths in bad formats
                 }
-                spec.push_back(static_cast<char>(*p++));
+                directive.push_back(static_cast<char>(*p++));
             }
         }
         int precision = -1;
         if (*p == u'.') {
-            spec.push_back('.');
+            directive.push_back('.');
             ++p;
             if (*p == u'*') {
                 precision = va_arg(arguments, int);
                 ++p;
                 if (precision >= 0) {
-                    spec += std::to_string(precision);
+                    directive += std::to_string(precision);
                 } else {
-                    spec.pop_back();  // a negative precision counts as none
+                    directive.pop_back();  // a negative precision counts as none
                 }
             } else {
                 precision = 0;
@@ -158,7 +158,7 @@ void FormatText(std::u16string& out, const char16_t* format, va_list arguments) 
                     }
                     ++p;
                 }
-                spec += std::to_string(precision);
+                directive += std::to_string(precision);
             }
         }
         // Length modifiers.
@@ -216,8 +216,8 @@ void FormatText(std::u16string& out, const char16_t* format, va_list arguments) 
             case u'X':
             case u'o': {
                 bool isSigned = conversion == u'd' || conversion == u'i';
-                spec += "ll";
-                spec.push_back(static_cast<char>(conversion));
+                directive += "ll";
+                directive.push_back(static_cast<char>(conversion));
                 long long value = 0;
                 unsigned long long unsignedValue = 0;
                 switch (size) {
@@ -247,9 +247,9 @@ void FormatText(std::u16string& out, const char16_t* format, va_list arguments) 
                     }
                 }
                 if (isSigned) {
-                    AppendNumber(out, spec, value);
+                    AppendNumber(out, directive, value);
                 } else {
-                    AppendNumber(out, spec, unsignedValue);
+                    AppendNumber(out, directive, unsignedValue);
                 }
                 break;
             }
@@ -262,17 +262,17 @@ void FormatText(std::u16string& out, const char16_t* format, va_list arguments) 
             case u'a':
             case u'A':
                 if (size == Size::LongDouble) {
-                    spec.push_back('L');
-                    spec.push_back(static_cast<char>(conversion));
-                    AppendNumber(out, spec, va_arg(arguments, long double));
+                    directive.push_back('L');
+                    directive.push_back(static_cast<char>(conversion));
+                    AppendNumber(out, directive, va_arg(arguments, long double));
                 } else {
-                    spec.push_back(static_cast<char>(conversion));
-                    AppendNumber(out, spec, va_arg(arguments, double));
+                    directive.push_back(static_cast<char>(conversion));
+                    AppendNumber(out, directive, va_arg(arguments, double));
                 }
                 break;
             case u'p':
-                spec.push_back('p');
-                AppendNumber(out, spec, va_arg(arguments, void*));
+                directive.push_back('p');
+                AppendNumber(out, directive, va_arg(arguments, void*));
                 break;
             case u'c':
             case u'C': {

@@ -47,7 +47,8 @@ const std::vector<uint8_t>& Stream() {
         const uint64_t total = static_cast<uint64_t>(60.0 * stream.PacketRate());
         out.resize(total * kTsPacketSize);
         for (uint64_t done = 0; done < total; done += kSamplePackets) {
-            const size_t count = static_cast<size_t>(std::min<uint64_t>(kSamplePackets, total - done));
+            const size_t count =
+                static_cast<size_t>(std::min<uint64_t>(kSamplePackets, total - done));
             stream.Generate(out.data() + done * kTsPacketSize, count);
         }
         return out;
@@ -89,10 +90,9 @@ void StreamingSide(benchmark::State& state) {
         }
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * stream.size()));
-    state.counters["sections"] = benchmark::Counter(static_cast<double>(sections),
-                                                    benchmark::Counter::kAvgIterations);
-    state.counters["Mbit/s of stream"] =
-        static_cast<double>(stream.size()) * 8 / 60.0 / 1e6;
+    state.counters["sections"] =
+        benchmark::Counter(static_cast<double>(sections), benchmark::Counter::kAvgIterations);
+    state.counters["Mbit/s of stream"] = static_cast<double>(stream.size()) * 8 / 60.0 / 1e6;
 }
 BENCHMARK(StreamingSide)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
@@ -197,18 +197,16 @@ void EndToEndAgainstAribts(benchmark::State& state) {
     state.counters["ours s"] = ours;
     state.counters["MB/s"] = static_cast<double>(Stream().size()) / ours / 1e6;
     // The simulator's oracle script, beside this file's folder in the source tree.
-    const std::string oracle =
-        (std::filesystem::path(__FILE__).parent_path().parent_path() / "tools" / "isdbsim" /
-         "oracle" / "run-oracle.sh")
-            .string();
+    const std::string oracle = (std::filesystem::path(__FILE__).parent_path().parent_path() /
+                                "tools" / "isdbsim" / "oracle" / "run-oracle.sh")
+                                   .string();
     if (!std::filesystem::exists(oracle)) {
         return;
     }
     const std::string output = StreamFile() + ".aribts.json";
     const auto start = std::chrono::steady_clock::now();
-    const int status = std::system(("bash " + oracle + " " + StreamFile() + " " + output +
-                                    " >/dev/null 2>&1")
-                                       .c_str());
+    const int status = std::system(
+        ("bash " + oracle + " " + StreamFile() + " " + output + " >/dev/null 2>&1").c_str());
     const double theirs =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::remove(output.c_str());

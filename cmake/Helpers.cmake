@@ -9,9 +9,14 @@ function(orv_add_test)
     add_executable(${T_NAME} ${T_SOURCES})
     target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
     set_target_properties(${T_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/tests")
+    # An empty LABELS value would swallow the next property name, so it is only passed when given.
+    set(properties ENVIRONMENT "ORV_SHARED_DIR=${PROJECT_SOURCE_DIR}/../shared")
+    if(T_LABELS)
+        list(APPEND properties LABELS "${T_LABELS}")
+    endif()
     gtest_discover_tests(${T_NAME}
         WORKING_DIRECTORY "${CMAKE_BINARY_DIR}/tests"
-        PROPERTIES LABELS "${T_LABELS}" ENVIRONMENT "ORV_SHARED_DIR=${PROJECT_SOURCE_DIR}/../shared"
+        PROPERTIES ${properties}
         DISCOVERY_TIMEOUT 60)
 endfunction()
 

@@ -371,6 +371,12 @@ void ICSIAnalyzerCore::DispatchSection(ICSISection* buffer) {
     } else {
         return;
     }
+    // Only the TOT is a short section: any other table in the short form has lost its
+    // section_syntax_indicator to a bit error and would escape the CRC check.
+    if (buffer->sectionSyntaxIndicator == 0 && tableId != 0x73) {
+        sectionErrors.fetch_add(1);
+        return;
+    }
     store->BeginUpdate();
     if (handler != nullptr) {
         (this->*handler)();
@@ -524,8 +530,7 @@ void ICSIAnalyzerCore::SetWatch(uint16_t pid, uint8_t value) {
 
 uint32_t ICSIAnalyzerCore::GetStatistics(uint32_t* sectionErrorCount,
                                          uint32_t* continuityErrorCount,
-                                         uint32_t* bufferTimeoutCount,
-                                         uint32_t* lateSampleCount) {
+                                         uint32_t* bufferTimeoutCount, uint32_t* lateSampleCount) {
     const uint32_t values[4] = {sectionErrors.exchange(0), continuityErrors.exchange(0),
                                 bufferTimeouts.exchange(0), lateSamples.exchange(0)};
     uint32_t* outputs[4] = {sectionErrorCount, continuityErrorCount, bufferTimeoutCount,

@@ -36,8 +36,7 @@ void ICSIAnalyzerCore::ParseExtendedEvent(ICSIEvent* event, int32_t) {
             item->itemDescription = ReadText(descriptionLength);
             const int32_t itemLength = std::max(reader.ReadUInt8(), 0);
             continuationLength = reader.Read(continuationBuffer, itemLength);
-            item->itemText =
-                Decode(continuationBuffer, static_cast<size_t>(continuationLength));
+            item->itemText = Decode(continuationBuffer, static_cast<size_t>(continuationLength));
             last = item;
         } else {
             // The item continues the previous one, possibly from the previous descriptor:
@@ -52,10 +51,8 @@ void ICSIAnalyzerCore::ParseExtendedEvent(ICSIEvent* event, int32_t) {
                 continuationLength = 0;
                 return;
             }
-            continuationLength +=
-                reader.Read(continuationBuffer + continuationLength, itemLength);
-            item->itemText =
-                Decode(continuationBuffer, static_cast<size_t>(continuationLength));
+            continuationLength += reader.Read(continuationBuffer + continuationLength, itemLength);
+            item->itemText = Decode(continuationBuffer, static_cast<size_t>(continuationLength));
             last = item;
         }
     }
@@ -143,8 +140,7 @@ void ICSIAnalyzerCore::ParseEventDescriptor(ICSIEvent* event, uint8_t tag, int32
             ICSIHyperlink* link = event->hyperlinks.Add(new ICSIHyperlink(event));
             link->hyperLinkageType = static_cast<uint8_t>(reader.ReadUInt8());
             link->linkDestinationType = static_cast<uint8_t>(reader.ReadUInt8());
-            const int32_t selectorLength =
-                std::clamp(reader.ReadUInt8(), 0, reader.GetRemaining());
+            const int32_t selectorLength = std::clamp(reader.ReadUInt8(), 0, reader.GetRemaining());
             link->selector.assign(reader.GetCurrent(), reader.GetCurrent() + selectorLength);
             reader.Skip(selectorLength);
             const int32_t privateLength =
@@ -158,8 +154,7 @@ void ICSIAnalyzerCore::ParseEventDescriptor(ICSIEvent* event, uint8_t tag, int32
             ICSIDataContent* content = event->dataContents.Add(new ICSIDataContent(event));
             content->dataComponentId = static_cast<uint16_t>(reader.ReadUInt16());
             content->entryComponent = static_cast<uint8_t>(reader.ReadUInt8());
-            const int32_t selectorLength =
-                std::clamp(reader.ReadUInt8(), 0, reader.GetRemaining());
+            const int32_t selectorLength = std::clamp(reader.ReadUInt8(), 0, reader.GetRemaining());
             content->selector.assign(reader.GetCurrent(), reader.GetCurrent() + selectorLength);
             reader.Skip(selectorLength);
             const int32_t refCount = std::clamp(reader.ReadUInt8(), 0, reader.GetRemaining());
@@ -267,8 +262,8 @@ void ICSIAnalyzerCore::HandleEIT() {
         PostNotify(0x9009, ids, serviceIds | tableId << 8 | sectionNumber);
     }
 
-    ICSIEIT* eit = store->FindEIT(static_cast<uint16_t>(onid), static_cast<uint16_t>(tsid),
-                                  serviceId);
+    ICSIEIT* eit =
+        store->FindEIT(static_cast<uint16_t>(onid), static_cast<uint16_t>(tsid), serviceId);
     if (eit != nullptr && eit->GetOriginalNetworkID() != onid) {
         eit = nullptr;
     }
@@ -387,9 +382,9 @@ void ICSIAnalyzerCore::HandleEIT() {
             if (ICSIEvent* old = segment->FindEvent(static_cast<uint16_t>(eventId))) {
                 segment->events.Remove(old);
             }
-            event = segment->events.InsertAt(
-                segment->LowerBound(static_cast<uint16_t>(eventId)),
-                new ICSIEvent(segment, static_cast<uint16_t>(eventId)));
+            event =
+                segment->events.InsertAt(segment->LowerBound(static_cast<uint16_t>(eventId)),
+                                         new ICSIEvent(segment, static_cast<uint16_t>(eventId)));
         } else {
             event = segment->FindEvent(static_cast<uint16_t>(eventId));
             if (event == nullptr) {

@@ -51,7 +51,8 @@ void ICSIAnalyzerCore::ParseTSDescriptor(ICSITS* ts, uint8_t tag, int32_t length
         case 0x43: {  // satellite_delivery_system_descriptor
             const int64_t frequency = reader.ReadUInt32();
             // The BCD frequency counts 10 kHz units; kept in kHz.
-            ts->frequencies.assign(1, frequency < 0 ? 0 : BcdDigits(static_cast<uint32_t>(frequency)) * 10);
+            ts->frequencies.assign(
+                1, frequency < 0 ? 0 : BcdDigits(static_cast<uint32_t>(frequency)) * 10);
             ts->orbitalPosition = static_cast<uint16_t>(reader.ReadUInt16());
             ts->satelliteFlags = static_cast<uint8_t>(reader.ReadUInt8());
             ts->symbolRateWord = static_cast<uint32_t>(reader.ReadUInt32());

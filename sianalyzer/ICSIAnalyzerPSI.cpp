@@ -93,8 +93,8 @@ std::unique_ptr<ICSIDigitalCopyControl> ICSIAnalyzerCore::ParseDigitalCopyContro
         const int32_t length = reader.ReadUInt8();
         const int32_t end = reader.GetPosition() + std::max(length, 0);
         while (reader.GetPosition() < end && reader.GetRemaining() > 0) {
-            auto* component = control->components.Add(
-                new ICSIComponentDigitalCopyControl(control.get()));
+            auto* component =
+                control->components.Add(new ICSIComponentDigitalCopyControl(control.get()));
             component->componentTag = static_cast<uint8_t>(reader.ReadUInt8());
             component->flags = static_cast<uint8_t>(reader.ReadUInt8());
             if (component->flags & 0x20) {

@@ -76,7 +76,7 @@ void ICSIAnalyzerCore::HandleTOT() {
 }
 
 std::unique_ptr<ICSISIParameter> ICSIAnalyzerCore::ParseSIParameter(void* owner, int32_t length,
-                                                                   bool prime) {
+                                                                    bool prime) {
     auto parameter = std::make_unique<ICSISIParameter>(owner);
     parameter->parameterVersion = static_cast<uint8_t>(std::max(reader.ReadUInt8(), 0));
     parameter->updateTime = static_cast<uint16_t>(reader.ReadUInt16());
@@ -171,51 +171,50 @@ void ICSIAnalyzerCore::HandleBIT() {
         }
         ICSIBroadcaster* broadcaster = bitTable->broadcasters.Add(
             new ICSIBroadcaster(bitTable, static_cast<uint8_t>(broadcasterId)));
-        const bool read =
-            ParseDescriptors(descriptorsLength & 0x0FFF, [&](uint8_t tag, int32_t length) {
-                seenDescriptor = true;
-                switch (tag) {
-                    case 0x41:  // service_list_descriptor
-                        for (int32_t i = 0; i < length / 3 && reader.GetRemaining() >= 3; ++i) {
-                            broadcaster->serviceIds.push_back(
-                                static_cast<uint16_t>(reader.ReadUInt16()));
-                            broadcaster->serviceTypes.push_back(
-                                static_cast<uint8_t>(reader.ReadUInt8()));
-                        }
-                        break;
-                    case 0xCE: {  // extended_broadcaster_descriptor
-                        const int32_t head = std::max(reader.ReadUInt8(), 0);
-                        broadcaster->broadcasterType = static_cast<uint8_t>(head >> 4);
-                        if (broadcaster->broadcasterType != 1) {
-                            break;
-                        }
-                        broadcaster->terrestrialBroadcasterId =
-                            static_cast<uint16_t>(reader.ReadUInt16());
-                        const int32_t counts = std::max(reader.ReadUInt8(), 0);
-                        for (int32_t i = 0; i < (counts >> 4) && reader.GetRemaining() >= 1; ++i) {
-                            broadcaster->affiliationIds.push_back(
-                                static_cast<uint8_t>(reader.ReadUInt8()));
-                        }
-                        for (int32_t i = 0; i < (counts & 0x0F) && reader.GetRemaining() >= 3;
-                             ++i) {
-                            broadcaster->refOriginalNetworkIds.push_back(
-                                static_cast<uint16_t>(reader.ReadUInt16()));
-                            broadcaster->refBroadcasterIds.push_back(
-                                static_cast<uint8_t>(reader.ReadUInt8()));
-                        }
+        const bool read = ParseDescriptors(descriptorsLength & 0x0FFF, [&](uint8_t tag,
+                                                                           int32_t length) {
+            seenDescriptor = true;
+            switch (tag) {
+                case 0x41:  // service_list_descriptor
+                    for (int32_t i = 0; i < length / 3 && reader.GetRemaining() >= 3; ++i) {
+                        broadcaster->serviceIds.push_back(
+                            static_cast<uint16_t>(reader.ReadUInt16()));
+                        broadcaster->serviceTypes.push_back(
+                            static_cast<uint8_t>(reader.ReadUInt8()));
+                    }
+                    break;
+                case 0xCE: {  // extended_broadcaster_descriptor
+                    const int32_t head = std::max(reader.ReadUInt8(), 0);
+                    broadcaster->broadcasterType = static_cast<uint8_t>(head >> 4);
+                    if (broadcaster->broadcasterType != 1) {
                         break;
                     }
-                    case 0xD7:
-                        broadcaster->siParameters.Add(
-                            ParseSIParameter(broadcaster, length, false).release());
-                        break;
-                    case 0xD8:  // broadcaster_name_descriptor
-                        broadcaster->broadcasterName = ReadText(length);
-                        break;
-                    default:
-                        break;
+                    broadcaster->terrestrialBroadcasterId =
+                        static_cast<uint16_t>(reader.ReadUInt16());
+                    const int32_t counts = std::max(reader.ReadUInt8(), 0);
+                    for (int32_t i = 0; i < (counts >> 4) && reader.GetRemaining() >= 1; ++i) {
+                        broadcaster->affiliationIds.push_back(
+                            static_cast<uint8_t>(reader.ReadUInt8()));
+                    }
+                    for (int32_t i = 0; i < (counts & 0x0F) && reader.GetRemaining() >= 3; ++i) {
+                        broadcaster->refOriginalNetworkIds.push_back(
+                            static_cast<uint16_t>(reader.ReadUInt16()));
+                        broadcaster->refBroadcasterIds.push_back(
+                            static_cast<uint8_t>(reader.ReadUInt8()));
+                    }
+                    break;
                 }
-            });
+                case 0xD7:
+                    broadcaster->siParameters.Add(
+                        ParseSIParameter(broadcaster, length, false).release());
+                    break;
+                case 0xD8:  // broadcaster_name_descriptor
+                    broadcaster->broadcasterName = ReadText(length);
+                    break;
+                default:
+                    break;
+            }
+        });
         if (!read) {
             abandon();
             return;

@@ -140,9 +140,8 @@ public:
             [&](const ICSIBroadcaster& b) { return b.GetBroadcasterID() == broadcasterId; });
     }
     virtual ICSIBroadcaster* FindBroadcasterByTerrestrialID(uint16_t id) const {
-        return broadcasters.FindIf([&](const ICSIBroadcaster& b) {
-            return b.GetTerrestrialBroadcasterID() == id;
-        });
+        return broadcasters.FindIf(
+            [&](const ICSIBroadcaster& b) { return b.GetTerrestrialBroadcasterID() == id; });
     }
 
     bool IsComplete() const { return complete.load(std::memory_order_relaxed) != 0; }

@@ -156,9 +156,7 @@ public:
     virtual const uint8_t* GetComponentRefs() const { return componentRefs.data(); }
     virtual const char* GetLanguageCode() const { return languageCode; }
     virtual const char16_t* GetText() const { return text.GetText(); }
-    virtual uint8_t GetSelectorLanguageCount() const {
-        return selector.empty() ? 0 : selector[0];
-    }
+    virtual uint8_t GetSelectorLanguageCount() const { return selector.empty() ? 0 : selector[0]; }
     virtual uint8_t GetSelectorLanguageTag(int32_t index) const {
         return HasEntry(index) ? selector[1 + 4 * index] >> 5 : 0;
     }

@@ -104,8 +104,9 @@ template <typename Remove>
 int32_t ICSIList::RemoveGuarded(Remove remove) {
     removing.store(1);
     int32_t result = 0;
+    // The writer lock is polled like every other wait of the store.
     if (WaitWhile([&] { return updating.load() != 0; }, kWaitLimit) &&
-        writerLock.try_lock_for(std::chrono::milliseconds(kWaitLimit))) {
+        WaitWhile([&] { return !writerLock.try_lock(); }, kWaitLimit)) {
         // The caller's own hold counts as one.
         if (WaitForHolds(1)) {
             result = remove();

@@ -132,7 +132,7 @@ private:
     std::atomic<uint8_t> resetting{0};
     std::atomic<uint8_t> removing{0};
     // Held by the writer for each handler and by a removal while it deletes.
-    std::timed_mutex writerLock;
+    std::mutex writerLock;
 
     ICSIItemList<ICSIPAT> patList;
     ICSIItemList<ICSIPMT> pmtList;

@@ -43,7 +43,9 @@ public:
     static constexpr uint32_t kFlagSatelliteDelivery = 0x10;
 
     ICSITS(ICSINIT* owner, uint16_t transportStreamId, uint16_t originalNetworkId)
-        : owner(owner), transportStreamId(transportStreamId), originalNetworkId(originalNetworkId) {}
+        : owner(owner),
+          transportStreamId(transportStreamId),
+          originalNetworkId(originalNetworkId) {}
 
     virtual ICSINIT* GetOwner() const { return owner; }
     virtual uint32_t GetDescriptorFlags() const { return descriptorFlags; }
@@ -105,7 +107,7 @@ private:
     std::vector<uint16_t> partialReception;
     ICSIItemList<ICSILayer> layers;
     uint16_t orbitalPosition = 0;
-    uint8_t satelliteFlags = 0;  // west_east_flag bit 7, polarisation bits 6-5, modulation 4-0
+    uint8_t satelliteFlags = 0;   // west_east_flag bit 7, polarisation bits 6-5, modulation 4-0
     uint32_t symbolRateWord = 0;  // symbol_rate top 28 bits, FEC_inner low 4 bits
 };
 

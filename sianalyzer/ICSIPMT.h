@@ -36,7 +36,7 @@ private:
     friend class ICSIAnalyzerCore;
     ICSIPMT* owner;
     uint16_t serviceId = 0;
-    uint8_t flags = 0;  // start_end_flag bit 7, signal_level bit 6
+    uint8_t flags = 0;                // start_end_flag bit 7, signal_level bit 6
     std::vector<uint16_t> areaCodes;  // 12-bit area codes
 };
 

@@ -78,7 +78,9 @@ private:
 class ICSISDT : public ICListItem {
 public:
     ICSISDT(ICSIList* owner, uint16_t originalNetworkId, uint16_t transportStreamId)
-        : owner(owner), transportStreamId(transportStreamId), originalNetworkId(originalNetworkId) {}
+        : owner(owner),
+          transportStreamId(transportStreamId),
+          originalNetworkId(originalNetworkId) {}
 
     virtual ICSIList* GetOwner() const { return owner; }
     virtual uint8_t GetVersion() const { return version; }

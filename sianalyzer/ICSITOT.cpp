@@ -46,8 +46,7 @@ int32_t ICSITOT::GetTOTTime(uint16_t* year, uint8_t* month, uint8_t* day, uint8_
 int32_t ICSITOT::GetReceiveTime(uint16_t* year, uint8_t* month, uint8_t* day, uint8_t* hour,
                                 uint8_t* minute, uint8_t* second) const {
     std::lock_guard guard(lock);
-    return Put(receiveTime, receiveTime.year != 0 ? 1 : 0, year, month, day, hour, minute,
-               second);
+    return Put(receiveTime, receiveTime.year != 0 ? 1 : 0, year, month, day, hour, minute, second);
 }
 
 int64_t ICSITOT::EstimateLocked() const {

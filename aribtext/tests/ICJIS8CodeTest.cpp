@@ -328,6 +328,25 @@ TEST(ICJIS8CodeRepeat, RepeatCountSendsOneCharacterThroughPutWide) {
               u"\uE0F8\uE0F8あい");
 }
 
+TEST(ICJIS8CodeLifecycle, EveryEscapeReachesTheHookEvenInsideText) {
+    // A subclass that ignores LS3R: the katakana stay hiragana.
+    class NoGRShift : public ICJIS8SICode {
+    public:
+        void ProcessEscape() override {
+            ++calls;
+            if (PeekByte() == 0x7C) {
+                ReadByte();
+                return;
+            }
+            ICJIS8Code::ProcessEscape();
+        }
+        int calls = 0;
+    } decoder;
+    EXPECT_EQ(DecodeWith(decoder, {0x30, 0x21, 0xA2, 0x1B, 0x7C, 0xA2, 0x1B, 0x6F, 0x22, 0xA4}),
+              u"亜ああアい");
+    EXPECT_EQ(decoder.calls, 2);
+}
+
 TEST(ICJIS8CodeLifecycle, EveryDecodeStartsFromTheInitialState) {
     RecordingDecoder decoder;
     decoder.PatchSymbol(0, u'X');

@@ -148,6 +148,15 @@ TEST(ICSIAssembly, AFlippedBitCountsOneSectionErrorAndChangesNothing) {
     EXPECT_EQ(analyzer.GetWatch(0x1F8), 0);
 }
 
+TEST(ICSIAssembly, ALostSyntaxIndicatorBitIsASectionErrorNotAnUncheckedSection) {
+    TestAnalyzer analyzer;
+    Bytes damaged = PatSection(0x62, 0);
+    damaged[1] &= 0x7F;  // section_syntax_indicator flipped to 0: no CRC would be checked
+    analyzer.FeedSection(0, damaged);
+    EXPECT_EQ(analyzer.GetSectionErrors(), 1u);
+    EXPECT_EQ(analyzer.GetSIList()->GetPATCount(), 0);
+}
+
 TEST(ICSIAssembly, ASectionLongerThanItsBytesIsASectionError) {
     TestAnalyzer analyzer;
     Bytes section = PatSection(0x61, 0);

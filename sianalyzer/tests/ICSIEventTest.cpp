@@ -11,8 +11,9 @@ constexpr uint16_t kTsid = 0x7FE8;
 constexpr uint16_t kOnid = 0x7FE8;
 constexpr uint16_t kService = 0x0400;
 
-Bytes EitSection(uint8_t tableId, uint8_t version, uint8_t number, uint8_t last, uint8_t segmentLast,
-          const std::vector<EventEntry>& events, uint16_t service = kService) {
+Bytes EitSection(uint8_t tableId, uint8_t version, uint8_t number, uint8_t last,
+                 uint8_t segmentLast, const std::vector<EventEntry>& events,
+                 uint16_t service = kService) {
     return Section(tableId, service, version, number, last,
                    EitBody(kTsid, kOnid, segmentLast, tableId < 0x58 ? 0x51 : 0x59, events));
 }
@@ -21,8 +22,8 @@ EventEntry Event(uint16_t id, int hour, const Bytes& descriptors, uint32_t durat
     return {id, 2026, 4, 1, hour, 0, 0, duration, descriptors};
 }
 
-Bytes ExtendedEvent(uint8_t number, uint8_t last,
-                    const std::vector<std::pair<Bytes, Bytes>>& items, const Bytes& text = {}) {
+Bytes ExtendedEvent(uint8_t number, uint8_t last, const std::vector<std::pair<Bytes, Bytes>>& items,
+                    const Bytes& text = {}) {
     Writer list;
     for (const auto& [description, item] : items) {
         list.Counted(description).Counted(item);
@@ -41,7 +42,8 @@ protected:
 
 TEST_F(Eit, PresentFollowingSectionZeroAnnouncesThePresentEvent) {
     analyzer.SetNotifyFlags(0x20000000);
-    Send(EitSection(0x4E, 0, 0, 1, 1, {Event(0x1234, 12, ShortEvent(u"ニュース", u"今日の出来事"))}));
+    Send(EitSection(0x4E, 0, 0, 1, 1,
+                    {Event(0x1234, 12, ShortEvent(u"ニュース", u"今日の出来事"))}));
     Send(EitSection(0x4E, 0, 1, 1, 1, {Event(0x1235, 13, ShortEvent(u"天気", u""))}));
     ICSIEIT* eit = Service();
     ASSERT_NE(eit, nullptr);
@@ -63,7 +65,8 @@ TEST_F(Eit, ASegmentIsCompleteOnceWhenAllItsSectionsAreIn) {
     analyzer.SetNotifyFlags(0x02000000);
     for (int round = 0; round < 2; ++round) {
         for (uint8_t number : {8, 9, 10}) {
-            Send(EitSection(0x50, 1, number, 15, 10, {Event(static_cast<uint16_t>(number), number, {})}));
+            Send(EitSection(0x50, 1, number, 15, 10,
+                            {Event(static_cast<uint16_t>(number), number, {})}));
         }
     }
     ASSERT_EQ(analyzer.CountOf(0x9019), 1u);
@@ -79,9 +82,10 @@ TEST_F(Eit, ASegmentIsCompleteOnceWhenAllItsSectionsAreIn) {
 }
 
 TEST_F(Eit, EventsAreKeptInEventIdOrderOnePerId) {
-    Send(EitSection(0x50, 0, 0, 0, 0,
-             {Event(0x0300, 3, ShortEvent(u"C", u"")), Event(0x0100, 1, ShortEvent(u"A", u"")),
-              Event(0x0200, 2, ShortEvent(u"B", u"")), Event(0x0100, 4, ShortEvent(u"A2", u""))}));
+    Send(EitSection(
+        0x50, 0, 0, 0, 0,
+        {Event(0x0300, 3, ShortEvent(u"C", u"")), Event(0x0100, 1, ShortEvent(u"A", u"")),
+         Event(0x0200, 2, ShortEvent(u"B", u"")), Event(0x0100, 4, ShortEvent(u"A2", u""))}));
     const ICSIEITSegment* segment = Service()->FindTable(0x50)->GetSegment(0);
     ASSERT_EQ(segment->GetEventCount(), 3);
     EXPECT_EQ(segment->GetEvent(0)->GetEventID(), 0x0100);
@@ -109,7 +113,7 @@ TEST_F(Eit, ANewScheduleVersionRebuildsOnlyTheSegmentsThatArriveInIt) {
 TEST_F(Eit, BasicAndExtendedTablesShareOneObjectUnderTheBasicKey) {
     Send(EitSection(0x50, 0, 0, 0, 0, {Event(7, 9, ShortEvent(u"番組", u"概要"))}));
     Send(EitSection(0x58, 0, 0, 0, 0,
-             {Event(7, 9, ExtendedEvent(0, 0, {{Text(u"出演"), Text(u"山田")}}))}));
+                    {Event(7, 9, ExtendedEvent(0, 0, {{Text(u"出演"), Text(u"山田")}}))}));
     ICSIEIT* eit = Service();
     EXPECT_EQ(eit->GetTableCount(), 1);
     EXPECT_NE(eit->FindTable(0x50), nullptr);
@@ -118,22 +122,23 @@ TEST_F(Eit, BasicAndExtendedTablesShareOneObjectUnderTheBasicKey) {
     EXPECT_EQ(eit->GetExtLastTableID(), 0x59);
     const ICSIEvent* event = eit->FindEvent(7, false);
     ASSERT_NE(event, nullptr);
-    EXPECT_EQ(event->GetDescriptorFlags(), ICSIEvent::kFlagShortEvent | ICSIEvent::kFlagExtendedEvent);
+    EXPECT_EQ(event->GetDescriptorFlags(),
+              ICSIEvent::kFlagShortEvent | ICSIEvent::kFlagExtendedEvent);
     EXPECT_EQ(Utf8(event->GetEventName()), "番組");
     ASSERT_EQ(event->GetExtEventCount(), 1);
     EXPECT_EQ(Utf8(event->GetExtEvent(0)->GetItemDescription()), "出演");
     EXPECT_EQ(Utf8(event->GetExtEvent(0)->GetItemText()), "山田");
     // The extended repetition replaces the items rather than adding to them.
     Send(EitSection(0x58, 1, 0, 0, 0,
-             {Event(7, 9, ExtendedEvent(0, 0, {{Text(u"出演"), Text(u"鈴木")}}))}));
+                    {Event(7, 9, ExtendedEvent(0, 0, {{Text(u"出演"), Text(u"鈴木")}}))}));
     ASSERT_EQ(event->GetExtEventCount(), 1);
     EXPECT_EQ(Utf8(event->GetExtEvent(0)->GetItemText()), "鈴木");
 }
 
 TEST_F(Eit, AnExtendedSectionBeforeItsBasicSegmentWaitsForTheRepetition) {
     analyzer.SetNotifyFlags(0x10000000);
-    const Bytes extended =
-        EitSection(0x58, 0, 0, 0, 0, {Event(7, 9, ExtendedEvent(0, 0, {{Text(u"内容"), Text(u"詳細")}}))});
+    const Bytes extended = EitSection(
+        0x58, 0, 0, 0, 0, {Event(7, 9, ExtendedEvent(0, 0, {{Text(u"内容"), Text(u"詳細")}}))});
     Send(extended);
     EXPECT_EQ(Service(), nullptr);
     Send(EitSection(0x50, 0, 0, 0, 0, {Event(7, 9, ShortEvent(u"番組", u""))}));
@@ -148,8 +153,15 @@ TEST_F(Eit, DurationsContentAndOtherDescriptors) {
         content.U16(0x0100 * i | 0xFF);
     }
     Writer audio;
-    audio.U8(0xF2).U8(0x03).U8(0x10).U8(0x0F).U8(0xFF).U8(0x80 | 0x40 | 0x7 << 1).Append("jpn")
-        .Append("eng").Append(Text(u"日英"));
+    audio.U8(0xF2)
+        .U8(0x03)
+        .U8(0x10)
+        .U8(0x0F)
+        .U8(0xFF)
+        .U8(0x80 | 0x40 | 0x7 << 1)
+        .Append("jpn")
+        .Append("eng")
+        .Append(Text(u"日英"));
     Writer component;
     component.U8(0xF1).U8(0xB3).U8(0x00).Append("jpn").Append(Text(u"映像"));
     Writer series;
@@ -161,8 +173,12 @@ TEST_F(Eit, DurationsContentAndOtherDescriptors) {
     Writer parental;
     parental.Append("JPN").U8(0x05).Append("USA").U8(0x08);
     Writer dataContent;
-    dataContent.U16(0x0008).U8(0x30).Counted({0x01, 0x21, 'j', 'p', 'n'}).Counted({0x30})
-        .Append("jpn").Counted(Text(u"字幕"));
+    dataContent.U16(0x0008)
+        .U8(0x30)
+        .Counted({0x01, 0x21, 'j', 'p', 'n'})
+        .Counted({0x30})
+        .Append("jpn")
+        .Counted(Text(u"字幕"));
     Writer hyperlink;
     hyperlink.U8(0x01).U8(0x02).Counted({1, 2, 3}).U8(9);
     Writer ldt;
@@ -172,18 +188,17 @@ TEST_F(Eit, DurationsContentAndOtherDescriptors) {
     groups.U8(0x01).U8(0x02).U8(0xA1).U8(0xA2).U8(0x10).Counted(Text(u"主"));  // one CA unit
     groups.U8(0x10).U8(0x20).Counted(Text(u"副"));                             // none
     Bytes descriptors = Concat(ShortEvent(u"題", u"文"), Descriptor(0x54, content.bytes));
-    for (const Bytes& d :
-         {Descriptor(0xC4, audio.bytes), Descriptor(0x50, component.bytes),
-          Descriptor(0xD5, series.bytes), Descriptor(0xD6, group.bytes),
-          Descriptor(0xD6, relay.bytes), Descriptor(0x55, parental.bytes),
-          Descriptor(0xC7, dataContent.bytes), Descriptor(0xC5, hyperlink.bytes),
-          Descriptor(0xDC, ldt.bytes), Descriptor(0xD9, groups.bytes), Descriptor(0x42, {}),
-          Descriptor(0xC1, {0x08})}) {
+    for (const Bytes& d : {Descriptor(0xC4, audio.bytes), Descriptor(0x50, component.bytes),
+                           Descriptor(0xD5, series.bytes), Descriptor(0xD6, group.bytes),
+                           Descriptor(0xD6, relay.bytes), Descriptor(0x55, parental.bytes),
+                           Descriptor(0xC7, dataContent.bytes), Descriptor(0xC5, hyperlink.bytes),
+                           Descriptor(0xDC, ldt.bytes), Descriptor(0xD9, groups.bytes),
+                           Descriptor(0x42, {}), Descriptor(0xC1, {0x08})}) {
         descriptors = Concat(descriptors, d);
     }
     Send(EitSection(0x50, 0, 0, 0, 0,
-             {Event(1, 1, descriptors, 0xFFFFFF), Event(2, 2, {}, 0x013000),
-              Event(3, 3, {}, 0x00FF00)}));
+                    {Event(1, 1, descriptors, 0xFFFFFF), Event(2, 2, {}, 0x013000),
+                     Event(3, 3, {}, 0x00FF00)}));
     const ICSIEITSegment* segment = Service()->FindTable(0x50)->GetSegment(0);
     EXPECT_EQ(segment->FindEvent(2)->GetDuration(), 5400);
     EXPECT_EQ(segment->FindEvent(3)->GetDuration(), 165 * 60);  // 0xFF is not a BCD digit pair
@@ -268,12 +283,13 @@ TEST_F(Eit, ExtendedItemsContinueAcrossDescriptorsAndCharactersComeOutWhole) {
     const Bytes head(performer.begin(), performer.begin() + 3);  // ends inside a character
     const Bytes tail(performer.begin() + 3, performer.end());
     Send(EitSection(0x50, 0, 0, 0, 0, {Event(5, 5, ShortEvent(u"劇", u""))}));
-    Send(EitSection(0x58, 0, 0, 0, 0,
-             {Event(5, 5,
-                    Concat(ExtendedEvent(0, 2, {{Text(u"出演"), head}}),
-                           Concat(ExtendedEvent(1, 2, {{{}, tail}, {Text(u"音楽"), Text(u"某")}},
-                                                Text(u"補足")),
-                                  ExtendedEvent(2, 2, {}, Text(u"注記")))))}));
+    Send(EitSection(
+        0x58, 0, 0, 0, 0,
+        {Event(5, 5,
+               Concat(ExtendedEvent(0, 2, {{Text(u"出演"), head}}),
+                      Concat(ExtendedEvent(1, 2, {{{}, tail}, {Text(u"音楽"), Text(u"某")}},
+                                           Text(u"補足")),
+                             ExtendedEvent(2, 2, {}, Text(u"注記")))))}));
     const ICSIEvent* event = Service()->FindEvent(5, false);
     ASSERT_NE(event, nullptr);
     ASSERT_EQ(event->GetExtEventCount(), 3);
@@ -321,8 +337,9 @@ TEST_F(Eit, AResetDropsPresentFollowingAndKeepsScheduleEventsForReacquisition) {
 
 TEST(EitStartTime, StartTimesAreReadAndGivenAsTimeValues) {
     TestAnalyzer analyzer;
-    analyzer.FeedSection(0x12, EitSection(0x50, 0, 0, 0, 0, {{1, 2026, 4, 1, 23, 30, 15, 0x003000, {}},
-                                                      {2, 2026, 4, 2, 0, 0, 15, 0x003000, {}}}));
+    analyzer.FeedSection(0x12, EitSection(0x50, 0, 0, 0, 0,
+                                          {{1, 2026, 4, 1, 23, 30, 15, 0x003000, {}},
+                                           {2, 2026, 4, 2, 0, 0, 15, 0x003000, {}}}));
     const ICSIEIT* eit = analyzer.GetSIList()->FindEIT(0, kTsid, kService);
     ASSERT_NE(eit, nullptr);
     const ICSIEvent* first = eit->FindEvent(1, false);

@@ -107,7 +107,9 @@ TEST(ICSIList, AReaderHoldingTheStoreMakesTheNewPatWaitForTheNextRepetition) {
     EXPECT_GE(gaveUpAfter, 4.9);
     EXPECT_LT(gaveUpAfter, 5.9);
     EXPECT_EQ(analyzer.CountOf(0x9010), 2u);
+    store.AddRef();  // the removal is under way: look only while holding the store
     EXPECT_EQ(store.FindPAT(0x20)->GetVersion(), 1);
+    store.Release();
     EXPECT_EQ(analyzer.GetWatch(0x1F2), 0);
 
     reader.join();

@@ -67,15 +67,16 @@ TEST_F(Network, DeliverySystemAndTsInformationDescriptorsAreDecoded) {
     Writer satellite;
     satellite.U32(0x01172748).U16(0x1100).U8(0x80 | 0x20 | 0x08).U32(0x0288600 << 4 | 0x3);
     Writer info;
-    info.U8(0x05).U8(12 << 2 | 2).Append(Bytes{0x0E, 'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 'I',
-                                               'J', 'K'});
+    info.U8(0x05)
+        .U8(12 << 2 | 2)
+        .Append(Bytes{0x0E, 'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 'I', 'J', 'K'});
     info.U8(0x0F).U8(2).U16(0x0400).U16(0x0401).U8(0xAF).U8(1).U16(0x0588);
-    analyzer.FeedSection(
-        0x10, NitSection(0, Descriptor(0x40, Text(u"ネット")),
-                         {{kTsid, Concat(Concat(Descriptor(0xFA, terrestrial.bytes),
-                                                Descriptor(0xCD, info.bytes)),
-                                         Descriptor(0xFB, {0x05, 0x88, 0x05, 0x89}))},
-                          {0x4010, Descriptor(0x43, satellite.bytes)}}));
+    analyzer.FeedSection(0x10,
+                         NitSection(0, Descriptor(0x40, Text(u"ネット")),
+                                    {{kTsid, Concat(Concat(Descriptor(0xFA, terrestrial.bytes),
+                                                           Descriptor(0xCD, info.bytes)),
+                                                    Descriptor(0xFB, {0x05, 0x88, 0x05, 0x89}))},
+                                     {0x4010, Descriptor(0x43, satellite.bytes)}}));
     const ICSINIT* nit = Store().FindNIT(kNetwork);
     ASSERT_NE(nit, nullptr);
     EXPECT_EQ(analyzer.GetNetworkID(), kNetwork);
@@ -111,7 +112,8 @@ TEST_F(Network, DeliverySystemAndTsInformationDescriptorsAreDecoded) {
 
 TEST_F(Network, AvailabilityNeedsTheServiceListThePatAndForDataServicesThePmt) {
     analyzer.FeedSection(
-        0x10, NitSection(0, {}, {{kTsid, ServiceList({{0x400, 0x01}, {0x580, 0xC0}, {0x590, 0x01}})}}));
+        0x10,
+        NitSection(0, {}, {{kTsid, ServiceList({{0x400, 0x01}, {0x580, 0xC0}, {0x590, 0x01}})}}));
     const ICSITS* ts = Store().FindTS(kTsid);
     ASSERT_NE(ts, nullptr);
     EXPECT_EQ(ts->IsServiceAvailable(0x999), -2);
@@ -127,9 +129,9 @@ TEST_F(Network, AvailabilityNeedsTheServiceListThePatAndForDataServicesThePmt) {
 
 TEST_F(Network, TheFirstCompleteNitSelectsTheFirstServiceOfTheCurrentStream) {
     analyzer.FeedSection(0, Section(0x00, kTsid, 0, 0, 0, PatBody({{0x408, 0x1F0}}), false));
-    analyzer.FeedSection(0x1F0, Section(0x02, 0x408, 0, 0, 0,
-                                        PmtBody(0x1FF, {}, {{0x02, 0x111, Descriptor(0x52, {0})}}),
-                                        false));
+    analyzer.FeedSection(
+        0x1F0, Section(0x02, 0x408, 0, 0, 0,
+                       PmtBody(0x1FF, {}, {{0x02, 0x111, Descriptor(0x52, {0})}}), false));
     analyzer.FeedSection(0x10, NitSection(0, {}, {{kTsid, ServiceList({{0x408, 0x01}})}}, 0, 1));
     EXPECT_EQ(analyzer.GetServiceID(), 0);  // one section of two
     analyzer.FeedSection(0x10, NitSection(0, {}, {{0x7FE9, ServiceList({{0x410, 0x01}})}}, 1, 1));
@@ -164,15 +166,14 @@ TEST_F(Network, ServicesCarryNamesLinkageAndLogoTransmission) {
     logo1.U8(1).U16(0xFE05).U16(0xF002).U16(0x0123);
     Writer logo3;
     logo3.U8(3).Append(Text(u"ロゴ"));
-    analyzer.FeedSection(
-        0x11,
-        SdtSection(0x42, kTsid, kNetwork, 0,
-                   {{0x400, Concat(ServiceDescriptor(0x01, u"放送局", u"テレビ１"),
-                                   Concat(Descriptor(0x4A, linkage.bytes),
-                                          Descriptor(0xCF, logo1.bytes)))},
-                    {0x401, Concat(ServiceDescriptor(0x01, u"放送局", u"テレビ２"),
-                                   Descriptor(0xCF, {0x02, 0xFE, 0x06}))},
-                    {0x402, Descriptor(0xCF, logo3.bytes)}}));
+    analyzer.FeedSection(0x11,
+                         SdtSection(0x42, kTsid, kNetwork, 0,
+                                    {{0x400, Concat(ServiceDescriptor(0x01, u"放送局", u"テレビ１"),
+                                                    Concat(Descriptor(0x4A, linkage.bytes),
+                                                           Descriptor(0xCF, logo1.bytes)))},
+                                     {0x401, Concat(ServiceDescriptor(0x01, u"放送局", u"テレビ２"),
+                                                    Descriptor(0xCF, {0x02, 0xFE, 0x06}))},
+                                     {0x402, Descriptor(0xCF, logo3.bytes)}}));
     const ICSISDT* sdt = Store().FindSDT(0, kTsid);
     ASSERT_NE(sdt, nullptr);
     ASSERT_EQ(sdt->GetServiceCount(), 3);

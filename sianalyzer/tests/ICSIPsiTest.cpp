@@ -165,6 +165,28 @@ TEST_F(Psi, SelectionFollowsThePmtOfTheSelectedService) {
     EXPECT_EQ(Store().FindPAT(kTsid)->GetVersion(), 1);
 }
 
+TEST_F(Psi, StopAndRunAgainRebuildsThePatAndPmtFromTheNextSections) {
+    analyzer.SetNotifyFlags(kNotifyPMTComplete | 0x00010000);
+    SendPat(0, {{0x400, 0x1F0}});
+    SendPmt(0x1F0, 0x400, 2, 0, 0, {}, {{0x02, 0x111, Descriptor(0x52, {0x00})}});
+    const ICSIPMT* pmt = Store().FindPMT(kTsid, 0x400);
+    ASSERT_TRUE(pmt->IsComplete());
+    analyzer.ResetSI();
+    EXPECT_EQ(analyzer.GetTransportStreamID(), 0);
+    EXPECT_EQ(analyzer.GetWatch(0x1F0), 0);
+    EXPECT_FALSE(Store().FindPAT(kTsid)->IsComplete());
+    EXPECT_FALSE(pmt->IsComplete());
+    EXPECT_EQ(pmt->GetESCount(), 1);  // still readable
+    SendPat(0, {{0x400, 0x1F0}});
+    EXPECT_TRUE(Store().FindPAT(kTsid)->IsComplete());
+    EXPECT_EQ(analyzer.GetWatch(0x1F0), ICSIAnalyzerCore::kWatchPMT);
+    SendPmt(0x1F0, 0x400, 2, 0, 0, {}, {{0x02, 0x111, Descriptor(0x52, {0x00})}});
+    ASSERT_EQ(Store().FindPMT(kTsid, 0x400), pmt);
+    EXPECT_TRUE(pmt->IsComplete());
+    EXPECT_EQ(analyzer.CountOf(0x9010), 2u);
+    EXPECT_EQ(analyzer.CountOf(0x9011), 2u);
+}
+
 TEST_F(Psi, TheEngineeringServiceIsWatchedOnceItsPmtArrives) {
     SendPat(0, {{0x400, 0x1F0}, {0x480, 0x1FE}});
     Writer services;
@@ -175,8 +197,8 @@ TEST_F(Psi, TheEngineeringServiceIsWatchedOnceItsPmtArrives) {
     nit.Loop({}).Loop(ts.bytes);
     analyzer.FeedSection(0x10, Section(0x40, 0x7FE8, 0, 0, 0, nit.bytes));
     EXPECT_EQ(analyzer.GetEngineeringServiceID(), 0);
-    analyzer.FeedSection(0x1FE, Section(0x02, 0x480, 0, 0, 0,
-                                        PmtBody(0x1FF, {}, {{0x0D, 0x901, {}}}), false));
+    analyzer.FeedSection(
+        0x1FE, Section(0x02, 0x480, 0, 0, 0, PmtBody(0x1FF, {}, {{0x0D, 0x901, {}}}), false));
     EXPECT_EQ(analyzer.GetEngineeringServiceID(), 0x480);
     EXPECT_EQ(analyzer.GetWatch(0x901), ICSIAnalyzerCore::kWatchEngineering);
     analyzer.ResetSI();

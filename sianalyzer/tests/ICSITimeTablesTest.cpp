@@ -72,11 +72,14 @@ TEST(ICSITOT, ATotWithABadCrcLeavesThePreviousValues) {
     EXPECT_EQ(analyzer.GetSectionErrors(), 0u);  // not counted: the TOT checks its own CRC
 }
 
-Bytes CdtLogo(uint16_t downloadDataId, uint8_t version, uint16_t logoIdField,
-              const Bytes& image, int extraDataSize = 0) {
+Bytes CdtLogo(uint16_t downloadDataId, uint8_t version, uint16_t logoIdField, const Bytes& image,
+              int extraDataSize = 0) {
     Writer body;
     body.U16(0x7FE8).U8(0x01).Loop({});
-    body.U8(0x05).U16(logoIdField).U16(0xF001).U16(static_cast<uint32_t>(image.size() + extraDataSize));
+    body.U8(0x05)
+        .U16(logoIdField)
+        .U16(0xF001)
+        .U16(static_cast<uint32_t>(image.size() + extraDataSize));
     body.Append(image);
     return Section(0xC8, downloadDataId, version, 0, 0, body.bytes);
 }

@@ -15,9 +15,9 @@ TEST(ICSITime, MjdConvertsToTheCivilDateAndWeekday) {
     EXPECT_EQ(example.month, 10);
     EXPECT_EQ(example.day, 13);
     EXPECT_EQ(example.weekday, 2);
-    for (const auto& [y, m, d] : {std::tuple{2026, 4, 1}, std::tuple{2024, 2, 29},
-                                  std::tuple{2024, 3, 1}, std::tuple{2000, 1, 1},
-                                  std::tuple{2038, 4, 22}, std::tuple{2026, 1, 1}}) {
+    for (const auto& [y, m, d] :
+         {std::tuple{2026, 4, 1}, std::tuple{2024, 2, 29}, std::tuple{2024, 3, 1},
+          std::tuple{2000, 1, 1}, std::tuple{2038, 4, 22}, std::tuple{2026, 1, 1}}) {
         const ICSIDateTime date = sitime::FromMJD(MjdOf(y, m, d));
         EXPECT_EQ(date.year, y);
         EXPECT_EQ(date.month, m);

@@ -33,7 +33,9 @@ public:
         return *this;
     }
     // A length byte followed by the data.
-    Writer& Counted(const Bytes& data) { return U8(static_cast<uint32_t>(data.size())).Append(data); }
+    Writer& Counted(const Bytes& data) {
+        return U8(static_cast<uint32_t>(data.size())).Append(data);
+    }
     // A 16-bit field with `high` in the top 4 bits and `data`'s length in the low 12, then data.
     Writer& Loop(const Bytes& data, uint32_t high = 0xF) {
         return U16(high << 12 | static_cast<uint32_t>(data.size())).Append(data);
@@ -116,7 +118,8 @@ protected:
         delivered.push_back({code, param1, param2});
     }
     void OnStreamPacket(Stream stream, const uint8_t* packet) override {
-        streamPackets.emplace_back(stream, static_cast<uint16_t>((packet[1] & 0x1F) << 8 | packet[2]));
+        streamPackets.emplace_back(stream,
+                                   static_cast<uint16_t>((packet[1] & 0x1F) << 8 | packet[2]));
     }
 };
 

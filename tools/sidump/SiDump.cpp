@@ -82,8 +82,8 @@ void DumpAnalyzer::OnNotify(uint32_t code, intptr_t param1, intptr_t param2) {
         return;
     }
     // The handler that announced the logo is running: the store is not being replaced.
-    const ICSICDT* cdt = GetSIList()->FindCDT(static_cast<uint16_t>(param2 >> 16),
-                                               static_cast<uint16_t>(param1));
+    const ICSICDT* cdt =
+        GetSIList()->FindCDT(static_cast<uint16_t>(param2 >> 16), static_cast<uint16_t>(param1));
     const ICSILogo* logo = cdt != nullptr ? cdt->GetLogo() : nullptr;
     if (logo == nullptr) {
         return;
@@ -248,10 +248,12 @@ std::string FormatDateTime(const ICSIDateTime& time) {
 
 const char* GenreName(uint16_t content) {
     static const char* const kNames[16] = {
-        "ニュース／報道", "スポーツ", "情報／ワイドショー", "ドラマ",
-        "音楽", "バラエティ", "映画", "アニメ／特撮",
-        "ドキュメンタリー／教養", "劇場／公演", "趣味／教育", "福祉",
-        "予備", "予備", "拡張", "その他"};
+        "ニュース／報道", "スポーツ",     "情報／ワイドショー",
+        "ドラマ",         "音楽",         "バラエティ",
+        "映画",           "アニメ／特撮", "ドキュメンタリー／教養",
+        "劇場／公演",     "趣味／教育",   "福祉",
+        "予備",           "予備",         "拡張",
+        "その他"};
     return kNames[content >> 12];
 }
 
@@ -308,8 +310,8 @@ nlohmann::json ToJson(DumpAnalyzer& analyzer, const DumpStats& stats) {
             const ICSITS* ts = nit->GetTS(j);
             json services = json::array();
             for (int32_t k = 0; k < ts->GetServiceCount(); ++k) {
-                services.push_back({{"service_id", ts->GetServiceID(k)},
-                                    {"service_type", ts->GetServiceType(k)}});
+                services.push_back(
+                    {{"service_id", ts->GetServiceID(k)}, {"service_type", ts->GetServiceType(k)}});
             }
             json frequencies = json::array();
             for (int32_t k = 0; k < ts->GetFrequencyCount(); ++k) {
@@ -413,11 +415,12 @@ nlohmann::json ToJson(DumpAnalyzer& analyzer, const DumpStats& stats) {
             for (int32_t k = 0; k < b->GetServiceCount(); ++k) {
                 services.push_back(b->GetServiceID(k));
             }
-            broadcasters.push_back({{"broadcaster_id", b->GetBroadcasterID()},
-                                    {"broadcaster_name", Utf8(b->GetBroadcasterName())},
-                                    {"broadcaster_type", b->GetBroadcasterType()},
-                                    {"terrestrial_broadcaster_id", b->GetTerrestrialBroadcasterID()},
-                                    {"services", services}});
+            broadcasters.push_back(
+                {{"broadcaster_id", b->GetBroadcasterID()},
+                 {"broadcaster_name", Utf8(b->GetBroadcasterName())},
+                 {"broadcaster_type", b->GetBroadcasterType()},
+                 {"terrestrial_broadcaster_id", b->GetTerrestrialBroadcasterID()},
+                 {"services", services}});
         }
         bits.push_back({{"original_network_id", bit->GetOriginalNetworkID()},
                         {"broadcast_view_propriety", bit->GetBroadcastViewPropriety()},
@@ -466,8 +469,8 @@ std::string FormatText(DumpAnalyzer& analyzer, const DumpStats& stats) {
         line("PMT  program " + Hex(pmt["program_number"], 4) + "  PCR PID " +
              Hex(pmt["pcr_pid"], 4));
         for (const auto& stream : pmt["streams"]) {
-            std::string text = "  PID " + Hex(stream["pid"], 4) + "  stream_type " +
-                               Hex(stream["stream_type"], 2);
+            std::string text =
+                "  PID " + Hex(stream["pid"], 4) + "  stream_type " + Hex(stream["stream_type"], 2);
             if (!stream["component_tag"].is_null()) {
                 text += "  component_tag " + Hex(stream["component_tag"], 2);
             }
@@ -542,8 +545,8 @@ std::string FormatEpg(DumpAnalyzer& analyzer) {
                Hex(eit->GetServiceID(), 4) + ") ==\n";
         for (const ICSIEvent* event : EventsOf(*eit)) {
             const ICSIDateTime& start = event->GetStartDateTime();
-            const ICSIDateTime end = sitime::FromValue(
-                event->GetStartTimeValue() + std::max(event->GetDuration(), 0));
+            const ICSIDateTime end =
+                sitime::FromValue(event->GetStartTimeValue() + std::max(event->GetDuration(), 0));
             char when[64];
             if (event->GetDuration() < 0) {
                 std::snprintf(when, sizeof when, "%04u-%02u-%02u %02u:%02u-??:??", start.year,

@@ -55,8 +55,7 @@ int main(int argc, char** argv) {
                      name.c_str(), static_cast<unsigned long long>(reader.GetBytes()));
         return 1;
     }
-    const sidump::DumpStats stats{reader.GetBytes(), reader.GetPackets(),
-                                  reader.GetSkippedBytes()};
+    const sidump::DumpStats stats{reader.GetBytes(), reader.GetPackets(), reader.GetSkippedBytes()};
     std::string out;
     switch (format) {
         case Format::kText:

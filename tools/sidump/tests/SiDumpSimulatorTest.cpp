@@ -61,7 +61,8 @@ json Dump(const Bytes& stream, uint64_t* skipped = nullptr) {
     if (skipped) {
         *skipped = reader.GetSkippedBytes();
     }
-    return sidump::ToJson(analyzer, {reader.GetBytes(), reader.GetPackets(), reader.GetSkippedBytes()});
+    return sidump::ToJson(analyzer,
+                          {reader.GetBytes(), reader.GetPackets(), reader.GetSkippedBytes()});
 }
 
 // The text as the simulator sent it: its 8-unit coding, decoded (characters the coding has no
@@ -154,7 +155,8 @@ void ExpectDumpMatchesIntent(int space, int channel) {
     EXPECT_EQ(events.size(), intent["events"].size());
     int compared = 0;
     for (const json& expected : intent["events"]) {
-        const auto it = events.find({expected["serviceId"].get<int>(), expected["eventId"].get<int>()});
+        const auto it =
+            events.find({expected["serviceId"].get<int>(), expected["eventId"].get<int>()});
         ASSERT_NE(it, events.end()) << expected["eventId"];
         const json& event = it->second;
         EXPECT_EQ(event["start"], DumpTime(expected["start"]));
@@ -232,10 +234,9 @@ TEST(SiDumpSimulator, ServicesNamesAndEventsAgreeWithAribts) {
         out.write(reinterpret_cast<const char*>(stream.data()),
                   static_cast<std::streamsize>(stream.size()));
     }
-    const int status =
-        std::system(("bash " SIDUMP_ORACLE_DIR "/run-oracle.sh " + file + " " + result +
-                     " >/dev/null 2>&1")
-                        .c_str());
+    const int status = std::system(
+        ("bash " SIDUMP_ORACLE_DIR "/run-oracle.sh " + file + " " + result + " >/dev/null 2>&1")
+            .c_str());
     json oracle;
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
         std::ifstream in(result);
@@ -270,7 +271,8 @@ TEST(SiDumpSimulator, ServicesNamesAndEventsAgreeWithAribts) {
         const json& ours = it->second;
         EXPECT_EQ(ours["start"], DumpTime(theirs["start"]));
         EXPECT_EQ(ours["duration"], theirs["duration"]);
-        EXPECT_EQ(WithoutAdditionalSymbols(ours["title"]), WithoutAdditionalSymbols(theirs["title"]));
+        EXPECT_EQ(WithoutAdditionalSymbols(ours["title"]),
+                  WithoutAdditionalSymbols(theirs["title"]));
         EXPECT_EQ(WithoutAdditionalSymbols(ours["text"]), WithoutAdditionalSymbols(theirs["text"]));
         const json items = theirs.value("items", json::array());
         ASSERT_EQ(ours["extended"].size(), items.size());

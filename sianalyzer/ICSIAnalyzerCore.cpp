@@ -349,7 +349,6 @@ void ICSIAnalyzerCore::DispatchSection(ICSISection* buffer) {
 
     const uint8_t tableId = buffer->tableId;
     void (ICSIAnalyzerCore::*handler)() = nullptr;
-    bool external = false;
     if (tableId == 0x00) {
         handler = &ICSIAnalyzerCore::HandlePAT;
     } else if (tableId == 0x02) {
@@ -366,8 +365,12 @@ void ICSIAnalyzerCore::DispatchSection(ICSISection* buffer) {
         handler = &ICSIAnalyzerCore::HandleBIT;
     } else if (tableId == 0xC8) {
         handler = &ICSIAnalyzerCore::HandleCDT;
-    } else if (tableId == 0x3B || tableId == 0x3C || tableId == 0xC3) {
-        external = true;
+    } else if (tableId == 0x3B) {
+        handler = &ICSIAnalyzerCore::HandleDII;
+    } else if (tableId == 0x3C) {
+        handler = &ICSIAnalyzerCore::HandleDDB;
+    } else if (tableId == 0xC3) {
+        handler = &ICSIAnalyzerCore::HandleSDTT;
     } else {
         return;
     }
@@ -378,17 +381,7 @@ void ICSIAnalyzerCore::DispatchSection(ICSISection* buffer) {
         return;
     }
     store->BeginUpdate();
-    if (handler != nullptr) {
-        (this->*handler)();
-    } else if (external) {
-        if (tableId == 0x3B) {
-            OnDownloadInfoSection();
-        } else if (tableId == 0x3C) {
-            OnDownloadDataSection();
-        } else {
-            OnSDTTSection();
-        }
-    }
+    (this->*handler)();
     store->EndUpdate();
 }
 

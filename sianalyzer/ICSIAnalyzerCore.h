@@ -150,11 +150,6 @@ protected:
     virtual void OnSectionQueued();
     // Delivers one notification to the graph's event sink; the default drops it.
     virtual void OnNotify(uint32_t code, intptr_t param1, intptr_t param2) {}
-    // Handlers of the tables the core does not parse itself (download information and data
-    // blocks, software download trigger); the defaults ignore the section.
-    virtual void OnDownloadInfoSection() {}
-    virtual void OnDownloadDataSection() {}
-    virtual void OnSDTTSection() {}
 
     // --- the handler side, for the handlers of the embedding filter
     // The section being dispatched and the reader over it (limit: the section end).
@@ -187,6 +182,20 @@ private:
     void HandleTOT();
     void HandleBIT();
     void HandleCDT();
+    void HandleDII();
+    void HandleDDB();
+    void HandleSDTT();
+
+    // --- data carousel and download trigger (the reader's limit is the section's data end)
+    // A compatibilityDescriptor() into `list`; false when it is cut short.
+    bool ParseCompatibility(void* owner, ICSIItemList<ICSICompatibility>& list);
+    // A module info list into `list` (moduleVersion only in a DII); false when it is cut short
+    // or a descriptor 0xC3 holds too many dates.
+    bool ParseModuleInfoList(void* owner, ICSIItemList<ICSIModuleInfo>& list, bool withVersion);
+    // Parses a completed module by its kind; false when its data ends too early.
+    bool ParseModule(ICSIModule* module, const ICSIModuleInfo& info);
+    // A download content descriptor (tag 0xC9) into a new item of the content.
+    bool ParseDownloadContent(ICSISDTTContent* content);
 
     // --- descriptor parsers (the reader's limit is the descriptor's end)
     std::unique_ptr<ICSIDigitalCopyControl> ParseDigitalCopyControl(void* owner);

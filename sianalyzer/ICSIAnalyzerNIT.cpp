@@ -1,6 +1,7 @@
 // The NIT and SDT handlers: networks, transport streams and services.
 
 #include "sianalyzer/ICSIAnalyzerCore.h"
+#include "sianalyzer/ICSISectionMask.h"
 
 namespace {
 
@@ -8,17 +9,6 @@ constexpr uint32_t kNotifyNIT = 0x00000008;
 constexpr uint32_t kNotifySDT = 0x00000010;
 constexpr uint32_t kNotifyNITComplete = 0x00080000;
 constexpr uint32_t kNotifySDTComplete = 0x00100000;
-
-bool AllSectionsIn(uint32_t mask, uint8_t lastSectionNumber) {
-    if (lastSectionNumber >= 32) {
-        return false;
-    }
-    return static_cast<uint64_t>(mask) + 1 == (uint64_t{1} << (lastSectionNumber + 1));
-}
-
-uint32_t SectionBit(uint8_t sectionNumber) {
-    return sectionNumber < 32 ? 1u << sectionNumber : 0;
-}
 
 // Eight BCD digits read digit by digit as a decimal number (no validation).
 uint32_t BcdDigits(uint32_t bcd) {

@@ -1,6 +1,7 @@
 // The PAT and PMT handlers and the descriptors of the program map.
 
 #include "sianalyzer/ICSIAnalyzerCore.h"
+#include "sianalyzer/ICSISectionMask.h"
 
 namespace {
 
@@ -8,19 +9,6 @@ constexpr uint32_t kNotifyPAT = 0x00000001;
 constexpr uint32_t kNotifyPMT = 0x00000002;
 constexpr uint32_t kNotifyPATStored = 0x00010000;
 constexpr uint32_t kNotifyPMTComplete = 0x00020000;
-
-bool AllSectionsIn(uint32_t mask, uint8_t lastSectionNumber) {
-    // Section numbers of these tables fit a 32-bit mask; a larger last_section_number can
-    // never be complete.
-    if (lastSectionNumber >= 32) {
-        return false;
-    }
-    return static_cast<uint64_t>(mask) + 1 == (uint64_t{1} << (lastSectionNumber + 1));
-}
-
-uint32_t SectionBit(uint8_t sectionNumber) {
-    return sectionNumber < 32 ? 1u << sectionNumber : 0;
-}
 
 }  // namespace
 

@@ -2,6 +2,7 @@
 
 #include "core/CRC32.h"
 #include "sianalyzer/ICSIAnalyzerCore.h"
+#include "sianalyzer/ICSISectionMask.h"
 
 namespace {
 
@@ -10,17 +11,6 @@ constexpr uint32_t kNotifyTOT = 0x00000080;
 constexpr uint32_t kNotifyCDT = 0x00000100;
 constexpr uint32_t kNotifyBITComplete = 0x00200000;
 constexpr uint32_t kNotifyCDTStored = 0x00400000;
-
-bool AllSectionsIn(uint32_t mask, uint8_t lastSectionNumber) {
-    if (lastSectionNumber >= 32) {
-        return false;
-    }
-    return static_cast<uint64_t>(mask) + 1 == (uint64_t{1} << (lastSectionNumber + 1));
-}
-
-uint32_t SectionBit(uint8_t sectionNumber) {
-    return sectionNumber < 32 ? 1u << sectionNumber : 0;
-}
 
 }  // namespace
 

@@ -8,15 +8,19 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <map>
 
 #include "core/CodePage.h"
+#include "sianalyzer/ICSILogoPng.h"
 
 namespace sidump {
 namespace {
 
 constexpr uint32_t kNotifyCDTStored = 0x00400000;
+constexpr uint32_t kNotifyModuleComplete = 0x00000400;
 constexpr size_t kPacket = 188;
 
 std::string Utf8(const char16_t* text) {
@@ -70,41 +74,117 @@ std::string ServiceName(ICSIList& store, uint16_t onid, uint16_t tsid, uint16_t 
     return service != nullptr ? Utf8(service->GetServiceName()) : std::string();
 }
 
+// Narrow SI text (the bytes as broadcast) read as code page 932.
+std::string Narrow(const char* text) {
+    return Utf16ToUtf8(Cp932ToUtf16(text));
+}
+
+// A 24-bit BCD hhmmss duration in seconds; -1 stays -1, as do digits that are not BCD.
+int32_t BcdSeconds(int32_t bcd) {
+    if (bcd < 0) {
+        return -1;
+    }
+    int32_t parts[3];
+    for (int i = 0; i < 3; ++i) {
+        const int32_t byte = (bcd >> (16 - 8 * i)) & 0xFF;
+        if ((byte >> 4) > 9 || (byte & 0x0F) > 9) {
+            return -1;
+        }
+        parts[i] = (byte >> 4) * 10 + (byte & 0x0F);
+    }
+    return parts[0] * 3600 + parts[1] * 60 + parts[2];
+}
+
+nlohmann::json LogoJson(const ICSILogo& logo) {
+    nlohmann::json services = nlohmann::json::array();
+    for (int32_t i = 0; i < logo.GetServiceCount(); ++i) {
+        services.push_back({{"original_network_id", logo.GetServiceOriginalNetworkID(i)},
+                            {"transport_stream_id", logo.GetServiceTransportStreamID(i)},
+                            {"service_id", logo.GetServiceServiceID(i)}});
+    }
+    return {{"logo_id", logo.GetLogoID()},
+            {"logo_type", logo.GetLogoType()},
+            {"logo_version", logo.GetLogoVersion()},
+            {"data_size", logo.GetDataSize()},
+            {"services", services}};
+}
+
 }  // namespace
 
 DumpAnalyzer::DumpAnalyzer() {
-    SetNotifyFlags(kNotifyCDTStored);
+    SetNotifyFlags(kNotifyCDTStored | kNotifyModuleComplete);
     SetRunning(true);
 }
 
 void DumpAnalyzer::OnNotify(uint32_t code, intptr_t param1, intptr_t param2) {
-    if (code != 0x9016) {
-        return;
+    // The handler that made the announcement is running: the store is not being replaced.
+    if (code == 0x9016) {
+        CollectCdtLogo(static_cast<uint16_t>(param2 >> 16), static_cast<uint16_t>(param1));
+    } else if (code == 0x9008) {
+        CollectModuleLogos(static_cast<uint32_t>(param1), static_cast<uint16_t>(param2));
     }
-    // The handler that announced the logo is running: the store is not being replaced.
-    const ICSICDT* cdt =
-        GetSIList()->FindCDT(static_cast<uint16_t>(param2 >> 16), static_cast<uint16_t>(param1));
+}
+
+namespace {
+
+ReceivedLogo FromLogo(const ICSILogo& logo) {
+    ReceivedLogo received;
+    received.logoId = logo.GetLogoID();
+    received.logoType = logo.GetLogoType();
+    received.logoVersion = logo.GetLogoVersion();
+    received.dataSize = logo.GetDataSize();
+    received.dataLength = logo.GetDataLength();
+    received.data.assign(logo.GetData(), logo.GetData() + logo.GetDataLength());
+    return received;
+}
+
+// A logo is known by its network, id, type and version: a repetition replaces it, while each
+// new version is kept as well (its file name differs).
+void Keep(std::vector<ReceivedLogo>& logos, ReceivedLogo received) {
+    for (ReceivedLogo& known : logos) {
+        if (known.originalNetworkId == received.originalNetworkId &&
+            known.logoId == received.logoId && known.logoType == received.logoType &&
+            known.logoVersion == received.logoVersion) {
+            known = std::move(received);
+            return;
+        }
+    }
+    logos.push_back(std::move(received));
+}
+
+}  // namespace
+
+void DumpAnalyzer::CollectCdtLogo(uint16_t originalNetworkId, uint16_t downloadDataId) {
+    const ICSICDT* cdt = GetSIList()->FindCDT(originalNetworkId, downloadDataId);
     const ICSILogo* logo = cdt != nullptr ? cdt->GetLogo() : nullptr;
     if (logo == nullptr) {
         return;
     }
-    ReceivedLogo received;
+    ReceivedLogo received = FromLogo(*logo);
     received.originalNetworkId = cdt->GetOriginalNetworkID();
     received.downloadDataId = cdt->GetDownloadDataID();
-    received.logoId = logo->GetLogoID();
-    received.logoType = logo->GetLogoType();
-    received.logoVersion = logo->GetLogoVersion();
-    received.dataSize = logo->GetDataSize();
-    received.dataLength = logo->GetDataLength();
-    for (ReceivedLogo& known : logos) {
-        if (known.originalNetworkId == received.originalNetworkId &&
-            known.downloadDataId == received.downloadDataId && known.logoId == received.logoId &&
-            known.logoType == received.logoType) {
-            known = received;
-            return;
-        }
+    Keep(logos, std::move(received));
+}
+
+void DumpAnalyzer::CollectModuleLogos(uint32_t downloadId, uint16_t moduleId) {
+    const ICSIDownload* download = GetSIList()->FindDownload(downloadId);
+    const ICSIModule* module = download != nullptr ? download->FindModule(moduleId) : nullptr;
+    if (module == nullptr || !ICSIModule::IsLogoKind(module->GetModuleKind())) {
+        return;
     }
-    logos.push_back(received);
+    for (int32_t i = 0; i < module->GetItemCount(); ++i) {
+        const ICSILogo* logo = module->GetLogo(i);
+        if (logo == nullptr) {
+            continue;
+        }
+        ReceivedLogo received = FromLogo(*logo);
+        received.fromCarousel = true;
+        received.originalNetworkId =
+            logo->GetServiceCount() > 0 ? logo->GetServiceOriginalNetworkID(0) : 0;
+        received.downloadId = downloadId;
+        received.moduleId = moduleId;
+        Keep(carouselLogos, std::move(received));
+    }
 }
 
 void StreamReader::Feed(const uint8_t* data, size_t length) {
@@ -255,6 +335,69 @@ const char* GenreName(uint16_t content) {
         "予備",           "予備",         "拡張",
         "その他"};
     return kNames[content >> 12];
+}
+
+std::string LogoFileName(const ReceivedLogo& logo) {
+    return "logo_" + std::to_string(logo.originalNetworkId) + "_" + std::to_string(logo.logoId) +
+           "_" + std::to_string(logo.logoType) + "_v" + std::to_string(logo.logoVersion) + ".png";
+}
+
+bool PrepareLogoFolder(const std::string& folder, std::string* error) {
+    auto fail = [&](const std::string& what) {
+        if (error) {
+            *error = "cannot write logos to " + folder + ": " + what;
+        }
+        return false;
+    };
+    if (folder.empty()) {
+        return fail("no folder given");
+    }
+    std::error_code code;
+    std::filesystem::create_directories(folder, code);
+    if (code) {
+        return fail(code.message());
+    }
+    if (!std::filesystem::is_directory(folder, code)) {
+        return fail("not a directory");
+    }
+    // Permission bits do not tell the whole story (read-only mounts, a superuser), so try it.
+    std::string probe = (std::filesystem::path(folder) / ".sidump-XXXXXX").string();
+    const int fd = mkstemp(probe.data());
+    if (fd < 0) {
+        return fail(std::strerror(errno));
+    }
+    close(fd);
+    unlink(probe.c_str());
+    return true;
+}
+
+LogoWriteResult WriteLogos(const DumpAnalyzer& analyzer, const std::string& folder) {
+    LogoWriteResult result;
+    for (const auto* list : {&analyzer.GetLogos(), &analyzer.GetCarouselLogos()}) {
+        for (const ReceivedLogo& logo : *list) {
+            const std::string name = LogoFileName(logo);
+            const std::vector<uint8_t> png = MakePng(logo.data.data(), logo.data.size());
+            if (png.empty()) {
+                result.skipped.push_back(name + ": the logo data (" +
+                                         std::to_string(logo.data.size()) +
+                                         " bytes) is not a PNG image");
+                continue;
+            }
+            const std::string path = (std::filesystem::path(folder) / name).string();
+            FILE* file = std::fopen(path.c_str(), "wb");
+            bool ok = file != nullptr;
+            if (ok) {
+                ok = std::fwrite(png.data(), 1, png.size(), file) == png.size();
+                ok = std::fclose(file) == 0 && ok;
+            }
+            if (!ok) {
+                result.error = "cannot write " + path + ": " + std::strerror(errno);
+                return result;
+            }
+            ++result.written;
+        }
+    }
+    return result;
 }
 
 nlohmann::json ToJson(DumpAnalyzer& analyzer, const DumpStats& stats) {
@@ -439,6 +582,86 @@ nlohmann::json ToJson(DumpAnalyzer& analyzer, const DumpStats& stats) {
                         {"data_size", logo.dataSize}});
     }
     root["cdt"] = cdts;
+
+    json downloads = json::array();
+    for (int32_t i = 0; i < store.GetDownloadCount(); ++i) {
+        const ICSIDownload* download = store.GetDownload(i);
+        json modules = json::array();
+        for (int32_t j = 0; j < download->GetModuleInfoCount(); ++j) {
+            const ICSIModuleInfo* info = download->GetModuleInfo(j);
+            const ICSIModule* module = download->FindModule(info->GetModuleID());
+            const bool complete = module != nullptr && module->IsComplete();
+            json entry = {{"module_id", info->GetModuleID()},
+                          {"kind", info->GetModuleKind()},
+                          {"size", info->GetModuleSize()},
+                          {"complete", complete},
+                          {"name", Narrow(info->GetName())}};
+            if (complete && ICSIModule::IsLogoKind(module->GetModuleKind())) {
+                json logos = json::array();
+                for (int32_t k = 0; k < module->GetItemCount(); ++k) {
+                    if (const ICSILogo* logo = module->GetLogo(k)) {
+                        logos.push_back(LogoJson(*logo));
+                    }
+                }
+                entry["logos"] = logos;
+            }
+            modules.push_back(entry);
+        }
+        downloads.push_back({{"download_id", download->GetDownloadID()},
+                             {"transaction_id", download->GetTransactionID()},
+                             {"block_size", download->GetBlockSize()},
+                             {"modules", modules}});
+    }
+    root["downloads"] = downloads;
+
+    json sdtts = json::array();
+    for (int32_t i = 0; i < store.GetSDTTCount(); ++i) {
+        const ICSISDTT* sdtt = store.GetSDTT(i);
+        json contents = json::array();
+        for (int32_t j = 0; j < sdtt->GetContentCount(); ++j) {
+            const ICSISDTTContent* content = sdtt->GetContent(j);
+            json schedule = json::array();
+            for (int32_t k = 0; k < content->GetScheduleCount(); ++k) {
+                const ICSIDateTime* start = content->GetScheduleStartTime(k);
+                schedule.push_back(
+                    {{"start", start != nullptr ? FormatDateTime(*start) : std::string()},
+                     {"duration", BcdSeconds(content->GetScheduleDuration(k))}});
+            }
+            json downloadContents = json::array();
+            for (int32_t k = 0; k < content->GetDownloadContentCount(); ++k) {
+                const ICSIDownloadContent* item = content->GetDownloadContent(k);
+                json modules = json::array();
+                for (int32_t m = 0; m < item->GetModuleInfoCount(); ++m) {
+                    const ICSIModuleInfo* info = item->GetModuleInfo(m);
+                    modules.push_back({{"module_id", info->GetModuleID()},
+                                       {"size", info->GetModuleSize()},
+                                       {"name", Narrow(info->GetName())}});
+                }
+                downloadContents.push_back({{"download_id", item->GetDownloadID()},
+                                            {"component_tag", item->GetComponentTag()},
+                                            {"component_size", item->GetComponentSize()},
+                                            {"reboot", item->GetReboot() != 0},
+                                            {"add_on", item->GetAddOn() != 0},
+                                            {"modules", modules},
+                                            {"text", Utf8(item->GetText())}});
+            }
+            contents.push_back({{"group", content->GetGroup()},
+                                {"target_version", content->GetTargetVersion()},
+                                {"new_version", content->GetNewVersion()},
+                                {"download_level", content->GetDownloadLevel()},
+                                {"version_indicator", content->GetVersionIndicator()},
+                                {"schedule", schedule},
+                                {"download_contents", downloadContents}});
+        }
+        sdtts.push_back({{"maker_id", sdtt->GetMakerID()},
+                         {"model_id", sdtt->GetModelID()},
+                         {"original_network_id", sdtt->GetOriginalNetworkID()},
+                         {"transport_stream_id", sdtt->GetTransportStreamID()},
+                         {"service_id", sdtt->GetServiceID()},
+                         {"version", sdtt->GetVersion()},
+                         {"contents", contents}});
+    }
+    root["sdtt"] = sdtts;
     root["section_errors"] = analyzer.GetSectionErrors();
     root["packets"] = stats.packets;
     root["skipped_bytes"] = stats.skippedBytes;
@@ -529,6 +752,49 @@ std::string FormatText(DumpAnalyzer& analyzer, const DumpStats& stats) {
              std::to_string(logo["logo_type"].get<int>()) + "  version " +
              std::to_string(logo["logo_version"].get<int>()) + "  " +
              std::to_string(logo["data_size"].get<int>()) + " bytes");
+    }
+    for (const auto& download : dump["downloads"]) {
+        line("DOWNLOAD  id " + Hex(download["download_id"], 8) + "  transaction " +
+             Hex(download["transaction_id"], 8) + "  " +
+             std::to_string(download["modules"].size()) + " modules");
+        for (const auto& module : download["modules"]) {
+            std::string text = "  module " + Hex(module["module_id"], 4) + "  " +
+                               module["name"].get<std::string>() + "  kind " +
+                               std::to_string(module["kind"].get<int>()) + "  " +
+                               std::to_string(module["size"].get<uint32_t>()) + " bytes  " +
+                               (module["complete"].get<bool>() ? "complete" : "incomplete");
+            if (module.contains("logos")) {
+                text += "  " + std::to_string(module["logos"].size()) + " logos";
+            }
+            line(text);
+        }
+    }
+    for (const auto& sdtt : dump["sdtt"]) {
+        line("SDTT  maker " + Hex(sdtt["maker_id"], 2) + "  model " + Hex(sdtt["model_id"], 2) +
+             "  network " + Hex(sdtt["original_network_id"], 4) + "  TS " +
+             Hex(sdtt["transport_stream_id"], 4) + "  service " + Hex(sdtt["service_id"], 4) +
+             "  version " + std::to_string(sdtt["version"].get<int>()));
+        for (const auto& content : sdtt["contents"]) {
+            line("  content  group " + std::to_string(content["group"].get<int>()) + "  version " +
+                 std::to_string(content["target_version"].get<int>()) + " -> " +
+                 std::to_string(content["new_version"].get<int>()) + "  level " +
+                 std::to_string(content["download_level"].get<int>()) + "  indicator " +
+                 std::to_string(content["version_indicator"].get<int>()));
+            for (const auto& entry : content["schedule"]) {
+                line("    schedule " + entry["start"].get<std::string>() + "  " +
+                     std::to_string(entry["duration"].get<int>()) + " s");
+            }
+            for (const auto& item : content["download_contents"]) {
+                std::string text = "    download " + Hex(item["download_id"], 8) + "  component " +
+                                   Hex(item["component_tag"], 2) + "  " +
+                                   std::to_string(item["component_size"].get<uint32_t>()) +
+                                   " bytes  " + std::to_string(item["modules"].size()) + " modules";
+                if (!item["text"].get<std::string>().empty()) {
+                    text += "  " + item["text"].get<std::string>();
+                }
+                line(text);
+            }
+        }
     }
     return out;
 }

@@ -14,29 +14,42 @@
 // list or as JSON.
 namespace sidump {
 
-// A logo as a CDT section delivered it (the store keeps only the last logo of each CDT, so
-// the dump collects each one as it is announced).
+// A logo as a CDT section or a completed carousel logo module delivered it (the store keeps
+// only the last logo of each CDT, so the dump collects each one as it is announced; every
+// version received is kept).
 struct ReceivedLogo {
+    bool fromCarousel = false;
+    // The CDT's original_network_id; for a carousel logo that of its first listed service (0
+    // without services), the network a receiver files it under.
     uint16_t originalNetworkId = 0;
-    uint16_t downloadDataId = 0;
+    uint16_t downloadDataId = 0;  // CDT logos
+    uint32_t downloadId = 0;      // carousel logos: the download and module that carried it
+    uint16_t moduleId = 0;
     int32_t logoId = -1;
     uint8_t logoType = 0;
     uint16_t logoVersion = 0;
     uint16_t dataSize = 0;
     int32_t dataLength = 0;
+    std::vector<uint8_t> data;  // the image bytes as broadcast
 };
 
-// The analysis core with both sides on the reading thread, collecting CDT logos.
+// The analysis core with both sides on the reading thread, collecting CDT logos and the logos
+// of carousel modules as they complete.
 class DumpAnalyzer : public ICSIAnalyzerCore {
 public:
     DumpAnalyzer();
     const std::vector<ReceivedLogo>& GetLogos() const { return logos; }
+    const std::vector<ReceivedLogo>& GetCarouselLogos() const { return carouselLogos; }
 
 protected:
     void OnNotify(uint32_t code, intptr_t param1, intptr_t param2) override;
 
 private:
+    void CollectCdtLogo(uint16_t originalNetworkId, uint16_t downloadDataId);
+    void CollectModuleLogos(uint32_t downloadId, uint16_t moduleId);
+
     std::vector<ReceivedLogo> logos;
+    std::vector<ReceivedLogo> carouselLogos;
 };
 
 // Cuts a byte stream into aligned TS packets for the analyzer: a byte stream may start
@@ -91,6 +104,18 @@ struct DumpStats {
 std::string FormatDateTime(const ICSIDateTime& time);
 // The genre name of a content entry (its first nibble).
 const char* GenreName(uint16_t content);
+
+// "logo_<network>_<logo id>_<type>_v<version>.png", numbers in decimal.
+std::string LogoFileName(const ReceivedLogo& logo);
+// Makes sure `folder` exists (creating it) and can be written to; false with a message.
+bool PrepareLogoFolder(const std::string& folder, std::string* error);
+struct LogoWriteResult {
+    int written = 0;
+    std::vector<std::string> skipped;  // logos whose data is not a PNG image, with the reason
+    std::string error;                 // a file that could not be written; nothing more is tried
+};
+// Writes every collected logo, CDT and carousel, completed into a PNG file by MakePng.
+LogoWriteResult WriteLogos(const DumpAnalyzer& analyzer, const std::string& folder);
 
 nlohmann::json ToJson(DumpAnalyzer& analyzer, const DumpStats& stats);
 std::string FormatText(DumpAnalyzer& analyzer, const DumpStats& stats);

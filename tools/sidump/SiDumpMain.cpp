@@ -1,5 +1,6 @@
 // sidump: reads a transport stream through the SI analysis core and prints what the SI store
-// holds at the end: as readable text, as a programme list (--epg) or as JSON (--json).
+// holds at the end: as readable text, as a programme list (--epg) or as JSON (--json), and
+// with --logos the station logos it received as PNG files.
 
 #include <cstdio>
 #include <string>
@@ -10,10 +11,12 @@ namespace {
 
 void Usage(FILE* to) {
     std::fputs(
-        "usage: sidump [--epg | --json] [FILE | -]\n"
+        "usage: sidump [--epg | --json] [--logos DIR] [FILE | -]\n"
         "Reads an MPEG-2 transport stream (standard input without FILE or with -) and prints\n"
         "the service information it carries: readable text by default, the programme list of\n"
-        "each service with --epg, one JSON document with --json.\n",
+        "each service with --epg, one JSON document with --json.\n"
+        "--logos DIR also writes every station logo received (CDT and data carousel) into DIR\n"
+        "as logo_<network>_<logo id>_<type>_v<version>.png.\n",
         to);
 }
 
@@ -23,12 +26,22 @@ int main(int argc, char** argv) {
     enum class Format { kText, kEpg, kJson } format = Format::kText;
     std::string path;
     bool havePath = false;
+    std::string logoFolder;
+    bool writeLogos = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--json") {
             format = Format::kJson;
         } else if (arg == "--epg") {
             format = Format::kEpg;
+        } else if (arg == "--logos") {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "sidump: --logos needs a folder\n");
+                Usage(stderr);
+                return 2;
+            }
+            logoFolder = argv[++i];
+            writeLogos = true;
         } else if (arg == "--help" || arg == "-h") {
             Usage(stdout);
             return 0;
@@ -41,11 +54,16 @@ int main(int argc, char** argv) {
             havePath = true;
         }
     }
+    std::string error;
+    // Checked before the stream is read, which may take long.
+    if (writeLogos && !sidump::PrepareLogoFolder(logoFolder, &error)) {
+        std::fprintf(stderr, "sidump: %s\n", error.c_str());
+        return 1;
+    }
     const bool fromStdin = !havePath || path == "-";
     const std::string name = fromStdin ? std::string("standard input") : path;
     sidump::DumpAnalyzer analyzer;
     sidump::StreamReader reader(analyzer);
-    std::string error;
     if (!sidump::ReadStream(fromStdin ? std::string("-") : path, reader, &error)) {
         std::fprintf(stderr, "sidump: %s\n", error.c_str());
         return 1;
@@ -69,5 +87,16 @@ int main(int argc, char** argv) {
             break;
     }
     std::fwrite(out.data(), 1, out.size(), stdout);
-    return std::fflush(stdout) == 0 ? 0 : 1;
+    int status = std::fflush(stdout) == 0 ? 0 : 1;
+    if (writeLogos) {
+        const sidump::LogoWriteResult written = sidump::WriteLogos(analyzer, logoFolder);
+        for (const std::string& skipped : written.skipped) {
+            std::fprintf(stderr, "sidump: logo not written: %s\n", skipped.c_str());
+        }
+        if (!written.error.empty()) {
+            std::fprintf(stderr, "sidump: %s\n", written.error.c_str());
+            status = 1;
+        }
+    }
+    return status;
 }

@@ -2,17 +2,18 @@
 
 #include <cstdint>
 
+#include "core/ICByteCursor.h"
 #include "core/ICListItem.h"
 #include "core/ICString.h"
 #include "core/ICWString.h"
 
 // Result values of ICMemory, numbered like the platform's HRESULTs so that callers can pass
 // them on unchanged.
-inline constexpr int32_t kICMemoryOk = 0;
-inline constexpr int32_t kICMemoryFail = static_cast<int32_t>(0x80004005);         // E_FAIL
-inline constexpr int32_t kICMemoryPointer = static_cast<int32_t>(0x80004003);      // E_POINTER
-inline constexpr int32_t kICMemoryInvalidArg = static_cast<int32_t>(0x80070057);   // E_INVALIDARG
-inline constexpr int32_t kICMemoryOutOfMemory = static_cast<int32_t>(0x8007000E);  // E_OUTOFMEMORY
+inline constexpr int32_t kICMemoryOk = kICByteCursorOk;
+inline constexpr int32_t kICMemoryFail = kICByteCursorFail;                // E_FAIL
+inline constexpr int32_t kICMemoryPointer = kICByteCursorPointer;          // E_POINTER
+inline constexpr int32_t kICMemoryInvalidArg = kICByteCursorInvalidArg;    // E_INVALIDARG
+inline constexpr int32_t kICMemoryOutOfMemory = kICByteCursorOutOfMemory;  // E_OUTOFMEMORY
 
 // A growable byte buffer with a read/write cursor, big-endian typed readers and writers, a bit
 // reader/writer and text reading. Invariant: 0 <= position <= length <= capacity.
@@ -30,7 +31,7 @@ inline constexpr int32_t kICMemoryOutOfMemory = static_cast<int32_t>(0x8007000E)
 //
 // Buffers are allocated with std::malloc: a buffer given to Attach must come from it, and one
 // returned by Attach or Detach is freed with std::free.
-class ICMemory : public ICListItem {
+class ICMemory : public ICListItem, private ICByteCursor::Storage {
 public:
     static constexpr int32_t kDefaultGrowUnit = 1024;
 
@@ -102,40 +103,20 @@ public:
 
     int32_t GetGrowUnit() const { return growUnit; }
     void SetGrowUnit(int32_t unit) { growUnit = unit; }
-    uint8_t* GetData() { return buffer; }
-    const uint8_t* GetData() const { return buffer; }
-    int32_t GetRemaining() const { return length - position; }
-    bool IsEnd() const { return endFlag; }
-    void SetEnd(bool end) { endFlag = end; }
+    uint8_t* GetData() { return cursor.data; }
+    const uint8_t* GetData() const { return cursor.data; }
+    int32_t GetRemaining() const { return cursor.GetRemaining(); }
+    bool IsEnd() const { return cursor.endFlag; }
+    void SetEnd(bool end) { cursor.endFlag = end; }
 
 private:
-    struct BitState {
-        int32_t position;
-        uint32_t accumulator;
-        int32_t count;
-        bool writing;
-    };
+    // ICByteCursor::Storage: a write that needs room grows the buffer to the next multiple of
+    // the growth unit that holds it (a byte write too).
+    int32_t Grow(int32_t n, bool singleByte) override;
+    bool Holds(const uint8_t* bytes) const override;
 
-    BitState SaveState() const;
-    void RestoreState(const BitState& state);
-    void ClearBits();
-    // Brings the cursor to a byte boundary: flushes the writer's bits, drops the reader's.
-    int32_t AlignBits();
-    // Before a peek: the writer's bits are flushed for good, so restoring cannot repeat them.
-    void SettleWriterBits();
-    // Makes room for position + n bytes, in growth units.
-    int32_t Reserve(int32_t n);
-    uint32_t ReadBitsShort(int32_t n);
-    int32_t WriteBitsShort(uint32_t value, int32_t n);
-
-    uint8_t* buffer = nullptr;
-    int32_t capacity = 0;
-    int32_t length = 0;
-    int32_t position = 0;
+    // The buffer (owned, from std::malloc), its capacity, the length, the position and the bit
+    // state.
+    ICByteCursor cursor{*this};
     int32_t growUnit = kDefaultGrowUnit;
-    uint32_t bitAccumulator = 0;
-    int32_t bitCount = 0;
-    // Whether the pending bits were written (true) or read (false).
-    bool bitsWritten = false;
-    bool endFlag = false;
 };

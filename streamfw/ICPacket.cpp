@@ -10,10 +10,6 @@
 
 namespace {
 
-uint32_t LowBits(uint32_t value, int32_t n) {
-    return n >= 32 ? value : value & ((1u << n) - 1u);
-}
-
 // The sample flags a caller may set through SetProperties.
 constexpr DWORD kSettableSampleFlags = 0x1FF & ~AM_SAMPLE_MEDIATIMEVALID;
 
@@ -28,7 +24,7 @@ ICPacket::ICPacket(ICMemAllocator* allocator, LONG bufferSize, DWORD tag)
     growUnit = kDefaultGrowUnit;
     extClockRate = kDefaultExtClockRate;
     if (Reallocate(bufferSize < 0 ? 0 : bufferSize, 0) != S_OK) {
-        capacity = 0;
+        cursor.capacity = 0;
     }
     Reset();
 }
@@ -100,12 +96,12 @@ HRESULT ICPacket::GetPointer(BYTE** buffer) {
     if (buffer == nullptr) {
         return E_POINTER;
     }
-    *buffer = data;
+    *buffer = cursor.data;
     return S_OK;
 }
 
 LONG ICPacket::GetSize() {
-    return capacity;
+    return cursor.capacity;
 }
 
 HRESULT ICPacket::GetTime(REFERENCE_TIME* startTime, REFERENCE_TIME* stopTime) {
@@ -171,14 +167,14 @@ HRESULT ICPacket::SetPreroll(BOOL preroll) {
 }
 
 LONG ICPacket::GetActualDataLength() {
-    return length;
+    return cursor.length;
 }
 
 HRESULT ICPacket::SetActualDataLength(LONG value) {
-    if (value < 0 || value > capacity) {
+    if (value < 0 || value > cursor.capacity) {
         return VFW_E_BUFFER_OVERFLOW;
     }
-    length = value;
+    cursor.length = value;
     return S_OK;
 }
 
@@ -265,13 +261,13 @@ HRESULT ICPacket::GetProperties(DWORD size, BYTE* properties) {
     record.cbData = DWORD(size < sizeof(record) ? size : sizeof(record));
     record.dwTypeSpecificFlags = typeSpecificFlags;
     record.dwSampleFlags = sampleFlags & ~AM_SAMPLE_MEDIATIMEVALID;
-    record.lActual = length;
+    record.lActual = cursor.length;
     record.tStart = start;
     record.tStop = stop;
     record.dwStreamId = streamId;
     record.pMediaType = (sampleFlags & AM_SAMPLE_TYPECHANGED) ? mediaType : nullptr;
-    record.pbBuffer = data;
-    record.cbBuffer = capacity;
+    record.pbBuffer = cursor.data;
+    record.cbBuffer = cursor.capacity;
     std::memcpy(properties, &record, record.cbData);
     return S_OK;
 }
@@ -308,13 +304,15 @@ HRESULT ICPacket::SetProperties(DWORD size, const BYTE* properties) {
         }
     }
     if (ORV_CONTAINS_FIELD(pbBuffer, size) && record.pbBuffer != nullptr &&
-        record.pbBuffer != data) {
+        record.pbBuffer != cursor.data) {
         return E_INVALIDARG;  // the buffer cannot be exchanged
     }
-    if (ORV_CONTAINS_FIELD(cbBuffer, size) && record.cbBuffer != 0 && record.cbBuffer != capacity) {
+    if (ORV_CONTAINS_FIELD(cbBuffer, size) && record.cbBuffer != 0 &&
+        record.cbBuffer != cursor.capacity) {
         return E_INVALIDARG;
     }
-    if (ORV_CONTAINS_FIELD(lActual, size) && (record.lActual < 0 || record.lActual > capacity)) {
+    if (ORV_CONTAINS_FIELD(lActual, size) &&
+        (record.lActual < 0 || record.lActual > cursor.capacity)) {
         return E_INVALIDARG;
     }
     AM_MEDIA_TYPE* newType = nullptr;
@@ -341,10 +339,10 @@ HRESULT ICPacket::SetProperties(DWORD size, const BYTE* properties) {
         typeSpecificFlags = record.dwTypeSpecificFlags;
     }
     if (ORV_CONTAINS_FIELD(lActual, size)) {
-        length = record.lActual;
-        if (position > length) {
-            position = length;
-            ClearBits();
+        cursor.length = record.lActual;
+        if (cursor.position > cursor.length) {
+            cursor.position = cursor.length;
+            cursor.ClearBits();
         }
     }
     if (ORV_CONTAINS_FIELD(tStart, size)) {
@@ -453,14 +451,11 @@ HRESULT ICPacket::CopyFrom(IMediaSample* sample) {
 }
 
 void ICPacket::Reset() {
-    length = 0;
-    position = 0;
+    cursor.Reset();
     user1 = 0;
     user2 = 0;
     user4 = 0;
     streamId = 0;
-    ClearBits();
-    endFlag = false;
     // A held media type goes with the flag that announces it.
     DropMediaType();
     sampleFlags = 0;
@@ -470,9 +465,9 @@ void ICPacket::Reset() {
     stop = 0;
     mediaStart = 0;
     mediaStopOffset = 0;
-    data = AlignedBase() + headRoom;
-    mark1 = data;
-    mark2 = data;
+    cursor.data = AlignedBase() + headRoom;
+    mark1 = cursor.data;
+    mark2 = cursor.data;
 }
 
 void ICPacket::DropMediaType() {
@@ -506,7 +501,7 @@ HRESULT ICPacket::Reallocate(LONG bytes, LONG keep) {
         return E_OUTOFMEMORY;
     }
     BYTE* oldBlock = rawBlock;
-    BYTE* oldData = data;
+    BYTE* oldData = cursor.data;
     rawBlock = block;
     rawSize = LONG(needed);
     BYTE* newData = AlignedBase() + headRoom;
@@ -525,8 +520,8 @@ HRESULT ICPacket::Reallocate(LONG bytes, LONG keep) {
         }
         std::free(oldBlock);
     }
-    data = newData;
-    capacity = bytes;
+    cursor.data = newData;
+    cursor.capacity = bytes;
     return S_OK;
 }
 
@@ -534,20 +529,20 @@ HRESULT ICPacket::SetCapacity(LONG bytes) {
     if (bytes < 0) {
         bytes = 0;
     }
-    if (bytes == capacity && rawBlock != nullptr) {
+    if (bytes == cursor.capacity && rawBlock != nullptr) {
         return S_OK;
     }
-    HRESULT hr = Reallocate(bytes, bytes < length ? bytes : length);
+    HRESULT hr = Reallocate(bytes, bytes < cursor.length ? bytes : cursor.length);
     if (FAILED(hr)) {
         return hr;
     }
     // Reads and writes never reach past the new end.
-    if (length > capacity) {
-        length = capacity;
+    if (cursor.length > cursor.capacity) {
+        cursor.length = cursor.capacity;
     }
-    if (position > capacity) {
-        position = capacity;
-        ClearBits();
+    if (cursor.position > cursor.capacity) {
+        cursor.position = cursor.capacity;
+        cursor.ClearBits();
     }
     return S_OK;
 }
@@ -556,10 +551,10 @@ HRESULT ICPacket::SetHeadRoom(LONG bytes) {
     if (bytes < 0) {
         return E_INVALIDARG;
     }
-    if (int64_t(bytes) + capacity > UsableBytes()) {
+    if (int64_t(bytes) + cursor.capacity > UsableBytes()) {
         // The capacity behind the new data start needs a larger block; the bytes keep their
         // offsets from the aligned base.
-        int64_t needed = int64_t(bytes) + capacity + (kAlignment - 1);
+        int64_t needed = int64_t(bytes) + cursor.capacity + (kAlignment - 1);
         if (needed > INT32_MAX) {
             return E_OUTOFMEMORY;
         }
@@ -585,7 +580,7 @@ HRESULT ICPacket::SetHeadRoom(LONG bytes) {
         std::free(oldBlock);
     }
     headRoom = bytes;
-    data = AlignedBase() + headRoom;
+    cursor.data = AlignedBase() + headRoom;
     return S_OK;
 }
 
@@ -595,165 +590,62 @@ HRESULT ICPacket::SetData(BYTE* start) {
         return E_INVALIDARG;
     }
     headRoom = LONG(start - base);
-    data = start;
+    cursor.data = start;
     LONG room = UsableBytes() - headRoom;
-    if (capacity > room) {
-        capacity = room;
+    if (cursor.capacity > room) {
+        cursor.capacity = room;
     }
-    if (length > capacity) {
-        length = capacity;
+    if (cursor.length > cursor.capacity) {
+        cursor.length = cursor.capacity;
     }
-    if (position > capacity) {
-        position = capacity;
-        ClearBits();
+    if (cursor.position > cursor.capacity) {
+        cursor.position = cursor.capacity;
+        cursor.ClearBits();
     }
     return S_OK;
 }
 
 void ICPacket::SetLength(LONG value) {
-    length = value < 0 ? 0 : (value > capacity ? capacity : value);
+    cursor.length = value < 0 ? 0 : (value > cursor.capacity ? cursor.capacity : value);
 }
 
 HRESULT ICPacket::SetPosition(LONG value) {
-    if (value < 0 || value > capacity) {
+    if (value < 0 || value > cursor.capacity) {
         return E_INVALIDARG;
     }
-    position = value;
-    ClearBits();
+    cursor.position = value;
+    cursor.ClearBits();
     return S_OK;
 }
 
 void ICPacket::Seek(LONG value) {
-    position = value < 0 ? 0 : (value > length ? length : value);
-    ClearBits();
-}
-
-// --- IxPacket: bit state
-
-void ICPacket::ClearBits() {
-    bitAccumulator = 0;
-    bitCount = 0;
-    bitsWritten = false;
-}
-
-HRESULT ICPacket::AlignBits() {
-    if (bitsWritten && bitCount > 0) {
-        return FlushBits();
-    }
-    // Whole bytes the reader fetched but did not use go back to the stream.
-    if (!bitsWritten && bitCount >= 8) {
-        position -= bitCount / 8;
-    }
-    ClearBits();
-    return S_OK;
-}
-
-void ICPacket::SettleWriterBits() {
-    if (bitsWritten && bitCount > 0) {
-        FlushBits();
-    }
-}
-
-void ICPacket::RestoreCursor(const CursorState& state) {
-    position = state.position;
-    bitAccumulator = state.accumulator;
-    bitCount = state.count;
-    bitsWritten = state.writing;
+    cursor.Seek(value);
 }
 
 // --- IxPacket: reading
 
 LONG ICPacket::ReadByte() {
-    if (position >= length) {
-        endFlag = true;
-        return -1;
-    }
-    return data[position++];
+    return cursor.ReadByte();
 }
 
 LONG ICPacket::Read(void* dest, LONG n) {
-    AlignBits();
-    if (n <= 0) {
-        return 0;
-    }
-    LONG available = GetRemaining();
-    if (n > available) {
-        endFlag = true;
-        n = available;
-    }
-    if (n <= 0) {
-        return 0;
-    }
-    if (dest != nullptr) {
-        std::memcpy(dest, data + position, size_t(n));
-    }
-    position += n;
-    return n;
-}
-
-DWORD ICPacket::ReadBitsShort(LONG n) {
-    while (bitCount < n) {
-        uint32_t byte;
-        if (position < length) {
-            byte = data[position++];
-        } else {
-            endFlag = true;
-            byte = 0xFF;
-        }
-        bitAccumulator = (bitAccumulator << 8) | byte;
-        bitCount += 8;
-    }
-    bitCount -= n;
-    uint32_t value = LowBits(bitAccumulator >> bitCount, n);
-    bitAccumulator = LowBits(bitAccumulator, bitCount);
-    return value;
+    return cursor.Read(dest, n);
 }
 
 DWORD ICPacket::ReadBits(LONG n) {
-    if (n <= 0) {
-        return 0;
-    }
-    if (n > 32) {
-        n = 32;
-    }
-    if (bitsWritten && bitCount > 0) {
-        FlushBits();
-    }
-    bitsWritten = false;
-    // The 32-bit accumulator holds at most 7 pending bits plus the 24 fetched for one step.
-    if (n > 24) {
-        uint32_t high = ReadBitsShort(n - 16);
-        return (high << 16) | ReadBitsShort(16);
-    }
-    return ReadBitsShort(n);
+    return cursor.ReadBits(n);
 }
 
 LONG ICPacket::ReadUInt8() {
-    AlignBits();
-    return ReadByte();
+    return cursor.ReadUInt8();
 }
 
 LONG ICPacket::ReadUInt16() {
-    AlignBits();
-    if (GetRemaining() < 2) {
-        endFlag = true;
-        return -1;
-    }
-    LONG value = (data[position] << 8) | data[position + 1];
-    position += 2;
-    return value;
+    return cursor.ReadUInt16();
 }
 
 LONGLONG ICPacket::ReadUInt32() {
-    AlignBits();
-    if (GetRemaining() < 4) {
-        endFlag = true;
-        return -1;
-    }
-    const BYTE* p = data + position;
-    position += 4;
-    return LONGLONG((uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) |
-                    uint32_t(p[3]));
+    return cursor.ReadUInt32();
 }
 
 LONGLONG ICPacket::ReadTimeStamp() {
@@ -768,194 +660,78 @@ LONGLONG ICPacket::ReadTimeStamp() {
 }
 
 LONG ICPacket::PeekByte() {
-    SettleWriterBits();
-    CursorState state = SaveCursor();
-    LONG value = ReadByte();
-    RestoreCursor(state);
-    return value;
+    return cursor.PeekByte();
 }
 
 LONG ICPacket::Peek(void* dest, LONG n) {
-    SettleWriterBits();
-    CursorState state = SaveCursor();
-    LONG value = Read(dest, n);
-    RestoreCursor(state);
-    return value;
+    return cursor.Peek(dest, n);
 }
 
 DWORD ICPacket::PeekBits(LONG n) {
-    SettleWriterBits();
-    CursorState state = SaveCursor();
-    DWORD value = ReadBits(n);
-    RestoreCursor(state);
-    return value;
+    return cursor.PeekBits(n);
 }
 
 LONG ICPacket::PeekUInt8() {
-    SettleWriterBits();
-    CursorState state = SaveCursor();
-    LONG value = ReadUInt8();
-    RestoreCursor(state);
-    return value;
+    return cursor.PeekUInt8();
 }
 
 LONG ICPacket::PeekUInt16() {
-    SettleWriterBits();
-    CursorState state = SaveCursor();
-    LONG value = ReadUInt16();
-    RestoreCursor(state);
-    return value;
+    return cursor.PeekUInt16();
 }
 
 LONGLONG ICPacket::PeekUInt32() {
-    SettleWriterBits();
-    CursorState state = SaveCursor();
-    LONGLONG value = ReadUInt32();
-    RestoreCursor(state);
-    return value;
+    return cursor.PeekUInt32();
 }
 
 // --- IxPacket: writing
 
-HRESULT ICPacket::Reserve(LONG n) {
-    if (n <= capacity - position) {
-        return S_OK;
+HRESULT ICPacket::Grow(int32_t n, bool singleByte) {
+    if (singleByte) {
+        // A byte write grows the capacity by one growth unit.
+        if (growUnit < 1) {
+            return E_OUTOFMEMORY;
+        }
+        int64_t grown = int64_t(cursor.capacity) + growUnit;
+        return grown + headRoom + kAlignment > INT32_MAX ? E_OUTOFMEMORY
+                                                         : Reallocate(LONG(grown), cursor.capacity);
     }
-    int64_t needed = int64_t(position) + n;
-    if (growUnit < 1 || needed > INT32_MAX) {
-        endFlag = true;
+    int64_t rounded = ICByteCursor::GrownCapacity(cursor.position, n, growUnit,
+                                                  int64_t(INT32_MAX) - headRoom - kAlignment);
+    if (rounded < 0) {
         return E_OUTOFMEMORY;
     }
-    // The next multiple of the growth unit that holds the data.
-    int64_t rounded = (needed + growUnit - 1) / growUnit * growUnit;
-    if (rounded + headRoom + kAlignment > INT32_MAX) {
-        rounded = needed;
-    }
     // Everything up to the old capacity is kept: the position may lie beyond the length.
-    HRESULT hr = Reallocate(LONG(rounded), capacity);
-    if (FAILED(hr)) {
-        endFlag = true;
-        return hr;
-    }
-    return S_OK;
+    return Reallocate(LONG(rounded), cursor.capacity);
+}
+
+bool ICPacket::Holds(const uint8_t* bytes) const {
+    return rawBlock != nullptr && bytes >= rawBlock && bytes < rawBlock + rawSize;
 }
 
 HRESULT ICPacket::WriteByte(BYTE value) {
-    if (position >= capacity) {
-        if (growUnit < 1) {
-            endFlag = true;
-            return E_OUTOFMEMORY;
-        }
-        int64_t grown = int64_t(capacity) + growUnit;
-        HRESULT hr = grown + headRoom + kAlignment > INT32_MAX ? E_OUTOFMEMORY
-                                                               : Reallocate(LONG(grown), capacity);
-        if (FAILED(hr)) {
-            endFlag = true;
-            return hr;
-        }
-    }
-    data[position++] = value;
-    length = position;
-    return S_OK;
+    return cursor.WriteByte(value);
 }
 
 HRESULT ICPacket::Write(const void* src, LONG n) {
-    HRESULT hr = AlignBits();
-    if (FAILED(hr)) {
-        return hr;
-    }
-    if (n < 0) {
-        return E_INVALIDARG;
-    }
-    if (n == 0) {
-        return S_OK;
-    }
-    if (src == nullptr) {
-        return E_POINTER;
-    }
-    // The source may lie in this very buffer, which growing can move.
-    const auto* source = static_cast<const BYTE*>(src);
-    bool inside = rawBlock != nullptr && source >= rawBlock && source < rawBlock + rawSize;
-    ptrdiff_t offset = inside ? source - data : 0;
-    hr = Reserve(n);
-    if (FAILED(hr)) {
-        return hr;
-    }
-    if (data == nullptr) {
-        return E_FAIL;
-    }
-    if (inside) {
-        source = data + offset;
-    }
-    std::memmove(data + position, source, size_t(n));
-    position += n;
-    length = position;
-    return S_OK;
-}
-
-HRESULT ICPacket::WriteBitsShort(DWORD value, LONG n) {
-    bitAccumulator = (bitAccumulator << n) | LowBits(value, n);
-    bitCount += n;
-    bitsWritten = true;
-    while (bitCount >= 8) {
-        HRESULT hr = WriteByte(BYTE(bitAccumulator >> (bitCount - 8)));
-        if (FAILED(hr)) {
-            ClearBits();  // the bits cannot be stored anywhere
-            return hr;
-        }
-        bitCount -= 8;
-        bitAccumulator = LowBits(bitAccumulator, bitCount);
-    }
-    return S_OK;
+    return cursor.Write(src, n);
 }
 
 HRESULT ICPacket::WriteBits(DWORD value, LONG n) {
-    if (n <= 0) {
-        return S_OK;
-    }
-    if (n > 32) {
-        n = 32;
-    }
-    if (!bitsWritten && bitCount > 0) {
-        AlignBits();  // the reader's pending bits
-    }
-    // The accumulator holds at most 7 pending bits plus the 24 added by one step.
-    if (n > 24) {
-        HRESULT hr = WriteBitsShort(value >> 16, n - 16);
-        if (FAILED(hr)) {
-            return hr;
-        }
-        return WriteBitsShort(value & 0xFFFF, 16);
-    }
-    return WriteBitsShort(value, n);
+    return cursor.WriteBits(value, n);
 }
 
 HRESULT ICPacket::WriteUInt8(BYTE value) {
-    return Write(&value, 1);
+    return cursor.WriteUInt8(value);
 }
 
 HRESULT ICPacket::WriteUInt16(WORD value) {
-    BYTE bytes[2] = {BYTE(value >> 8), BYTE(value)};
-    return Write(bytes, 2);
+    return cursor.WriteUInt16(value);
 }
 
 HRESULT ICPacket::WriteUInt32(DWORD value) {
-    BYTE bytes[4] = {BYTE(value >> 24), BYTE(value >> 16), BYTE(value >> 8), BYTE(value)};
-    return Write(bytes, 4);
+    return cursor.WriteUInt32(value);
 }
 
 HRESULT ICPacket::FlushBits() {
-    if (!bitsWritten) {
-        return AlignBits();
-    }
-    HRESULT hr = S_OK;
-    while (bitCount >= 8 && SUCCEEDED(hr)) {
-        hr = WriteByte(BYTE(bitAccumulator >> (bitCount - 8)));
-        bitCount -= 8;
-    }
-    if (bitCount > 0 && SUCCEEDED(hr)) {
-        hr = WriteByte(BYTE(bitAccumulator << (8 - bitCount)));
-    }
-    ClearBits();
-    return hr;
+    return cursor.FlushBits();
 }

@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "core/ICByteCursor.h"
 #include "core/ICListItem.h"
 #include "platform/dshow/DShowInterfaces.h"
 #include "streamfw/IxPacket.h"
@@ -18,7 +19,11 @@ class ICMemAllocator;
 // never referenced, deleted with `delete`), as the modules' section buffers are.
 //
 // One thread at a time writes a packet (its current holder); only the count is atomic.
-class ICPacket : public IMediaSample2, public IMediaSampleEx, public IxPacket, public ICListItem {
+class ICPacket : public IMediaSample2,
+                 public IMediaSampleEx,
+                 public IxPacket,
+                 public ICListItem,
+                 private ICByteCursor::Storage {
 public:
     static constexpr LONG kDefaultGrowUnit = 1024;
     static constexpr LONG kDefaultExtClockRate = 90000;
@@ -67,24 +72,24 @@ public:
     void SetTag(DWORD value) override { tag = value; }
     LONG GetGrowUnit() override { return growUnit; }
     void SetGrowUnit(LONG unit) override { growUnit = unit; }
-    LONG GetCapacity() override { return capacity; }
+    LONG GetCapacity() override { return cursor.capacity; }
     HRESULT SetCapacity(LONG bytes) override;
     LONG GetHeadRoom() override { return headRoom; }
     HRESULT SetHeadRoom(LONG bytes) override;
-    LONG GetLength() override { return length; }
+    LONG GetLength() override { return cursor.length; }
     void SetLength(LONG value) override;
     DWORD GetUser1() override { return user1; }
     void SetUser1(DWORD value) override { user1 = value; }
     DWORD GetUser2() override { return user2; }
     void SetUser2(DWORD value) override { user2 = value; }
     BYTE* GetRawBlock() override { return rawBlock; }
-    BYTE* GetData() override { return data; }
+    BYTE* GetData() override { return cursor.data; }
     HRESULT SetData(BYTE* start) override;
     BYTE* GetMark1() override { return mark1; }
     void SetMark1(BYTE* mark) override { mark1 = mark; }
     BYTE* GetMark2() override { return mark2; }
     void SetMark2(BYTE* mark) override { mark2 = mark; }
-    LONG GetPosition() override { return position; }
+    LONG GetPosition() override { return cursor.position; }
     HRESULT SetPosition(LONG value) override;
     DWORD GetUser3() override { return user3; }
     void SetUser3(DWORD value) override { user3 = value; }
@@ -116,16 +121,16 @@ public:
     HRESULT WriteUInt16(WORD value) override;
     HRESULT WriteUInt32(DWORD value) override;
     HRESULT FlushBits() override;
-    BYTE* GetCurrent() override { return data + position; }
-    BOOL IsEnd() override { return endFlag ? TRUE : FALSE; }
-    LONG GetRemaining() override { return length > position ? length - position : 0; }
+    BYTE* GetCurrent() override { return cursor.GetCurrent(); }
+    BOOL IsEnd() override { return cursor.endFlag ? TRUE : FALSE; }
+    LONG GetRemaining() override { return cursor.GetRemaining(); }
 
     // Not part of the interfaces: for the allocator and the tests.
     ICMemAllocator* GetAllocator() const { return allocator; }
     ULONG GetReferenceCount() const { return referenceCount.load(std::memory_order_acquire); }
     DWORD GetSampleFlags() const { return sampleFlags; }
     DWORD GetStreamId() const { return streamId; }
-    void SetEnd(bool end) { endFlag = end; }
+    void SetEnd(bool end) { cursor.endFlag = end; }
 
 protected:
     friend class ICMemAllocator;
@@ -134,30 +139,15 @@ protected:
     // back to the allocator, or deleted.
     virtual void OnFinalRelease();
 
-    // The position, the bit state and the writing mark, saved around a peek.
-    struct CursorState {
-        LONG position;
-        uint32_t accumulator;
-        int32_t count;
-        bool writing;
-    };
-
     BYTE* AlignedBase() const;
     // Bytes usable from the aligned base to the end of the raw block.
     LONG UsableBytes() const;
     // A new raw block with room for `headRoom + bytes`, keeping `keep` bytes from the data start.
     HRESULT Reallocate(LONG bytes, LONG keep);
-    // Makes room for n bytes at the position, in growth units.
-    HRESULT Reserve(LONG n);
-    void ClearBits();
-    // Brings the cursor to a byte boundary: flushes the writer's bits, drops the reader's.
-    HRESULT AlignBits();
-    // Before a peek: the writer's bits are flushed for good, so restoring cannot repeat them.
-    void SettleWriterBits();
-    CursorState SaveCursor() const { return {position, bitAccumulator, bitCount, bitsWritten}; }
-    void RestoreCursor(const CursorState& state);
-    DWORD ReadBitsShort(LONG n);
-    HRESULT WriteBitsShort(DWORD value, LONG n);
+    // ICByteCursor::Storage: a byte write grows the capacity by one growth unit, a block write
+    // to the next multiple of the growth unit that holds it; the block moves.
+    HRESULT Grow(int32_t n, bool singleByte) override;
+    bool Holds(const uint8_t* bytes) const override;
     void DropMediaType();
 
     // --- life
@@ -185,17 +175,11 @@ protected:
     BYTE* rawBlock = nullptr;
     LONG rawSize = 0;
     LONG headRoom = 0;
-    BYTE* data = nullptr;
-    LONG capacity = 0;
-    LONG length = 0;
-    LONG position = 0;
+    // The data start, capacity, length, position, bit state and end flag.
+    ICByteCursor cursor{*this};
     LONG growUnit = kDefaultGrowUnit;
     BYTE* mark1 = nullptr;
     BYTE* mark2 = nullptr;
-    uint32_t bitAccumulator = 0;
-    int32_t bitCount = 0;
-    bool bitsWritten = false;  // whether the pending bits were written (or read)
-    bool endFlag = false;
 
     // --- user values
     DWORD user1 = 0;

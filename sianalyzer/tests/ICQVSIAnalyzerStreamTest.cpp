@@ -27,7 +27,7 @@ Bytes MakeStream(const isdbsim::TransportStreamInfo& ts, double seconds, std::st
         return {};
     }
     const size_t packets = static_cast<size_t>(seconds * stream.PacketRate());
-    Bytes bytes(packets * kPacketSize);
+    Bytes bytes(packets * kTsPacketSize);
     stream.Generate(bytes.data(), packets);
     return bytes;
 }
@@ -46,20 +46,13 @@ const Bytes& DefaultStream() {
 }
 
 Bytes Prefix(const Bytes& stream, double fraction) {
-    const size_t packets = static_cast<size_t>(double(stream.size() / kPacketSize) * fraction);
-    return Bytes(stream.begin(), stream.begin() + long(packets * kPacketSize));
+    const size_t packets = static_cast<size_t>(double(stream.size() / kTsPacketSize) * fraction);
+    return Bytes(stream.begin(), stream.begin() + long(packets * kTsPacketSize));
 }
 
-bool WaitFor(const std::function<bool()>& done, int milliseconds = 10000) {
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
+// The SI comes at the stream's pace: ten seconds at the most.
+bool WaitFor(const std::function<bool()>& done) {
+    return WaitUntil(done, 10000);
 }
 
 class TabrixFromItsModule : public ::testing::Test {
@@ -96,16 +89,16 @@ TEST_F(TabrixFromItsModule, PassesTheStreamThroughAndDeliversTheServiceLockedToT
     ASSERT_TRUE(FirstPcr(stream, Channel().pcrPid, &lockIndex, &lockPcr));
     ASSERT_LT(lockIndex, kSamplePackets);
     const REFERENCE_TIME before = graph.ClockNow() - graph.startTime;
-    ASSERT_EQ(graph.source->PushSample(stream.data(), kSamplePackets * kPacketSize), S_OK);
+    ASSERT_EQ(graph.source->PushSample(stream.data(), kSamplePackets * kTsPacketSize), S_OK);
     const REFERENCE_TIME after = graph.ClockNow() - graph.startTime;
     ASSERT_EQ(graph.source->Push(
-                  Bytes(stream.begin() + long(kSamplePackets * kPacketSize), stream.end())),
+                  Bytes(stream.begin() + long(kSamplePackets * kTsPacketSize), stream.end())),
               S_OK);
     ASSERT_TRUE(graph.Finish());
 
     EXPECT_TRUE(graph.sinks[AnalyzerGraph::kTS]->Concatenated() == stream);
     for (const Received& sample : graph.sinks[AnalyzerGraph::kTS]->Samples()) {
-        EXPECT_LE(sample.data.size(), kSamplePackets * kPacketSize);
+        EXPECT_LE(sample.data.size(), kSamplePackets * kTsPacketSize);
     }
 
     // What should arrive: every PES that begins after the lock and is ended by the next.
@@ -277,10 +270,10 @@ TEST_F(TabrixFromItsModule, AServiceWithoutCaptionsGetsCaptionPIDZeroAndThePATSt
 
     // PAT sections are still assembled on PID 0 while the caption PID is 0: the second
     // second of the stream brings about ten more (one every 100 ms).
-    ASSERT_EQ(
-        graph.source->PushPaced(Bytes(
-            stream.begin() + long(stream.size() / kPacketSize / 2 * kPacketSize), stream.end())),
-        S_OK);
+    ASSERT_EQ(graph.source->PushPaced(
+                  Bytes(stream.begin() + long(stream.size() / kTsPacketSize / 2 * kTsPacketSize),
+                        stream.end())),
+              S_OK);
     size_t patEvents = 0;
     EXPECT_TRUE(WaitFor([&] {
         for (const AnalyzerGraph::Event& event : graph.TakeEvents()) {
@@ -305,19 +298,19 @@ TEST_F(TabrixFromItsModule, ADamagedStreamPlaysThroughWithoutCrashHangOrLeak) {
         return bytes;
     };
     Bytes damaged;
-    for (size_t offset = 0; offset + kPacketSize <= clean.size(); offset += kPacketSize) {
+    for (size_t offset = 0; offset + kTsPacketSize <= clean.size(); offset += kTsPacketSize) {
         const int roll = permille(random);
         if (roll < 2) {
             continue;  // a lost packet
         }
         const Bytes packet(clean.begin() + long(offset),
-                           clean.begin() + long(offset + kPacketSize));
+                           clean.begin() + long(offset + kTsPacketSize));
         Append(damaged, packet);
         if (roll < 4) {
             Append(damaged, packet);  // a repeated packet
         } else if (roll < 6) {
             // A packet of garbage behind a sync byte: any PID, any flags, any lengths.
-            Bytes junk = garbage(kPacketSize);
+            Bytes junk = garbage(kTsPacketSize);
             junk[0] = 0x47;
             Append(damaged, junk);
         }
@@ -330,8 +323,8 @@ TEST_F(TabrixFromItsModule, ADamagedStreamPlaysThroughWithoutCrashHangOrLeak) {
     // Samples of 1024 packets; one in ten gets garbage that breaks its packet alignment.
     std::vector<Bytes> samples;
     Bytes delivered;
-    for (size_t offset = 0; offset < damaged.size(); offset += kSamplePackets * kPacketSize) {
-        const size_t end = std::min(damaged.size(), offset + kSamplePackets * kPacketSize);
+    for (size_t offset = 0; offset < damaged.size(); offset += kSamplePackets * kTsPacketSize) {
+        const size_t end = std::min(damaged.size(), offset + kSamplePackets * kTsPacketSize);
         Bytes sample(damaged.begin() + long(offset), damaged.begin() + long(end));
         if (permille(random) < 100) {
             const Bytes junk = garbage(1 + size_t(byte(random)));

@@ -47,8 +47,8 @@ std::vector<CMediaType> TypesOf(IPin* pin) {
 }
 
 Bytes PacketAt(const Bytes& packets, size_t index) {
-    return Bytes(packets.begin() + long(index * kPacketSize),
-                 packets.begin() + long((index + 1) * kPacketSize));
+    return Bytes(packets.begin() + long(index * kTsPacketSize),
+                 packets.begin() + long((index + 1) * kTsPacketSize));
 }
 
 }  // namespace
@@ -431,10 +431,10 @@ TEST_F(AnalyzerOnPackets, FlushesAndSegmentsReachEveryPinAndDropTheUnfinishedPES
     ASSERT_EQ(graph.source->pin->DeliverBeginFlush(), S_OK);
     ASSERT_EQ(graph.source->pin->DeliverEndFlush(), S_OK);
     ASSERT_EQ(graph.source->pin->DeliverNewSegment(0, 50000000, 1.0), S_OK);
-    for (CaptureSink* sink : graph.sinks) {
-        EXPECT_TRUE(sink->WaitForCall("BeginFlush"));
-        EXPECT_TRUE(sink->WaitForCall("EndFlush"));
-        EXPECT_TRUE(sink->WaitForCall("NewSegment"));
+    for (RecordingSink* sink : graph.sinks) {
+        EXPECT_TRUE(sink->WaitForCall(RecordingSink::kBeginFlush));
+        EXPECT_TRUE(sink->WaitForCall(RecordingSink::kEndFlush));
+        EXPECT_TRUE(sink->WaitForCall(RecordingSink::kNewSegment));
     }
     EXPECT_FALSE(direct->IsClockLocked());
 

@@ -1,295 +1,38 @@
 #pragma once
 
 // The analyzer in a real graph for the tests: the module file registered into a temporary
-// registry, a source that the test thread drives sample by sample (so the test is the
-// streaming thread), sinks that record what each output pin delivers, and builders of the
-// TS packets and PES packets the hand-made cases need.
+// registry, the shared push source and recording sinks around it (one on each output pin), and
+// builders of the TS packets and PES packets the hand-made cases need.
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
-#include <cstring>
 #include <filesystem>
-#include <map>
-#include <mutex>
+#include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/com/ComPtr.h"
 #include "platform/com/ComRuntime.h"
 #include "platform/com/ModuleExports.h"
-#include "platform/dshow/CBaseFilter.h"
-#include "platform/dshow/CBaseInputPin.h"
-#include "platform/dshow/CBaseOutputPin.h"
 #include "platform/dshow/ControlInterfaces.h"
 #include "platform/dshow/DShowGuids.h"
 #include "sianalyzer/IQVSIAnalyzer.h"
 #include "streamfw/ICModuleTables.h"
+#include "streamfw/tests/StreamTestFilters.h"
 
 namespace tabrixtest {
 
-using Bytes = std::vector<uint8_t>;
-
-inline constexpr CLSID CLSID_TabrixTestSource{
-    0x6A1C52D0, 0x3B7E, 0x4F0A, {0x8E, 0x11, 0x52, 0x7C, 0x90, 0x3D, 0x11, 0x01}};
-inline constexpr CLSID CLSID_TabrixTestSink{
-    0x6A1C52D0, 0x3B7E, 0x4F0A, {0x8E, 0x11, 0x52, 0x7C, 0x90, 0x3D, 0x11, 0x02}};
-
-inline constexpr size_t kPacketSize = 188;
-inline constexpr size_t kSamplePackets = 1024;
-
-inline CMediaType TransportStreamType() {
-    CMediaType type;
-    type.SetType(&MEDIATYPE_Stream);
-    type.SetSubtype(&MEDIASUBTYPE_MPEG2_TRANSPORT);
-    type.SetFormatType(&FORMAT_None);
-    type.SetVariableSize();
-    return type;
-}
-
-// --- source
-
-class SourcePin final : public CBaseOutputPin {
-public:
-    SourcePin(CBaseFilter* filter, CCritSec* lock, HRESULT* hr)
-        : CBaseOutputPin(u"Tabrix test source pin", filter, lock, hr, u"Out") {}
-
-    HRESULT CheckMediaType(const CMediaType* type) override {
-        return *type->Type() == MEDIATYPE_Stream ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
-    }
-    HRESULT GetMediaType(int position, CMediaType* type) override {
-        if (position != 0) {
-            return VFW_S_NO_MORE_ITEMS;
-        }
-        *type = TransportStreamType();
-        return S_OK;
-    }
-    HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES*) override {
-        ALLOCATOR_PROPERTIES wanted{8, LONG(kSamplePackets * kPacketSize + 4096), 1, 0};
-        ALLOCATOR_PROPERTIES actual{};
-        return allocator->SetProperties(&wanted, &actual);
-    }
-};
-
-// Sends a byte stream in samples of up to 1024 packets from the calling thread.
-class StreamSource final : public CBaseFilter {
-public:
-    StreamSource() : CBaseFilter(u"Tabrix test source", nullptr, &lock, CLSID_TabrixTestSource) {
-        HRESULT hr = S_OK;
-        pin = new SourcePin(this, &lock, &hr);
-    }
-    ~StreamSource() override { delete pin; }
-
-    int GetPinCount() override { return 1; }
-    CBasePin* GetPin(int index) override { return index == 0 ? pin : nullptr; }
-
-    // One sample with exactly these bytes.
-    HRESULT PushSample(const uint8_t* data, size_t size) {
-        IMediaSample* sample = nullptr;
-        HRESULT hr = pin->GetDeliveryBuffer(&sample, nullptr, nullptr, 0);
-        if (FAILED(hr)) {
-            return hr;
-        }
-        BYTE* buffer = nullptr;
-        sample->GetPointer(&buffer);
-        size = std::min(size, size_t(sample->GetSize()));
-        std::memcpy(buffer, data, size);
-        sample->SetActualDataLength(LONG(size));
-        hr = pin->Deliver(sample);
-        sample->Release();
-        return hr;
-    }
-    // The bytes in samples of `packetsPerSample` packets.
-    HRESULT Push(const Bytes& bytes, size_t packetsPerSample = kSamplePackets) {
-        const size_t step = packetsPerSample * kPacketSize;
-        for (size_t offset = 0; offset < bytes.size(); offset += step) {
-            HRESULT hr = PushSample(bytes.data() + offset, std::min(step, bytes.size() - offset));
-            if (FAILED(hr)) {
-                return hr;
-            }
-        }
-        return S_OK;
-    }
-    // The same with a pause after each sample, so that the analyzer's worker keeps up with the
-    // tables as it would at the broadcast's own rate (watching a PMT PID needs the PAT first).
-    HRESULT PushPaced(const Bytes& bytes, int millisecondsPerSample = 20) {
-        const size_t step = kSamplePackets * kPacketSize;
-        for (size_t offset = 0; offset < bytes.size(); offset += step) {
-            HRESULT hr = PushSample(bytes.data() + offset, std::min(step, bytes.size() - offset));
-            if (FAILED(hr)) {
-                return hr;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(millisecondsPerSample));
-        }
-        return S_OK;
-    }
-    HRESULT PushEndOfStream() { return pin->DeliverEndOfStream(); }
-
-    CCritSec lock;
-    SourcePin* pin;
-};
-
-// --- sink
-
-struct Received {
-    Bytes data;
-    bool timed = false;
-    REFERENCE_TIME start = 0;
-    bool syncPoint = false;
-};
-
-class CaptureSink;
-
-class SinkPin final : public CBaseInputPin {
-public:
-    SinkPin(CaptureSink* filter, CCritSec* lock, HRESULT* hr);
-
-    HRESULT CheckMediaType(const CMediaType*) override { return S_OK; }
-    HRESULT GetMediaType(int, CMediaType*) override { return VFW_S_NO_MORE_ITEMS; }
-    HRESULT Receive(IMediaSample* sample) override;
-    HRESULT EndOfStream() override;
-    HRESULT BeginFlush() override;
-    HRESULT EndFlush() override;
-    HRESULT NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
-
-private:
-    CaptureSink* sink;
-};
-
-// Records every sample (its bytes, start time and sync point) and the stream calls. It can
-// keep the samples it receives, starving the pin that delivers them.
-class CaptureSink final : public CBaseFilter {
-public:
-    CaptureSink() : CBaseFilter(u"Tabrix test sink", nullptr, &lock, CLSID_TabrixTestSink) {
-        HRESULT hr = S_OK;
-        pin = new SinkPin(this, &lock, &hr);
-    }
-    ~CaptureSink() override {
-        ReleaseKept();
-        delete pin;
-    }
-
-    int GetPinCount() override { return 1; }
-    CBasePin* GetPin(int index) override { return index == 0 ? pin : nullptr; }
-
-    void OnReceive(IMediaSample* sample) {
-        Received received;
-        BYTE* data = nullptr;
-        sample->GetPointer(&data);
-        received.data.assign(data, data + sample->GetActualDataLength());
-        REFERENCE_TIME stop = 0;
-        received.timed = SUCCEEDED(sample->GetTime(&received.start, &stop));
-        received.syncPoint = sample->IsSyncPoint() == S_OK;
-        std::lock_guard guard(mutex);
-        samples.push_back(std::move(received));
-        if (keep) {
-            sample->AddRef();
-            kept.push_back(sample);
-        }
-        changed.notify_all();
-    }
-    void Note(const char* call) {
-        std::lock_guard guard(mutex);
-        calls[call]++;
-        changed.notify_all();
-    }
-
-    std::vector<Received> Samples() {
-        std::lock_guard guard(mutex);
-        return samples;
-    }
-    size_t Count() {
-        std::lock_guard guard(mutex);
-        return samples.size();
-    }
-    int Calls(const char* call) {
-        std::lock_guard guard(mutex);
-        return calls[call];
-    }
-    bool WaitForCall(const char* call, int count = 1, int milliseconds = 30000) {
-        std::unique_lock guard(mutex);
-        return changed.wait_for(guard, std::chrono::milliseconds(milliseconds),
-                                [&] { return calls[call] >= count; });
-    }
-    bool WaitForCount(size_t count, int milliseconds = 30000) {
-        std::unique_lock guard(mutex);
-        return changed.wait_for(guard, std::chrono::milliseconds(milliseconds),
-                                [&] { return samples.size() >= count; });
-    }
-    // All the bytes received, in order.
-    Bytes Concatenated() {
-        std::lock_guard guard(mutex);
-        Bytes all;
-        for (const Received& sample : samples) {
-            all.insert(all.end(), sample.data.begin(), sample.data.end());
-        }
-        return all;
-    }
-    void Keep(bool value) {
-        std::lock_guard guard(mutex);
-        keep = value;
-    }
-    void ReleaseKept() {
-        std::vector<IMediaSample*> held;
-        {
-            std::lock_guard guard(mutex);
-            held.swap(kept);
-        }
-        for (IMediaSample* sample : held) {
-            sample->Release();
-        }
-    }
-
-    CCritSec lock;
-    SinkPin* pin;
-
-private:
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<Received> samples;
-    std::map<std::string, int> calls;
-    std::vector<IMediaSample*> kept;
-    bool keep = false;
-};
-
-inline SinkPin::SinkPin(CaptureSink* filter, CCritSec* lock, HRESULT* hr)
-    : CBaseInputPin(u"Tabrix test sink pin", filter, lock, hr, u"In"), sink(filter) {}
-
-inline HRESULT SinkPin::Receive(IMediaSample* sample) {
-    HRESULT hr = CBaseInputPin::Receive(sample);
-    if (hr != S_OK) {
-        return hr;
-    }
-    sink->OnReceive(sample);
-    return S_OK;
-}
-
-inline HRESULT SinkPin::EndOfStream() {
-    sink->Note("EndOfStream");
-    return S_OK;
-}
-
-inline HRESULT SinkPin::BeginFlush() {
-    CBaseInputPin::BeginFlush();
-    sink->Note("BeginFlush");
-    return S_OK;
-}
-
-inline HRESULT SinkPin::EndFlush() {
-    CBaseInputPin::EndFlush();
-    sink->Note("EndFlush");
-    return S_OK;
-}
-
-inline HRESULT SinkPin::NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) {
-    CBasePin::NewSegment(start, stop, rate);
-    sink->Note("NewSegment");
-    return S_OK;
-}
+using streamtest::Bytes;
+using streamtest::Hold;
+using streamtest::kSamplePackets;
+using streamtest::kTsPacketSize;
+using streamtest::PushSource;
+using streamtest::Received;
+using streamtest::RecordingSink;
+using streamtest::TransportStreamType;
+using streamtest::WaitUntil;
 
 // --- the module in a temporary registry
 
@@ -339,7 +82,7 @@ private:
 // empty: the field's bytes after its length).
 inline Bytes TsPacket(uint16_t pid, bool unitStart, uint8_t counter, const Bytes& payload,
                       const Bytes& adaptation = {}) {
-    Bytes packet(kPacketSize, 0xFF);
+    Bytes packet(kTsPacketSize, 0xFF);
     packet[0] = 0x47;
     packet[1] = uint8_t((unitStart ? 0x40 : 0) | ((pid >> 8) & 0x1F));
     packet[2] = uint8_t(pid);
@@ -437,7 +180,7 @@ struct Pes {
 
 inline std::vector<Pes> SplitPes(const Bytes& stream, uint16_t pid) {
     std::vector<Pes> out;
-    for (size_t offset = 0; offset + kPacketSize <= stream.size(); offset += kPacketSize) {
+    for (size_t offset = 0; offset + kTsPacketSize <= stream.size(); offset += kTsPacketSize) {
         const uint8_t* packet = stream.data() + offset;
         if (packet[0] != 0x47 || (packet[1] & 0x80) != 0 ||
             ((packet[1] & 0x1F) << 8 | packet[2]) != pid || (packet[3] & 0x10) == 0) {
@@ -446,15 +189,15 @@ inline std::vector<Pes> SplitPes(const Bytes& stream, uint16_t pid) {
         size_t start = 4;
         if ((packet[3] & 0x20) != 0) {
             start = 5 + packet[4];
-            if (start >= kPacketSize) {
+            if (start >= kTsPacketSize) {
                 continue;
             }
         }
         if ((packet[1] & 0x40) != 0) {
-            out.push_back({offset / kPacketSize, {}});
+            out.push_back({offset / kTsPacketSize, {}});
         }
         if (!out.empty()) {
-            out.back().data.insert(out.back().data.end(), packet + start, packet + kPacketSize);
+            out.back().data.insert(out.back().data.end(), packet + start, packet + kTsPacketSize);
         }
     }
     return out;
@@ -462,14 +205,14 @@ inline std::vector<Pes> SplitPes(const Bytes& stream, uint16_t pid) {
 
 // The index of the first packet of `pid` that carries a PCR, and that PCR.
 inline bool FirstPcr(const Bytes& stream, uint16_t pid, size_t* index, uint64_t* pcr) {
-    for (size_t offset = 0; offset + kPacketSize <= stream.size(); offset += kPacketSize) {
+    for (size_t offset = 0; offset + kTsPacketSize <= stream.size(); offset += kTsPacketSize) {
         const uint8_t* p = stream.data() + offset;
         if (((p[1] & 0x1F) << 8 | p[2]) == pid && (p[3] & 0x20) != 0 && p[4] >= 7 &&
             (p[5] & 0x10) != 0) {
             const uint64_t base = (uint64_t(p[6]) << 25) | (uint64_t(p[7]) << 17) |
                                   (uint64_t(p[8]) << 9) | (uint64_t(p[9]) << 1) | (p[10] >> 7);
             *pcr = base * 300 + ((uint64_t(p[10] & 1) << 8) | p[11]);
-            *index = offset / kPacketSize;
+            *index = offset / kTsPacketSize;
             return true;
         }
     }
@@ -507,8 +250,10 @@ public:
                       S_OK);
         }
         ASSERT_EQ(filter.As(&analyzer), S_OK);
-        source = new StreamSource();
-        sourceFilter = ComPtr<IBaseFilter>(source);
+        // Room for a full sample and for the odd bytes a damaged stream inserts into one.
+        source = new PushSource(
+            {.bufferCount = 8, .bufferSize = LONG(kSamplePackets * kTsPacketSize + 4096)});
+        sourceFilter = Hold(source);
         ASSERT_EQ(graph->AddFilter(sourceFilter.Get(), u"Source"), S_OK);
         ASSERT_EQ(graph->AddFilter(filter.Get(), u"QV SI Analyzer"), S_OK);
         ComPtr<IPin> input;
@@ -516,8 +261,9 @@ public:
         CMediaType type = TransportStreamType();
         ASSERT_EQ(graph->ConnectDirect(source->pin, input.Get(), &type), S_OK);
         for (int i = 0; i < 4; ++i) {
-            sinks[i] = new CaptureSink();
-            sinkFilters[i] = ComPtr<IBaseFilter>(sinks[i]);
+            // Each output offers its own media type; the sinks take any.
+            sinks[i] = new RecordingSink({.majorType = std::nullopt});
+            sinkFilters[i] = Hold(sinks[i]);
             ASSERT_EQ(graph->AddFilter(sinkFilters[i].Get(), kOutputs[i]), S_OK);
             ComPtr<IPin> output;
             ASSERT_EQ(filter->FindPin(kOutputs[i], output.GetAddressOf()), S_OK);
@@ -550,8 +296,8 @@ public:
         if (FAILED(source->PushEndOfStream())) {
             return false;
         }
-        for (CaptureSink* sink : sinks) {
-            if (!sink->WaitForCall("EndOfStream")) {
+        for (RecordingSink* sink : sinks) {
+            if (!sink->WaitForCall(RecordingSink::kEndOfStream)) {
                 return false;
             }
         }
@@ -582,7 +328,7 @@ public:
         if (control) {
             control->Stop();
         }
-        for (CaptureSink* sink : sinks) {
+        for (RecordingSink* sink : sinks) {
             if (sink != nullptr) {
                 sink->ReleaseKept();
             }
@@ -609,9 +355,9 @@ public:
     ComPtr<IReferenceClock> clock;
     ComPtr<IBaseFilter> filter;
     ComPtr<IQVSIAnalyzer> analyzer;
-    StreamSource* source = nullptr;
+    PushSource* source = nullptr;
     ComPtr<IBaseFilter> sourceFilter;
-    CaptureSink* sinks[4] = {};
+    RecordingSink* sinks[4] = {};
     ComPtr<IBaseFilter> sinkFilters[4];
     REFERENCE_TIME startTime = 0;
 };

@@ -198,7 +198,7 @@ TEST_F(ModuleFile, TheFilterCreatedByClassIdentifierRunsInAGraph) {
         ASSERT_EQ(graph->ConnectDirect(output.Get(), sink->pin, &type), S_OK);
         ASSERT_TRUE(SUCCEEDED(media->Run()));
         for (int32_t i = 0; i < 100; ++i) {
-            ASSERT_EQ(source->Push(i), S_OK);
+            ASSERT_EQ(source->PushNumbered(i), S_OK);
         }
         ASSERT_TRUE(sink->WaitForCount(100));
         std::vector<int32_t> expected;

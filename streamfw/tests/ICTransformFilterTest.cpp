@@ -12,6 +12,8 @@
 #include "platform/dshow/CMediaSample.h"
 #include "platform/dshow/ControlInterfaces.h"
 #include "streamfw/ICPacket.h"
+#include "streamfw/tests/GraphTest.h"
+#include "streamfw/tests/RecordingTransform.h"
 #include "streamfw/tests/StreamTestFilters.h"
 
 using namespace streamtest;
@@ -27,40 +29,16 @@ std::vector<int32_t> Range(int32_t first, int32_t end) {
     return values;
 }
 
-class TransformGraph : public ::testing::Test {
+class TransformGraph : public GraphTest {
 protected:
-    void SetUp() override {
-        baseline = CBaseObject::ObjectsActive();
-        ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER,
-                                   IID_IGraphBuilder, graph.GetVoidAddressOf()),
-                  S_OK);
-        ASSERT_EQ(graph.As(&control), S_OK);
-    }
-
-    void TearDown() override {
-        if (control) {
-            control->Stop();
-        }
-        control.Reset();
-        graph.Reset();
-        sourceFilter.Reset();
-        transformFilter.Reset();
-        sinkFilter.Reset();
-        // Graph, filters, pins, allocators and packets are all gone.
-        EXPECT_EQ(CBaseObject::ObjectsActive(), baseline);
-    }
-
     void Build(const RecordingTransform::Options& options = {}) {
         source = new PushSource();
-        sourceFilter = Hold(source);
+        Add(source, u"Source");
         transform = new RecordingTransform(options);
-        transformFilter = Hold(transform);
+        Add(transform, u"Transform");
         sink = new RecordingSink();
-        sinkFilter = Hold(sink);
+        Add(sink, u"Sink");
         sink->upstream = transform->GetOutputPin();
-        ASSERT_EQ(graph->AddFilter(sourceFilter.Get(), u"Source"), S_OK);
-        ASSERT_EQ(graph->AddFilter(transformFilter.Get(), u"Transform"), S_OK);
-        ASSERT_EQ(graph->AddFilter(sinkFilter.Get(), u"Sink"), S_OK);
         CMediaType type = TransportStreamType();
         ASSERT_EQ(graph->ConnectDirect(source->pin, transform->GetInputPin(), &type), S_OK);
         ASSERT_EQ(graph->ConnectDirect(transform->GetOutputPin(), sink->pin, &type), S_OK);
@@ -68,7 +46,7 @@ protected:
 
     void PushRange(int32_t first, int32_t end) {
         for (int32_t i = first; i < end; ++i) {
-            ASSERT_EQ(source->Push(i), S_OK) << i;
+            ASSERT_EQ(source->PushNumbered(i), S_OK) << i;
         }
     }
 
@@ -78,15 +56,9 @@ protected:
         return queue != nullptr ? queue->GetCount() : 0;
     }
 
-    LONG baseline = 0;
-    ComPtr<IGraphBuilder> graph;
-    ComPtr<IMediaControl> control;
     PushSource* source = nullptr;
     RecordingTransform* transform = nullptr;
     RecordingSink* sink = nullptr;
-    ComPtr<IBaseFilter> sourceFilter;
-    ComPtr<IBaseFilter> transformFilter;
-    ComPtr<IBaseFilter> sinkFilter;
 };
 
 }  // namespace
@@ -128,11 +100,11 @@ TEST_F(TransformGraph, EverySampleArrivesOnceInOrderThroughPauseRunPauseStopRun)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));  // nothing more comes
 
     EXPECT_EQ(sink->Sequences(), Range(0, 40));
-    for (const RecordingSink::Arrival& arrival : sink->Arrivals()) {
+    for (const Received& sample : sink->Samples()) {
         // Delivered by the output pin's thread, never by the streaming thread.
-        EXPECT_EQ(arrival.thread, arrival.expectedThread) << arrival.sequence;
-        EXPECT_NE(arrival.thread, testThread) << arrival.sequence;
-        EXPECT_EQ(arrival.length, 188);
+        EXPECT_EQ(sample.thread, sample.expectedThread) << sample.Sequence();
+        EXPECT_NE(sample.thread, testThread) << sample.Sequence();
+        EXPECT_EQ(sample.data.size(), 188u);
     }
     for (uint32_t thread : transform->ProcessThreads()) {
         EXPECT_EQ(thread, transform->GetThreadId());  // the worker
@@ -167,9 +139,9 @@ TEST_F(TransformGraph, AFlushDeliversNoneOfTheSamplesQueuedOnTheOutputPin) {
     ASSERT_EQ(source->PushBeginFlush(), S_OK);
     EXPECT_EQ(QueuedOnOutput(), 0);
     ASSERT_EQ(source->PushEndFlush(), S_OK);
-    ASSERT_TRUE(sink->WaitForCount(3));  // 0, begin flush, end flush
+    ASSERT_TRUE(sink->WaitForCall(RecordingSink::kEndFlush));
     PushRange(11, 12);
-    ASSERT_TRUE(sink->WaitForCount(4));
+    ASSERT_TRUE(sink->WaitForCount(2));  // 0 and 11
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_EQ(sink->Sequences(),
               (std::vector<int32_t>{0, RecordingSink::kBeginFlush, RecordingSink::kEndFlush, 11}));
@@ -200,9 +172,9 @@ TEST_F(TransformGraph, StopOvertakesTheSamplesQueuedOnTheWorker) {
     EXPECT_LT(held, stopMessage);
     EXPECT_LT(stopMessage, firstQueued);
     EXPECT_EQ(std::vector<int32_t>(firstQueued, events.end()), Range(1, 6));
-    // Stopped: none of them went downstream.
+    // Stopped: none of them went downstream, nor anything else.
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_EQ(sink->Count(), 0u);
+    EXPECT_TRUE(sink->Sequences().empty());
 }
 
 TEST_F(TransformGraph, EndOfStreamAndSegmentsFollowTheSamplesQueuedBeforeThem) {
@@ -215,16 +187,18 @@ TEST_F(TransformGraph, EndOfStreamAndSegmentsFollowTheSamplesQueuedBeforeThem) {
     PushRange(1, 3);
     ASSERT_EQ(source->PushEndOfStream(), S_OK);
     transform->ReleaseHold();
-    ASSERT_TRUE(sink->WaitForCount(5));
-    EXPECT_EQ(sink->Sequences(), (std::vector<int32_t>{0, RecordingSink::kNewSegment, 1, 2,
-                                                       RecordingSink::kEndOfStream}));
-    EXPECT_EQ(sink->segmentStart.load(), 5000);
+    ASSERT_TRUE(sink->WaitForCall(RecordingSink::kEndOfStream));
+    const std::vector<int32_t> delivered{0, RecordingSink::kNewSegment, 1, 2,
+                                         RecordingSink::kEndOfStream};
+    EXPECT_EQ(sink->Sequences(), delivered);
+    ASSERT_EQ(sink->Segments().size(), 1u);
+    EXPECT_EQ(sink->Segments()[0].start, 5000);
     EXPECT_EQ(transform->GetSegmentStop(), 9000);
     EXPECT_TRUE(Output()->IsEndOfStreamSent());
     // After the end of the stream nothing more is delivered.
     PushRange(3, 4);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(sink->Count(), 5u);
+    EXPECT_EQ(sink->Sequences(), delivered);
 }
 
 TEST_F(TransformGraph, GetPacketTimesOutOnlyWhenRetryingIsNotAllowed) {

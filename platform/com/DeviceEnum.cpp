@@ -3,6 +3,7 @@
 #include <new>
 #include <vector>
 
+#include "platform/com/CEnumMonikerList.h"
 #include "platform/com/ComPtr.h"
 #include "platform/com/ComRuntime.h"
 #include "platform/com/TaskAllocator.h"
@@ -120,65 +121,7 @@ private:
     CategoryEntry entry;
 };
 
-class CEnumEntries final : public CUnknown, public IEnumMoniker {
-public:
-    CEnumEntries(std::vector<CategoryEntry> entries, size_t position)
-        : CUnknown(u"Category enumerator", nullptr),
-          entries(std::move(entries)),
-          position(position) {}
-    DECLARE_IUNKNOWN
-
-    HRESULT NonDelegatingQueryInterface(REFIID iid, void** object) override {
-        if (iid == IID_IEnumMoniker) {
-            return GetInterface(static_cast<IEnumMoniker*>(this), object);
-        }
-        return CUnknown::NonDelegatingQueryInterface(iid, object);
-    }
-
-    HRESULT Next(ULONG count, IMoniker** monikers, ULONG* fetched) override {
-        if (!monikers || (count != 1 && !fetched)) {
-            return E_POINTER;
-        }
-        ULONG done = 0;
-        while (done < count && position < entries.size()) {
-            if (FAILED(CreateCategoryEntryMoniker(entries[position], &monikers[done]))) {
-                break;
-            }
-            ++position;
-            ++done;
-        }
-        if (fetched) {
-            *fetched = done;
-        }
-        return done == count ? S_OK : S_FALSE;
-    }
-    HRESULT Skip(ULONG count) override {
-        const size_t left = entries.size() - position;
-        position += count < left ? count : left;
-        return count <= left ? S_OK : S_FALSE;
-    }
-    HRESULT Reset() override {
-        position = 0;
-        return S_OK;
-    }
-    HRESULT Clone(IEnumMoniker** clone) override {
-        if (!clone) {
-            return E_POINTER;
-        }
-        *clone = nullptr;
-        try {
-            auto* copy = new CEnumEntries(entries, position);
-            return copy->NonDelegatingQueryInterface(IID_IEnumMoniker,
-                                                     reinterpret_cast<void**>(clone));
-        } catch (...) {
-            return E_OUTOFMEMORY;
-        }
-    }
-
-private:
-    std::vector<CategoryEntry> entries;
-    size_t position;
-};
+using CEnumEntries = CEnumMonikerList<CategoryEntry, CreateCategoryEntryMoniker>;
 
 class CSystemDeviceEnum final : public CUnknown, public ICreateDevEnum {
 public:
@@ -206,7 +149,7 @@ public:
             return S_FALSE;
         }
         try {
-            auto* created = new CEnumEntries(std::move(entries), 0);
+            auto* created = new CEnumEntries(u"Category enumerator", std::move(entries));
             return created->NonDelegatingQueryInterface(IID_IEnumMoniker,
                                                         reinterpret_cast<void**>(enumerator));
         } catch (...) {

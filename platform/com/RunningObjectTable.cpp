@@ -3,6 +3,7 @@
 #include <mutex>
 #include <new>
 
+#include "platform/com/CEnumMonikerList.h"
 #include "platform/com/TaskAllocator.h"
 
 namespace {
@@ -24,66 +25,11 @@ std::u16string NameOf(IMoniker* moniker) {
     return name;
 }
 
-class CEnumNames final : public CUnknown, public IEnumMoniker {
-public:
-    CEnumNames(std::vector<std::u16string> names, size_t position)
-        : CUnknown(u"Running object enumerator", nullptr),
-          names(std::move(names)),
-          position(position) {}
-    DECLARE_IUNKNOWN
+HRESULT CreateNameMoniker(const std::u16string& name, IMoniker** moniker) {
+    return CreateItemMoniker(u"", name.c_str(), moniker);
+}
 
-    HRESULT NonDelegatingQueryInterface(REFIID iid, void** object) override {
-        if (iid == IID_IEnumMoniker) {
-            return GetInterface(static_cast<IEnumMoniker*>(this), object);
-        }
-        return CUnknown::NonDelegatingQueryInterface(iid, object);
-    }
-
-    HRESULT Next(ULONG count, IMoniker** monikers, ULONG* fetched) override {
-        if (!monikers || (count != 1 && !fetched)) {
-            return E_POINTER;
-        }
-        ULONG done = 0;
-        while (done < count && position < names.size()) {
-            const HRESULT hr = CreateItemMoniker(u"", names[position].c_str(), &monikers[done]);
-            if (FAILED(hr)) {
-                break;
-            }
-            ++position;
-            ++done;
-        }
-        if (fetched) {
-            *fetched = done;
-        }
-        return done == count ? S_OK : S_FALSE;
-    }
-    HRESULT Skip(ULONG count) override {
-        const size_t left = names.size() - position;
-        position += count < left ? count : left;
-        return count <= left ? S_OK : S_FALSE;
-    }
-    HRESULT Reset() override {
-        position = 0;
-        return S_OK;
-    }
-    HRESULT Clone(IEnumMoniker** clone) override {
-        if (!clone) {
-            return E_POINTER;
-        }
-        try {
-            auto* copy = new CEnumNames(names, position);
-            return copy->NonDelegatingQueryInterface(IID_IEnumMoniker,
-                                                     reinterpret_cast<void**>(clone));
-        } catch (...) {
-            *clone = nullptr;
-            return E_OUTOFMEMORY;
-        }
-    }
-
-private:
-    std::vector<std::u16string> names;
-    size_t position;
-};
+using CEnumNames = CEnumMonikerList<std::u16string, CreateNameMoniker>;
 
 // The table itself never goes away; AddRef and Release do not count.
 class CRunningObjectTable final : public IRunningObjectTable {
@@ -193,7 +139,7 @@ public:
             return E_POINTER;
         }
         try {
-            auto* created = new CEnumNames(Names(), 0);
+            auto* created = new CEnumNames(u"Running object enumerator", Names());
             return created->NonDelegatingQueryInterface(IID_IEnumMoniker,
                                                         reinterpret_cast<void**>(enumerator));
         } catch (...) {

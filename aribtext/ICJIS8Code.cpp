@@ -353,6 +353,37 @@ void ICJIS8Code::DecodeGraphic(uint8_t byte, uint32_t setCode, bool fromGL) {
     }
 }
 
+bool ICJIS8Code::ProcessShiftOrSequence(uint8_t c) {
+    switch (c) {
+        case kLS1:
+            glIndex = 1;
+            singleShiftSave = -1;
+            return true;
+        case kLS0:
+            glIndex = 0;
+            singleShiftSave = -1;
+            return true;
+        case kSS2:
+        case kSS3:
+            // A second single shift before the shifted character keeps the GL to return to.
+            if (singleShiftSave < 0) {
+                singleShiftSave = static_cast<int32_t>(glIndex);
+            }
+            glIndex = c == kSS2 ? 2 : 3;
+            return true;
+        case kESC:
+            ProcessEscape();
+            return true;
+        case kCSI: {
+            uint8_t final = 0;
+            ProcessCSI(final);
+            return true;
+        }
+        default:
+            return false;
+    }
+}
+
 void ICJIS8Code::DecodePlainRun() {
     // Kanji (rows below the additional symbols), kana, alphanumerics, SP, CR and DEL need no
     // hook and no wide unit; they go straight into the narrow buffer, with the state in locals.
@@ -445,33 +476,10 @@ ICWString ICJIS8Code::Decode(const uint8_t* bytes, size_t length) {
                 case 0x7F:
                     AppendNarrow(c);
                     break;
-                case kLS1:
-                    glIndex = 1;
-                    singleShiftSave = -1;
-                    break;
-                case kLS0:
-                    glIndex = 0;
-                    singleShiftSave = -1;
-                    break;
-                case kSS2:
-                case kSS3:
-                    // A second single shift before the shifted character keeps the GL to
-                    // return to.
-                    if (singleShiftSave < 0) {
-                        singleShiftSave = static_cast<int32_t>(glIndex);
-                    }
-                    glIndex = c == kSS2 ? 2 : 3;
-                    break;
-                case kESC:
-                    ProcessEscape();
-                    break;
-                case kCSI: {
-                    uint8_t final = 0;
-                    ProcessCSI(final);
-                    break;
-                }
                 default:
-                    OnControl(c);
+                    if (!ProcessShiftOrSequence(c)) {
+                        OnControl(c);
+                    }
                     break;
             }
         }
@@ -630,33 +638,8 @@ void ICJIS8Code::ExpandMacro(uint8_t byte) {
     cursor = 0;
     int c;
     while ((c = ReadByte()) >= 0) {
-        switch (c) {
-            case kLS1:
-                glIndex = 1;
-                singleShiftSave = -1;
-                break;
-            case kLS0:
-                glIndex = 0;
-                singleShiftSave = -1;
-                break;
-            case kSS2:
-            case kSS3:
-                if (singleShiftSave < 0) {
-                    singleShiftSave = static_cast<int32_t>(glIndex);
-                }
-                glIndex = c == kSS2 ? 2 : 3;
-                break;
-            case kESC:
-                ProcessEscape();
-                break;
-            case kCSI: {
-                uint8_t final = 0;
-                ProcessCSI(final);
-                break;
-            }
-            default:
-                OnControl(static_cast<uint8_t>(c));
-                break;
+        if (!ProcessShiftOrSequence(static_cast<uint8_t>(c))) {
+            OnControl(static_cast<uint8_t>(c));
         }
     }
     input = savedInput;

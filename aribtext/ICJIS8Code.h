@@ -125,6 +125,9 @@ protected:
 private:
     // Decodes the characters at the cursor that need no hook, up to the first other byte.
     void DecodePlainRun();
+    // The locking and single shifts, escape sequences and control sequences, which the text
+    // and the macros share. False for any other control code.
+    bool ProcessShiftOrSequence(uint8_t c);
     void DecodeGraphic(uint8_t byte, uint32_t setCode, bool fromGL);
     void DecodeTwoByte(uint8_t first, uint8_t second, uint32_t setCode);
     // A character's code page 932 code, to the narrow buffer or (with a repeat count) PutCode.

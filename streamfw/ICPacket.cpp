@@ -141,28 +141,20 @@ HRESULT ICPacket::SetTime(REFERENCE_TIME* startTime, REFERENCE_TIME* stopTime) {
 }
 
 HRESULT ICPacket::IsSyncPoint() {
-    return (sampleFlags & AM_SAMPLE_SPLICEPOINT) ? S_OK : S_FALSE;
+    return FlagResult(AM_SAMPLE_SPLICEPOINT);
 }
 
 HRESULT ICPacket::SetSyncPoint(BOOL syncPoint) {
-    if (syncPoint) {
-        sampleFlags |= AM_SAMPLE_SPLICEPOINT;
-    } else {
-        sampleFlags &= ~AM_SAMPLE_SPLICEPOINT;
-    }
+    SetFlag(AM_SAMPLE_SPLICEPOINT, syncPoint);
     return S_OK;
 }
 
 HRESULT ICPacket::IsPreroll() {
-    return (sampleFlags & AM_SAMPLE_PREROLL) ? S_OK : S_FALSE;
+    return FlagResult(AM_SAMPLE_PREROLL);
 }
 
 HRESULT ICPacket::SetPreroll(BOOL preroll) {
-    if (preroll) {
-        sampleFlags |= AM_SAMPLE_PREROLL;
-    } else {
-        sampleFlags &= ~AM_SAMPLE_PREROLL;
-    }
+    SetFlag(AM_SAMPLE_PREROLL, preroll);
     return S_OK;
 }
 
@@ -210,15 +202,11 @@ HRESULT ICPacket::SetMediaType(AM_MEDIA_TYPE* type) {
 }
 
 HRESULT ICPacket::IsDiscontinuity() {
-    return (sampleFlags & AM_SAMPLE_DATADISCONTINUITY) ? S_OK : S_FALSE;
+    return FlagResult(AM_SAMPLE_DATADISCONTINUITY);
 }
 
 HRESULT ICPacket::SetDiscontinuity(BOOL discontinuity) {
-    if (discontinuity) {
-        sampleFlags |= AM_SAMPLE_DATADISCONTINUITY;
-    } else {
-        sampleFlags &= ~AM_SAMPLE_DATADISCONTINUITY;
-    }
+    SetFlag(AM_SAMPLE_DATADISCONTINUITY, discontinuity);
     return S_OK;
 }
 

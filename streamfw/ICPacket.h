@@ -149,6 +149,11 @@ protected:
     HRESULT Grow(int32_t n, bool singleByte) override;
     bool Holds(const uint8_t* bytes) const override;
     void DropMediaType();
+    // S_OK when the sample flag is set, else S_FALSE; and setting or clearing it.
+    HRESULT FlagResult(DWORD flag) const { return (sampleFlags & flag) ? S_OK : S_FALSE; }
+    void SetFlag(DWORD flag, BOOL value) {
+        sampleFlags = value ? (sampleFlags | flag) : (sampleFlags & ~flag);
+    }
 
     // --- life
     std::atomic<ULONG> referenceCount{0};

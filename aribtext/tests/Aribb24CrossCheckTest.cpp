@@ -43,6 +43,7 @@
 #include <string>
 #include <vector>
 
+#include "aribtext/ICAribSymbolMap.h"
 #include "aribtext/ICJIS8SICode.h"
 #include "aribtext/tests/Aribb24Oracle.h"
 
@@ -266,6 +267,36 @@ TEST(ICJIS8CodeAgainstAribb24, GeneratedStringsDecodeToTheSameCharacters) {
         }
     }
     EXPECT_GT(characters, 1000000u);
+}
+
+// The symbol map against libaribb24's Unicode characters for the additional symbols: every cell
+// the decoder gives as a private-use code maps to the character libaribb24 gives for it, or to
+// nothing where libaribb24 gives nothing. One exception: libaribb24 has no character for 0x7B3B,
+// the ferry of row 91, which Unicode encoded with the rest of that row as U+26F4.
+TEST(ICAribSymbolMapAgainstAribb24, AdditionalSymbolsMapToTheSameCharacters) {
+    aribtest::Aribb24Decoder reference;
+    const char16_t* table = ICJIS8Code::GetAdditionalSymbolTable();
+    int compared = 0;
+    for (size_t i = 0; i < ICJIS8Code::kAdditionalSymbolCount; ++i) {
+        const char16_t code = table[i];
+        if (code < 0xE000 || code > 0xF8FF) {
+            continue;
+        }
+        const uint8_t row = static_cast<uint8_t>(0x75 + i / 94);
+        const uint8_t cell = static_cast<uint8_t>(0x21 + i % 94);
+        const std::u16string theirs = reference.Decode({0x1B, 0x24, 0x3B, row, cell});
+        std::u16string ours;
+        if (ICAribSymbolMap::ToUnicode(code) != 0) {
+            ours = ICAribSymbolMap::Replace(std::u16string(1, code));
+        }
+        if (row == 0x7B && cell == 0x3B) {
+            EXPECT_EQ(ours, u"\u26F4");
+            continue;
+        }
+        EXPECT_EQ(ours, theirs) << std::hex << int(row) << int(cell);
+        ++compared;
+    }
+    EXPECT_GT(compared, 400);
 }
 
 }  // namespace

@@ -1,10 +1,12 @@
 #include "tools/aribencode/AribEncoder.h"
 
 #include <array>
+#include <map>
 #include <memory>
 #include <string>
 #include <utility>
 
+#include "aribtext/ICAribSymbolMap.h"
 #include "aribtext/ICJIS8SICode.h"
 #include "core/CodePage.h"
 
@@ -114,6 +116,29 @@ bool IsPassThroughControl(char16_t unit) {
         default:
             return unit >= 0x80 && unit <= 0x8A;
     }
+}
+
+// Additional symbols by their Unicode characters (U+1F211 for [字]): text written by people and
+// tools uses those rather than the decoder's private-use codes. Characters that have a code of
+// their own (the code table) are not listed.
+const std::map<char32_t, uint16_t>& GetSymbolCodes() {
+    static const std::map<char32_t, uint16_t> codes = [] {
+        const CodeTable& table = GetCodeTable();
+        std::map<char32_t, uint16_t> built;
+        for (uint32_t unit = 0xE000; unit <= 0xF8FF; ++unit) {
+            const char32_t character = ICAribSymbolMap::ToUnicode(static_cast<char16_t>(unit));
+            const uint16_t jis = table[unit].jis;
+            if (character == 0 || jis == 0) {
+                continue;
+            }
+            if (character < 0x10000 && table[character].jis != 0) {
+                continue;
+            }
+            built.emplace(character, jis);
+        }
+        return built;
+    }();
+    return codes;
 }
 
 }  // namespace
@@ -252,25 +277,32 @@ size_t AribEncoder::AppendText(std::u16string_view text) {
         } else if (IsPassThroughControl(unit)) {
             output.push_back(static_cast<uint8_t>(unit));
         } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-            // No character outside the basic plane has a code; a pair counts once.
+            // Outside the basic plane only additional symbols have a code; a pair counts once.
+            char32_t character = 0;
             if (unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
                 text[i + 1] <= 0xDFFF) {
+                character = 0x10000 + ((unit - 0xD800u) << 10) + (text[i + 1] - 0xDC00u);
                 ++i;
             }
-            AppendKanji(kGetaMark);
-            ++missing;
+            missing += AppendSymbol(character) ? 0 : 1;
         } else {
             const CharacterCodes& codes = table[unit];
             if (codes.jis == 0 && codes.hiragana == 0 && codes.katakana == 0 &&
                 codes.alphanumeric == 0) {
-                AppendKanji(kGetaMark);
-                ++missing;
+                missing += AppendSymbol(unit) ? 0 : 1;
             } else {
                 AppendCharacter(codes);
             }
         }
     }
     return missing;
+}
+
+bool AribEncoder::AppendSymbol(char32_t character) {
+    const auto& symbols = GetSymbolCodes();
+    const auto found = symbols.find(character);
+    AppendKanji(found != symbols.end() ? found->second : kGetaMark);
+    return found != symbols.end();
 }
 
 size_t AribEncoder::AppendUtf8(std::string_view text) {

@@ -11,8 +11,9 @@
 //
 // Characters go out as Kanji (JIS X 0208 through GL), hiragana and katakana (one-byte sets
 // through GR), alphanumerics (the alphanumeric set through GL) and additional symbols (their
-// private-use or other code points, rows 0x75-0x7E of the Kanji set). The encoder tracks the
-// designations and invocations and writes the escape sequences and locking shifts it needs.
+// private-use codes, their Unicode characters or other code points, rows 0x75-0x7E of the Kanji
+// set). The encoder tracks the designations and invocations and writes the escape sequences and
+// locking shifts it needs.
 // Control codes without parameters pass through from the text; codes with parameters and
 // control sequences are added with AppendControl / AppendCsi.
 class AribEncoder {
@@ -50,6 +51,9 @@ private:
     enum class Set : uint8_t { kKanji, kAlphanumeric, kHiragana, kKatakana, kMacro };
 
     void AppendCharacter(const CharacterCodes& codes);
+    // An additional symbol given by its Unicode character; the geta mark (and false) for a
+    // character without a code.
+    bool AppendSymbol(char32_t character);
     void AppendKanji(uint16_t jis);
     void AppendAlphanumeric(uint8_t byte);
     void AppendKana(Set set, uint8_t cell);

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <map>
 
+#include "aribtext/ICAribSymbolMap.h"
 #include "core/CodePage.h"
 #include "sianalyzer/ICSILogoPng.h"
 
@@ -23,8 +24,13 @@ constexpr uint32_t kNotifyCDTStored = 0x00400000;
 constexpr uint32_t kNotifyModuleComplete = 0x00000400;
 constexpr size_t kPacket = 188;
 
-std::string Utf8(const char16_t* text) {
-    return Utf16ToUtf8(text);
+// SI text for the reader: the additional symbols as their Unicode characters unless the raw
+// private-use codes are asked for.
+std::string Utf8(const char16_t* text, const TextStyle& style) {
+    if (style.privateUseSymbols) {
+        return Utf16ToUtf8(text);
+    }
+    return Utf16ToUtf8(ICAribSymbolMap::Replace(text));
 }
 
 std::string Hex(uint32_t value, int digits) {
@@ -68,10 +74,11 @@ std::vector<const ICSIEvent*> EventsOf(const ICSIEIT& eit) {
 }
 
 // The service name of a service from the SDTs of the store, empty when unknown.
-std::string ServiceName(ICSIList& store, uint16_t onid, uint16_t tsid, uint16_t serviceId) {
+std::string ServiceName(ICSIList& store, uint16_t onid, uint16_t tsid, uint16_t serviceId,
+                        const TextStyle& style) {
     const ICSISDT* sdt = store.FindSDT(onid, tsid);
     const ICSIService* service = sdt != nullptr ? sdt->FindService(serviceId) : nullptr;
-    return service != nullptr ? Utf8(service->GetServiceName()) : std::string();
+    return service != nullptr ? Utf8(service->GetServiceName(), style) : std::string();
 }
 
 // Narrow SI text (the bytes as broadcast) read as code page 932.
@@ -400,7 +407,7 @@ LogoWriteResult WriteLogos(const DumpAnalyzer& analyzer, const std::string& fold
     return result;
 }
 
-nlohmann::json ToJson(DumpAnalyzer& analyzer, const DumpStats& stats) {
+nlohmann::json ToJson(DumpAnalyzer& analyzer, const DumpStats& stats, const TextStyle& style) {
     using nlohmann::json;
     ICSIList& store = *analyzer.GetSIList();
     store.AddRef();
@@ -466,7 +473,7 @@ nlohmann::json ToJson(DumpAnalyzer& analyzer, const DumpStats& stats) {
             }
             list.push_back({{"transport_stream_id", ts->GetTransportStreamID()},
                             {"original_network_id", ts->GetOriginalNetworkID()},
-                            {"ts_name", Utf8(ts->GetTSName())},
+                            {"ts_name", Utf8(ts->GetTSName(), style)},
                             {"remote_control_key_id", ts->GetRemoteControlKeyID()},
                             {"services", services},
                             {"frequencies", frequencies},
@@ -474,7 +481,7 @@ nlohmann::json ToJson(DumpAnalyzer& analyzer, const DumpStats& stats) {
         }
         nits.push_back({{"network_id", nit->GetNetworkID()},
                         {"version", nit->GetVersion()},
-                        {"network_name", Utf8(nit->GetNetworkName())},
+                        {"network_name", Utf8(nit->GetNetworkName(), style)},
                         {"ts", list}});
     }
     root["nit"] = nits;
@@ -487,8 +494,8 @@ nlohmann::json ToJson(DumpAnalyzer& analyzer, const DumpStats& stats) {
             const ICSIService* service = sdt->GetService(j);
             json entry = {{"service_id", service->GetServiceID()},
                           {"service_type", service->GetServiceType()},
-                          {"provider_name", Utf8(service->GetProviderName())},
-                          {"service_name", Utf8(service->GetServiceName())}};
+                          {"provider_name", Utf8(service->GetProviderName(), style)},
+                          {"service_name", Utf8(service->GetServiceName(), style)}};
             entry["logo_id"] =
                 (service->GetDescriptorFlags() & ICSIService::kFlagLogoTransmission) != 0
                     ? json(service->GetLogoID())
@@ -514,18 +521,18 @@ nlohmann::json ToJson(DumpAnalyzer& analyzer, const DumpStats& stats) {
             json extended = json::array();
             for (int32_t x = 0; x < event->GetExtEventCount(); ++x) {
                 const ICSIExtEvent* item = event->GetExtEvent(x);
-                json entry = {{"item", Utf8(item->GetItemDescription())},
-                              {"text", Utf8(item->GetItemText())}};
+                json entry = {{"item", Utf8(item->GetItemDescription(), style)},
+                              {"text", Utf8(item->GetItemText(), style)}};
                 if (item->GetText()[0] != 0) {
-                    entry["descriptor_text"] = Utf8(item->GetText());
+                    entry["descriptor_text"] = Utf8(item->GetText(), style);
                 }
                 extended.push_back(entry);
             }
             events.push_back({{"event_id", event->GetEventID()},
                               {"start", FormatDateTime(event->GetStartDateTime())},
                               {"duration", event->GetDuration()},
-                              {"title", Utf8(event->GetEventName())},
-                              {"text", Utf8(event->GetEventText())},
+                              {"title", Utf8(event->GetEventName(), style)},
+                              {"text", Utf8(event->GetEventText(), style)},
                               {"genres", genres},
                               {"extended", extended}});
         }
@@ -560,7 +567,7 @@ nlohmann::json ToJson(DumpAnalyzer& analyzer, const DumpStats& stats) {
             }
             broadcasters.push_back(
                 {{"broadcaster_id", b->GetBroadcasterID()},
-                 {"broadcaster_name", Utf8(b->GetBroadcasterName())},
+                 {"broadcaster_name", Utf8(b->GetBroadcasterName(), style)},
                  {"broadcaster_type", b->GetBroadcasterType()},
                  {"terrestrial_broadcaster_id", b->GetTerrestrialBroadcasterID()},
                  {"services", services}});
@@ -643,7 +650,7 @@ nlohmann::json ToJson(DumpAnalyzer& analyzer, const DumpStats& stats) {
                                             {"reboot", item->GetReboot() != 0},
                                             {"add_on", item->GetAddOn() != 0},
                                             {"modules", modules},
-                                            {"text", Utf8(item->GetText())}});
+                                            {"text", Utf8(item->GetText(), style)}});
             }
             contents.push_back({{"group", content->GetGroup()},
                                 {"target_version", content->GetTargetVersion()},
@@ -669,8 +676,8 @@ nlohmann::json ToJson(DumpAnalyzer& analyzer, const DumpStats& stats) {
     return root;
 }
 
-std::string FormatText(DumpAnalyzer& analyzer, const DumpStats& stats) {
-    const nlohmann::json dump = ToJson(analyzer, stats);
+std::string FormatText(DumpAnalyzer& analyzer, const DumpStats& stats, const TextStyle& style) {
+    const nlohmann::json dump = ToJson(analyzer, stats, style);
     std::string out;
     auto line = [&](const std::string& text) {
         out += text;
@@ -799,14 +806,15 @@ std::string FormatText(DumpAnalyzer& analyzer, const DumpStats& stats) {
     return out;
 }
 
-std::string FormatEpg(DumpAnalyzer& analyzer) {
+std::string FormatEpg(DumpAnalyzer& analyzer, const TextStyle& style) {
     ICSIList& store = *analyzer.GetSIList();
     store.AddRef();
     std::string out;
     for (int32_t i = 0; i < store.GetEITCount(); ++i) {
         const ICSIEIT* eit = store.GetEIT(i);
-        const std::string name = ServiceName(store, eit->GetOriginalNetworkID(),
-                                             eit->GetTransportStreamID(), eit->GetServiceID());
+        const std::string name =
+            ServiceName(store, eit->GetOriginalNetworkID(), eit->GetTransportStreamID(),
+                        eit->GetServiceID(), style);
         out += "== " + (name.empty() ? std::string("service") : name) + " (" +
                Hex(eit->GetServiceID(), 4) + ") ==\n";
         for (const ICSIEvent* event : EventsOf(*eit)) {
@@ -823,18 +831,18 @@ std::string FormatEpg(DumpAnalyzer& analyzer) {
                               end.minute);
             }
             out += when;
-            out += "  " + Utf8(event->GetEventName());
+            out += "  " + Utf8(event->GetEventName(), style);
             if (event->GetContentCount() > 0) {
                 out += "  [" + std::string(GenreName(event->GetContent(0))) + "]";
             }
             out += '\n';
             if (event->GetEventText()[0] != 0) {
-                out += "    " + Utf8(event->GetEventText()) + '\n';
+                out += "    " + Utf8(event->GetEventText(), style) + '\n';
             }
             for (int32_t x = 0; x < event->GetExtEventCount(); ++x) {
                 const ICSIExtEvent* item = event->GetExtEvent(x);
-                out += "    " + Utf8(item->GetItemDescription()) + ": " +
-                       Utf8(item->GetItemText()) + '\n';
+                out += "    " + Utf8(item->GetItemDescription(), style) + ": " +
+                       Utf8(item->GetItemText(), style) + '\n';
             }
         }
     }

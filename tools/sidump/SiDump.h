@@ -117,8 +117,15 @@ struct LogoWriteResult {
 // Writes every collected logo, CDT and carousel, completed into a PNG file by MakePng.
 LogoWriteResult WriteLogos(const DumpAnalyzer& analyzer, const std::string& folder);
 
-nlohmann::json ToJson(DumpAnalyzer& analyzer, const DumpStats& stats);
-std::string FormatText(DumpAnalyzer& analyzer, const DumpStats& stats);
-std::string FormatEpg(DumpAnalyzer& analyzer);
+// How SI text is written.
+struct TextStyle {
+    // The additional symbols as the decoder's private-use codes (U+E0FE for [字]) instead of
+    // the Unicode characters readers expect (U+1F211).
+    bool privateUseSymbols = false;
+};
+
+nlohmann::json ToJson(DumpAnalyzer& analyzer, const DumpStats& stats, const TextStyle& style = {});
+std::string FormatText(DumpAnalyzer& analyzer, const DumpStats& stats, const TextStyle& style = {});
+std::string FormatEpg(DumpAnalyzer& analyzer, const TextStyle& style = {});
 
 }  // namespace sidump

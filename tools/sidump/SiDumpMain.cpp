@@ -11,12 +11,14 @@ namespace {
 
 void Usage(FILE* to) {
     std::fputs(
-        "usage: sidump [--epg | --json] [--logos DIR] [FILE | -]\n"
+        "usage: sidump [--epg | --json] [--pua] [--logos DIR] [FILE | -]\n"
         "Reads an MPEG-2 transport stream (standard input without FILE or with -) and prints\n"
         "the service information it carries: readable text by default, the programme list of\n"
         "each service with --epg, one JSON document with --json.\n"
         "--logos DIR also writes every station logo received (CDT and data carousel) into DIR\n"
-        "as logo_<network>_<logo id>_<type>_v<version>.png.\n",
+        "as logo_<network>_<logo id>_<type>_v<version>.png.\n"
+        "ARIB additional symbols are written as their Unicode characters (U+1F211 for [字]);\n"
+        "--pua keeps the decoder's private-use codes (U+E0FE) instead.\n",
         to);
 }
 
@@ -28,12 +30,15 @@ int main(int argc, char** argv) {
     bool havePath = false;
     std::string logoFolder;
     bool writeLogos = false;
+    sidump::TextStyle style;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--json") {
             format = Format::kJson;
         } else if (arg == "--epg") {
             format = Format::kEpg;
+        } else if (arg == "--pua") {
+            style.privateUseSymbols = true;
         } else if (arg == "--logos") {
             if (i + 1 >= argc) {
                 std::fprintf(stderr, "sidump: --logos needs a folder\n");
@@ -77,13 +82,13 @@ int main(int argc, char** argv) {
     std::string out;
     switch (format) {
         case Format::kText:
-            out = sidump::FormatText(analyzer, stats);
+            out = sidump::FormatText(analyzer, stats, style);
             break;
         case Format::kEpg:
-            out = sidump::FormatEpg(analyzer);
+            out = sidump::FormatEpg(analyzer, style);
             break;
         case Format::kJson:
-            out = sidump::ToJson(analyzer, stats).dump(1) + "\n";
+            out = sidump::ToJson(analyzer, stats, style).dump(1) + "\n";
             break;
     }
     std::fwrite(out.data(), 1, out.size(), stdout);

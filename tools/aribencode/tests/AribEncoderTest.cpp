@@ -38,6 +38,16 @@ TEST(AribEncoder, WritesAdditionalSymbolsByTheirCodePoints) {
     EXPECT_EQ(EncodeAribText(u"\u3000"), (Bytes{0x21, 0x21}));
 }
 
+// Text from people and tools writes the symbols as Unicode has them: [字] and [二] outside the
+// basic plane, the snowman inside it, a gaiji kanji in CJK extension B.
+TEST(AribEncoder, WritesAdditionalSymbolsByTheirUnicodeCharacters) {
+    EXPECT_EQ(EncodeAribText(u"\U0001F211\U0001F214"), (Bytes{0x7A, 0x56, 0x7A, 0x5A}));
+    EXPECT_EQ(EncodeAribText(u"\u26C4"), (Bytes{0x7D, 0x63}));
+    EXPECT_EQ(EncodeAribText(u"\U00020BB7"), (Bytes{0x75, 0x2F}));
+    ICJIS8SICode decoder;
+    EXPECT_EQ(DecodeWith(decoder, EncodeAribText(u"ニュース\U0001F211")), u"ニュース\uE0FE");
+}
+
 TEST(AribEncoder, WritesJisReferenceFormsAtTheirJisPositions) {
     // The wave dash as JIS maps it and as code page 932 maps it are one character.
     EXPECT_EQ(EncodeAribText(u"\u301C\uFF5E\u2212"), (Bytes{0x21, 0x41, 0x21, 0x41, 0x21, 0x5D}));

@@ -29,7 +29,7 @@ if [ "${ORV_SANITIZERS:-1}" != "0" ]; then
         -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DORV_SANITIZE=address \
         -DORV_BUILD_BENCH=OFF -DORV_BUILD_FUZZ=ON || exit 1
     ASAN_OPTIONS="detect_leaks=1:abort_on_error=1" UBSAN_OPTIONS="print_stacktrace=1" \
-        run_suite "$root/build-asan"
+        LSAN_OPTIONS="suppressions=$root/cmake/lsan.supp" run_suite "$root/build-asan"
 fi
 
 echo "== Normal build =="

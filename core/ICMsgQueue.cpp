@@ -1,5 +1,7 @@
 #include "core/ICMsgQueue.h"
 
+#include <utility>
+
 #include "core/ICErrors.h"
 
 ICMsgQueue::ICMsgQueue(ICObject* owner) {
@@ -35,6 +37,7 @@ uint32_t ICMsgQueue::Receive(ICMsg* msg, uint32_t id, bool wait, bool remove) {
         return kICNoQueue;
     }
     msg->id = 0;
+    msg->payload.reset();  // outside the lock: it may release what it holds
     if (wait) {
         WaitForMessage();
     }
@@ -54,6 +57,7 @@ uint32_t ICMsgQueue::Receive(ICMsg* msg, uint32_t id, bool wait, bool remove) {
         msg->param3 = item->param3;
         msg->reply = item->reply;
         if (remove) {
+            msg->payload = std::move(item->payload);
             list.Remove(item, false);
             item->reply = nullptr;  // the receiver answers it now
             taken = item;
@@ -94,6 +98,13 @@ uint32_t ICMsgQueue::PostMsgFront(uint32_t id, uintptr_t param1, uintptr_t param
     return Insert(new ICMsgItem(id, param1, param2, param3), true);
 }
 
+uint32_t ICMsgQueue::PostPayloadMsg(uint32_t id, std::unique_ptr<ICMsgPayload> payload,
+                                    uintptr_t param1) {
+    auto* item = new ICMsgItem(id, param1, 0, 0);
+    item->payload = std::move(payload);
+    return Insert(item, false);
+}
+
 uint32_t ICMsgQueue::SendMsg(uint32_t id, uintptr_t param1, uintptr_t param2, uint32_t* status,
                              uintptr_t param3) {
     ICCondition reply;
@@ -120,7 +131,11 @@ void ICMsgQueue::ReplyMsg(ICMsg* msg, uint32_t result) {
 }
 
 void ICMsgQueue::DiscardMsg(ICMsg* msg) {
-    if (msg == nullptr || msg->reply == nullptr) {
+    if (msg == nullptr) {
+        return;
+    }
+    msg->payload.reset();
+    if (msg->reply == nullptr) {
         return;
     }
     ICCondition* reply = msg->reply;

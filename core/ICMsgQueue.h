@@ -30,6 +30,9 @@ public:
     uint32_t PostMsg(uint32_t id, uintptr_t param1 = 0, uintptr_t param2 = 0, uintptr_t param3 = 0);
     uint32_t PostMsgFront(uint32_t id, uintptr_t param1 = 0, uintptr_t param2 = 0,
                           uintptr_t param3 = 0);
+    // Appends a message {id, param1, 0, 0} that owns `payload`.
+    uint32_t PostPayloadMsg(uint32_t id, std::unique_ptr<ICMsgPayload> payload,
+                            uintptr_t param1 = 0);
     // Queues the message at the head (it overtakes every posted message) and waits without
     // limit for the reply. `status` (may be null) receives the wait status: 0, or 0x08000000
     // when the message was thrown away unanswered (the result is then kICUnansweredReply).
@@ -42,7 +45,8 @@ public:
 
     // Answers a received sent message (nothing for a posted one) and clears msg->reply.
     static void ReplyMsg(ICMsg* msg, uint32_t result);
-    // Releases the sender of a received message that will not be handled; clears msg->reply.
+    // Releases the sender of a received message that will not be handled and frees its
+    // payload; clears msg->reply.
     static void DiscardMsg(ICMsg* msg);
 
     // Frees every queued message.

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <exception>
 #include <system_error>
+#include <utility>
 
 #include "core/ICErrors.h"
 #include "core/ICUiThread.h"
@@ -181,6 +182,13 @@ uint32_t ICThread::PostMsgFront(const ICMsg* msg) {
                           : PostMsgFront(0, 0, 0, 0);
 }
 
+uint32_t ICThread::PostPayloadMsg(uint32_t id, std::unique_ptr<ICMsgPayload> payload,
+                                  uintptr_t param1) {
+    ICMsgQueue* current = GetQueue();
+    return current != nullptr ? current->PostPayloadMsg(id, std::move(payload), param1)
+                              : kICNoQueue;
+}
+
 uint32_t ICThread::SendMsg(uint32_t id, uintptr_t param1, uintptr_t param2, uint32_t* status,
                            uintptr_t param3) {
     ICMsgQueue* current = GetQueue();
@@ -238,6 +246,7 @@ void ICThread::Run() {
         if (msg.reply != nullptr) {
             ReplyMsg(&msg, result);
         }
+        msg.payload.reset();  // now, not when the next message comes
     }
 }
 
@@ -253,6 +262,7 @@ uint32_t ICThread::ProcessMsgs() {
         if (msg.reply != nullptr) {
             ReplyMsg(&msg, handled);
         }
+        msg.payload.reset();
     }
     return result;
 }

@@ -119,6 +119,11 @@ public:
     virtual uint32_t PostMsgFront(uint32_t id, uintptr_t param1 = 0, uintptr_t param2 = 0,
                                   uintptr_t param3 = 0);
     virtual uint32_t PostMsgFront(const ICMsg* msg);
+    // Appends a message {id, param1, 0, 0} that owns `payload`: the receiver's record takes it,
+    // and it is freed if the message is never handled. 0, or 22 without queue (the payload is
+    // then freed at once).
+    uint32_t PostPayloadMsg(uint32_t id, std::unique_ptr<ICMsgPayload> payload,
+                            uintptr_t param1 = 0);
     // Queues the message at the head and waits without limit for the reply, which it returns.
     // `status` (may be null) receives the wait status (0x08000000 when the message was thrown
     // away, or without queue, when the result is 22). Never send to the calling thread.

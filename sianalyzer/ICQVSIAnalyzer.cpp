@@ -607,7 +607,7 @@ void ICQVSIAnalyzer::ResetStreams() {
 
 uint32_t ICQVSIAnalyzer::OnSample(ICMsg* msg) {
     // Message 32 carries no sample here: the section queue has news.
-    if (msg != nullptr && msg->param2 == 0) {
+    if (msg != nullptr && SampleOf(msg) == nullptr) {
         DrainSections();
     }
     return 0;

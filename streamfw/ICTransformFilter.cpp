@@ -38,18 +38,8 @@ void ICTransformFilter::StopWorker() {
     PostMsg(kMsgQuit, 0, 0, 0);
     WaitForEnd();
     ICThread::Stop(0, 0);
-    // Messages posted after the quit found no one to handle them.
-    ICMsg msg{};
-    while (GetMsg(&msg, 0, false) == kICOk) {
-        if (msg.id == kMsgSample) {
-            if (auto* sample = reinterpret_cast<IMediaSample*>(msg.param2)) {
-                sample->Release();
-            }
-        } else if (msg.id == kMsgNewSegment) {
-            delete reinterpret_cast<ICSegmentRecord*>(msg.param2);
-        }
-        ICMsgQueue::DiscardMsg(&msg);
-    }
+    // Messages posted after the quit found no one to handle them: they go with what they carry.
+    ClearMsgs();
 }
 
 // --- the platform filter
@@ -207,12 +197,7 @@ HRESULT ICTransformFilter::Receive(IMediaSample* sample) {
         return E_POINTER;
     }
     if (HasWorker()) {
-        sample->AddRef();
-        if (PostMsg(kMsgSample, 0, reinterpret_cast<uintptr_t>(sample)) != kICOk) {
-            sample->Release();
-            return E_FAIL;
-        }
-        return S_OK;
+        return PostSampleMsg(this, kMsgSample, sample);
     }
     return ProcessSample(sample);
 }
@@ -243,15 +228,7 @@ HRESULT ICTransformFilter::NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop,
     segmentStop = stop;
     segmentRate = rate;
     if (HasWorker()) {
-        auto* record = new (std::nothrow) ICSegmentRecord{start, stop, rate};
-        if (record == nullptr) {
-            return E_OUTOFMEMORY;
-        }
-        if (PostMsg(kMsgNewSegment, 1, reinterpret_cast<uintptr_t>(record)) != kICOk) {
-            delete record;
-            return E_FAIL;
-        }
-        return S_OK;
+        return PostSegmentMsg(this, kMsgNewSegment, {start, stop, rate});
     }
     return DeliverNewSegment(start, stop, rate);
 }
@@ -530,7 +507,7 @@ uint32_t ICTransformFilter::OnPause() {
 }
 
 uint32_t ICTransformFilter::OnSample(ICMsg* msg) {
-    auto* sample = reinterpret_cast<IMediaSample*>(msg->param2);
+    IMediaSample* sample = SampleOf(msg);
     if (sample == nullptr) {
         return 0;
     }
@@ -566,14 +543,8 @@ uint32_t ICTransformFilter::OnMessage(ICMsg* msg) {
             return OnStop();
         case kMsgPause:
             return OnPause();
-        case kMsgSample: {
-            uint32_t result = OnSample(msg);
-            // The reference Receive took for the queue.
-            if (auto* sample = reinterpret_cast<IMediaSample*>(msg->param2)) {
-                sample->Release();
-            }
-            return result;
-        }
+        case kMsgSample:
+            return OnSample(msg);
         case kMsgEndOfStream: {
             uint32_t result = OnEndOfStream();
             // Behind every sample that came before it.
@@ -589,10 +560,8 @@ uint32_t ICTransformFilter::OnMessage(ICMsg* msg) {
         }
         case kMsgNewSegment: {
             uint32_t result = OnNewSegment(msg);
-            auto* record = reinterpret_cast<ICSegmentRecord*>(msg->param2);
-            if (record != nullptr) {
+            if (const ICSegmentRecord* record = SegmentOf(msg)) {
                 DeliverNewSegment(record->start, record->stop, record->rate);
-                delete record;
             }
             return result;
         }

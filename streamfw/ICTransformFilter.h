@@ -6,17 +6,10 @@
 #include "core/ICObjList.h"
 #include "core/ICThread.h"
 #include "platform/dshow/CTransInPlaceFilter.h"
+#include "streamfw/ICStreamPayload.h"
 
 class ICTransformInputPin;
 class ICTransformOutputPin;
-
-// The record that travels with a new-segment message (message 37, param2); the handler's
-// caller frees it.
-struct ICSegmentRecord {
-    REFERENCE_TIME start;
-    REFERENCE_TIME stop;
-    double rate;
-};
 
 // The base of the modules' filters: an in-place transform (one input pin, one output pin,
 // samples pass through) that is also a worker thread.
@@ -24,7 +17,9 @@ struct ICSegmentRecord {
 // When the worker exists (a filter that wants it sets `workerEnabled` in its constructor; the
 // first Pause starts it), the stream calls the platform makes on its streaming thread become
 // messages handled on the worker in their order: samples (32), end of stream (34), end of a
-// flush (36) and new segments (37). Pause (18) and stop (17) messages go to the front of the
+// flush (36) and new segments (37). A sample message owns a reference on its sample and a
+// new-segment message its record (ICStreamPayload.h): both go with the message, whether it is
+// handled or dropped. Pause (18) and stop (17) messages go to the front of the
 // queue so that they overtake queued samples. Without the worker everything is handled at once
 // on the caller's thread. The worker runs from the first Pause until the filter is destroyed.
 //

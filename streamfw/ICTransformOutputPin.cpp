@@ -111,14 +111,8 @@ HRESULT ICTransformOutputPin::Deliver(IMediaSample* sample) {
             return S_FALSE;
         }
         if (threadExists.load(std::memory_order_acquire)) {
-            sample->AddRef();
-            uint32_t posted = PostMsg(kMsgDeliver, flushGeneration.load(std::memory_order_acquire),
-                                      reinterpret_cast<uintptr_t>(sample));
-            if (posted != kICOk) {
-                sample->Release();
-                return E_FAIL;
-            }
-            return S_OK;
+            return PostSampleMsg(this, kMsgDeliver, sample,
+                                 flushGeneration.load(std::memory_order_acquire));
         }
     }
     return CTransInPlaceOutputPin::Deliver(sample);
@@ -161,15 +155,7 @@ HRESULT ICTransformOutputPin::DeliverEndFlush() {
 HRESULT ICTransformOutputPin::DeliverNewSegment(REFERENCE_TIME start, REFERENCE_TIME stop,
                                                 double rate) {
     if (HasDeliveryThread()) {
-        auto* record = new (std::nothrow) ICSegmentRecord{start, stop, rate};
-        if (record == nullptr) {
-            return E_OUTOFMEMORY;
-        }
-        if (PostMsg(kMsgNewSegment, 1, reinterpret_cast<uintptr_t>(record)) != kICOk) {
-            delete record;
-            return E_FAIL;
-        }
-        return S_OK;
+        return PostSegmentMsg(this, kMsgNewSegment, {start, stop, rate});
     }
     return CTransInPlaceOutputPin::DeliverNewSegment(start, stop, rate);
 }
@@ -250,7 +236,8 @@ void ICTransformOutputPin::StartThread() {
 }
 
 uint32_t ICTransformOutputPin::OnDeliver(ICMsg* msg) {
-    auto* sample = reinterpret_cast<IMediaSample*>(msg->param2);
+    // The message holds the sample's reference; it goes with the message.
+    IMediaSample* sample = SampleOf(msg);
     if (sample == nullptr) {
         return 0;
     }
@@ -261,7 +248,6 @@ uint32_t ICTransformOutputPin::OnDeliver(ICMsg* msg) {
         msg->param1 == flushGeneration.load(std::memory_order_acquire)) {
         hr = CTransInPlaceOutputPin::Deliver(sample);
     }
-    sample->Release();
     return static_cast<uint32_t>(hr);
 }
 
@@ -337,15 +323,12 @@ uint32_t ICTransformOutputPin::OnEndFlush() {
 }
 
 uint32_t ICTransformOutputPin::OnNewSegment(ICMsg* msg) {
-    auto* record = reinterpret_cast<ICSegmentRecord*>(msg->param2);
+    const ICSegmentRecord* record = SegmentOf(msg);
     if (record == nullptr) {
         return 0;
     }
-    HRESULT hr =
-        CTransInPlaceOutputPin::DeliverNewSegment(record->start, record->stop, record->rate);
-    delete record;
-    msg->param2 = 0;
-    return static_cast<uint32_t>(hr);
+    return static_cast<uint32_t>(
+        CTransInPlaceOutputPin::DeliverNewSegment(record->start, record->stop, record->rate));
 }
 
 uint32_t ICTransformOutputPin::OnUserMessage(ICMsg*) {
@@ -377,24 +360,13 @@ uint32_t ICTransformOutputPin::OnMessage(ICMsg* msg) {
 }
 
 void ICTransformOutputPin::DrainQueue(bool samplesOnly) {
-    ICMsg msg{};
-    if (samplesOnly) {
-        while (GetMsg(&msg, kMsgDeliver, false) == kICOk) {
-            if (auto* sample = reinterpret_cast<IMediaSample*>(msg.param2)) {
-                sample->Release();
-            }
-            ICMsgQueue::DiscardMsg(&msg);
-        }
+    if (!samplesOnly) {
+        ClearMsgs();
         return;
     }
-    while (GetMsg(&msg, 0, false) == kICOk) {
-        if (msg.id == kMsgDeliver) {
-            if (auto* sample = reinterpret_cast<IMediaSample*>(msg.param2)) {
-                sample->Release();
-            }
-        } else if (msg.id == kMsgNewSegment) {
-            delete reinterpret_cast<ICSegmentRecord*>(msg.param2);
-        }
+    // Each delivery message's sample reference goes with it.
+    ICMsg msg{};
+    while (GetMsg(&msg, kMsgDeliver, false) == kICOk) {
         ICMsgQueue::DiscardMsg(&msg);
     }
 }

@@ -6,6 +6,7 @@
 #include "core/ICThread.h"
 #include "platform/dshow/CTransInPlaceFilter.h"
 #include "streamfw/ICMemAllocator.h"
+#include "streamfw/ICStreamPayload.h"
 
 class ICTransformFilter;
 
@@ -107,7 +108,8 @@ public:
     void SetResumeOnRun(bool resume) { resumeOnRun = resume; }
 
 protected:
-    // Frees what the queue still holds: the samples are released, the segment records freed.
+    // Empties the queue (only its delivery messages with `samplesOnly`); every message goes
+    // with what it carries.
     void DrainQueue(bool samplesOnly);
 
     ICTransformFilter* transformFilter;

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -303,6 +304,83 @@ TEST(ICThreadLoop, ThreadMainRunsTheLoopOnTheCallingThread) {
     EXPECT_EQ(thread.ThreadMain(), 0u);
     poster.join();
     EXPECT_EQ(thread.Handled().back(), kICMsgQuit);
+}
+
+// --- a message's payload is freed exactly once, whichever way the message goes
+
+// Counts its destructions in `freed`.
+class CountedPayload : public ICMsgPayload {
+public:
+    explicit CountedPayload(std::atomic<int>* freed) : freed(freed) {}
+    ~CountedPayload() override { ++*freed; }
+
+private:
+    std::atomic<int>* freed;
+};
+
+// A thread whose handler notes whether the message it handles still has its payload.
+class PayloadThread : public ICThread {
+public:
+    ~PayloadThread() override { Stop(0, 0); }
+
+    uint32_t OnMessage(ICMsg* msg) override {
+        if (msg->id == 20) {
+            sawPayload = msg->payload != nullptr && msg->param1 == 7;
+            handled.Signal();
+        }
+        return ICThread::OnMessage(msg);
+    }
+
+    std::atomic<bool> sawPayload{false};
+    ICSemaphore handled;
+};
+
+TEST(ICThreadPayload, APayloadGoesWithItsMessageHandledPeekedDiscardedClearedOrDestroyed) {
+    std::atomic<int> freed{0};
+    auto payload = [&] { return std::make_unique<CountedPayload>(&freed); };
+
+    // Handled by the loop: the handler sees it, the loop frees it after the dispatch.
+    {
+        PayloadThread thread;
+        thread.Start();
+        ASSERT_EQ(thread.PostPayloadMsg(20, payload(), 7), kICOk);
+        ASSERT_EQ(thread.handled.Wait(20000), kICOk);
+        EXPECT_TRUE(thread.sawPayload);
+        EXPECT_TRUE(Eventually([&] { return freed == 1; }));
+    }
+    EXPECT_EQ(freed, 1);
+
+    // Peeked, then received, then discarded; a later receive into the record frees the last.
+    ICThread thread;
+    thread.Create();  // never resumed: the test thread receives
+    ASSERT_EQ(thread.PostPayloadMsg(21, payload()), kICOk);
+    ASSERT_EQ(thread.PostPayloadMsg(22, payload()), kICOk);
+    ICMsg msg;
+    ASSERT_EQ(thread.PeekMsg(&msg, 21, false), kICOk);
+    EXPECT_EQ(msg.payload, nullptr);  // it stays with the queued message
+    ASSERT_EQ(thread.GetMsg(&msg, 21, false), kICOk);
+    ASSERT_NE(msg.payload, nullptr);
+    EXPECT_EQ(freed, 1);
+    ICMsgQueue::DiscardMsg(&msg);
+    EXPECT_EQ(freed, 2);
+    ASSERT_EQ(thread.GetMsg(&msg, 22, false), kICOk);
+    ASSERT_EQ(thread.GetMsg(&msg, 0, false), kICNoMessage);
+    EXPECT_EQ(freed, 3);
+
+    // Cleared with the queue, destroyed with the thread, or posted to no queue at all.
+    ASSERT_EQ(thread.PostPayloadMsg(23, payload()), kICOk);
+    thread.ClearMsgs();
+    EXPECT_EQ(freed, 4);
+    {
+        ICThread doomed;
+        doomed.Create();
+        ASSERT_EQ(doomed.PostPayloadMsg(24, payload()), kICOk);
+        ASSERT_EQ(doomed.PostPayloadMsg(25, payload()), kICOk);
+    }
+    EXPECT_EQ(freed, 6);
+    ICThread queueless;
+    EXPECT_EQ(queueless.PostPayloadMsg(26, payload()), kICNoQueue);
+    EXPECT_EQ(freed, 7);
 }
 
 // --- sent messages that are never handled still release their sender

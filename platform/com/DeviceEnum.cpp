@@ -3,7 +3,7 @@
 #include <new>
 #include <vector>
 
-#include "platform/com/CEnumMonikerList.h"
+#include "platform/com/CEnumList.h"
 #include "platform/com/ComPtr.h"
 #include "platform/com/ComRuntime.h"
 #include "platform/com/TaskAllocator.h"
@@ -121,7 +121,8 @@ private:
     CategoryEntry entry;
 };
 
-using CEnumEntries = CEnumMonikerList<CategoryEntry, CreateCategoryEntryMoniker>;
+using CEnumEntries =
+    CEnumList<IEnumMoniker, CSnapshotSource<CategoryEntry, IMoniker*, CreateCategoryEntryMoniker>>;
 
 class CSystemDeviceEnum final : public CUnknown, public ICreateDevEnum {
 public:
@@ -148,13 +149,8 @@ public:
         if (entries.empty()) {
             return S_FALSE;
         }
-        try {
-            auto* created = new CEnumEntries(u"Category enumerator", std::move(entries));
-            return created->NonDelegatingQueryInterface(IID_IEnumMoniker,
-                                                        reinterpret_cast<void**>(enumerator));
-        } catch (...) {
-            return E_OUTOFMEMORY;
-        }
+        return CEnumEntries::Create(u"Category enumerator",
+                                    CEnumEntries::ItemSource(std::move(entries)), enumerator);
     }
 };
 

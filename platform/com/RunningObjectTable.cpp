@@ -3,7 +3,7 @@
 #include <mutex>
 #include <new>
 
-#include "platform/com/CEnumMonikerList.h"
+#include "platform/com/CEnumList.h"
 #include "platform/com/TaskAllocator.h"
 
 namespace {
@@ -29,7 +29,8 @@ HRESULT CreateNameMoniker(const std::u16string& name, IMoniker** moniker) {
     return CreateItemMoniker(u"", name.c_str(), moniker);
 }
 
-using CEnumNames = CEnumMonikerList<std::u16string, CreateNameMoniker>;
+using CEnumNames =
+    CEnumList<IEnumMoniker, CSnapshotSource<std::u16string, IMoniker*, CreateNameMoniker>>;
 
 // The table itself never goes away; AddRef and Release do not count.
 class CRunningObjectTable final : public IRunningObjectTable {
@@ -138,12 +139,11 @@ public:
         if (!enumerator) {
             return E_POINTER;
         }
+        *enumerator = nullptr;
         try {
-            auto* created = new CEnumNames(u"Running object enumerator", Names());
-            return created->NonDelegatingQueryInterface(IID_IEnumMoniker,
-                                                        reinterpret_cast<void**>(enumerator));
+            return CEnumNames::Create(u"Running object enumerator", CEnumNames::ItemSource(Names()),
+                                      enumerator);
         } catch (...) {
-            *enumerator = nullptr;
             return E_OUTOFMEMORY;
         }
     }

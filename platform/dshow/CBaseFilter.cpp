@@ -133,17 +133,7 @@ HRESULT CBaseFilter::GetSyncSource(IReferenceClock** clock) {
 }
 
 HRESULT CBaseFilter::EnumPins(IEnumPins** enumerator) {
-    if (!enumerator) {
-        return E_POINTER;
-    }
-    *enumerator = nullptr;
-    try {
-        auto* created = new CEnumPins(this, nullptr);
-        return created->NonDelegatingQueryInterface(IID_IEnumPins,
-                                                    reinterpret_cast<void**>(enumerator));
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
+    return CEnumPins::Create(u"Pin enumerator", CFilterPinSource(this), enumerator);
 }
 
 HRESULT CBaseFilter::FindPin(LPCWSTR id, IPin** pin) {

@@ -274,17 +274,7 @@ HRESULT CBasePin::QueryAccept(const AM_MEDIA_TYPE* mediaType) {
 }
 
 HRESULT CBasePin::EnumMediaTypes(IEnumMediaTypes** enumerator) {
-    if (!enumerator) {
-        return E_POINTER;
-    }
-    *enumerator = nullptr;
-    try {
-        auto* created = new CEnumMediaTypes(this, nullptr);
-        return created->NonDelegatingQueryInterface(IID_IEnumMediaTypes,
-                                                    reinterpret_cast<void**>(enumerator));
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
+    return CEnumMediaTypes::Create(u"Media type enumerator", CPinMediaTypeSource(this), enumerator);
 }
 
 HRESULT CBasePin::QueryInternalConnections(IPin**, ULONG*) {

@@ -1,54 +1,50 @@
 #pragma once
 
-#include "platform/com/CUnknown.h"
+#include <cstddef>
+
+#include "platform/com/CEnumList.h"
 #include "platform/dshow/DShowInterfaces.h"
 
 class CBaseFilter;
 class CBasePin;
 
-// Enumerates a filter's pins. When the filter's pin set changes under it, Next and Skip fail
-// with VFW_E_ENUM_OUT_OF_SYNC until Reset.
-class CEnumPins final : public CUnknown, public IEnumPins {
+// The pins of a filter, asked for one at a time (CBaseFilter::GetPin). The count and the pin
+// version are taken at the start and at each Reset; once the filter's pin set has changed,
+// the enumerator answers VFW_E_ENUM_OUT_OF_SYNC until Reset.
+class CFilterPinSource {
 public:
-    CEnumPins(CBaseFilter* filter, const CEnumPins* copied);
-    ~CEnumPins() override;
-    DECLARE_IUNKNOWN
+    using Element = IPin*;
 
-    HRESULT NonDelegatingQueryInterface(REFIID iid, void** object) override;
+    explicit CFilterPinSource(CBaseFilter* filter);
 
-    HRESULT Next(ULONG count, IPin** pins, ULONG* fetched) override;
-    HRESULT Skip(ULONG count) override;
-    HRESULT Reset() override;
-    HRESULT Clone(IEnumPins** clone) override;
+    bool Has(size_t index) const { return index < pinCount; }
+    HRESULT Fetch(size_t index, IPin** pin) const;
+    HRESULT CheckSync() const;
+    void Refresh();
 
 private:
-    bool AreWeOutOfSync();
-
-    CBaseFilter* filter;  // referenced
-    int position = 0;
-    int pinCount = 0;
+    ComPtr<CBaseFilter> filter;
+    size_t pinCount = 0;
     LONG version = 0;
 };
 
-// Enumerates a pin's preferred media types (CBasePin::GetMediaType). Out of sync in the same
-// way when the pin's type version changes.
-class CEnumMediaTypes final : public CUnknown, public IEnumMediaTypes {
+// A pin's preferred media types (CBasePin::GetMediaType), handed out as copies the caller
+// deletes. Out of sync in the same way when the pin's type version changes.
+class CPinMediaTypeSource {
 public:
-    CEnumMediaTypes(CBasePin* pin, const CEnumMediaTypes* copied);
-    ~CEnumMediaTypes() override;
-    DECLARE_IUNKNOWN
+    using Element = AM_MEDIA_TYPE*;
 
-    HRESULT NonDelegatingQueryInterface(REFIID iid, void** object) override;
+    explicit CPinMediaTypeSource(CBasePin* pin);
 
-    HRESULT Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) override;
-    HRESULT Skip(ULONG count) override;
-    HRESULT Reset() override;
-    HRESULT Clone(IEnumMediaTypes** clone) override;
+    bool Has(size_t index) const;
+    HRESULT Fetch(size_t index, AM_MEDIA_TYPE** type) const;
+    HRESULT CheckSync() const;
+    void Refresh();
 
 private:
-    bool AreWeOutOfSync();
-
-    CBasePin* pin;  // referenced
-    int position = 0;
+    ComPtr<CBasePin> pin;
     LONG version = 0;
 };
+
+using CEnumPins = CEnumList<IEnumPins, CFilterPinSource>;
+using CEnumMediaTypes = CEnumList<IEnumMediaTypes, CPinMediaTypeSource>;

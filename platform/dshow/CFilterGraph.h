@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -127,25 +128,7 @@ public:
     HRESULT GetSyncSource(IReferenceClock** clock) override;
 
     // IMediaSeeking
-    HRESULT GetCapabilities(DWORD* capabilities) override;
-    HRESULT CheckCapabilities(DWORD* capabilities) override;
-    HRESULT IsFormatSupported(const GUID* format) override;
-    HRESULT QueryPreferredFormat(GUID* format) override;
-    HRESULT GetTimeFormat(GUID* format) override;
-    HRESULT IsUsingTimeFormat(const GUID* format) override;
-    HRESULT SetTimeFormat(const GUID* format) override;
-    HRESULT GetDuration(LONGLONG* duration) override;
-    HRESULT GetStopPosition(LONGLONG* stop) override;
-    HRESULT GetCurrentPosition(LONGLONG* current) override;
-    HRESULT ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source,
-                              const GUID* sourceFormat) override;
-    HRESULT SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop,
-                         DWORD stopFlags) override;
-    HRESULT GetPositions(LONGLONG* current, LONGLONG* stop) override;
-    HRESULT GetAvailable(LONGLONG* earliest, LONGLONG* latest) override;
-    HRESULT SetRate(double rate) override;
-    HRESULT GetRate(double* rate) override;
-    HRESULT GetPreroll(LONGLONG* preroll) override;
+    DECLARE_IMEDIASEEKING
 
     // IMediaPosition (seconds), on the graph's seeking
     HRESULT get_Duration(REFTIME* length) override;
@@ -233,6 +216,12 @@ private:
     void DisconnectFilter(IBaseFilter* filter);
     HRESULT DoReconnect(IPin* pin, const AM_MEDIA_TYPE* mediaType);
     void RunPendingReconnects();
+    // Tries the registered filters (merit above do-not-use; with `needsOutputs` only those
+    // with registered outputs) that take a type `output` offers: each is added, `output` is
+    // connected to a free input pin of it, and `onward` must finish the job from the filter.
+    // A failed try is undone (disconnected, the filter removed). S_OK, E_ABORT or `failure`.
+    HRESULT TryRegisteredFilters(IPin* output, bool needsOutputs, HRESULT failure,
+                                 const std::function<bool(IBaseFilter*)>& onward);
     HRESULT ConnectThroughIntermediate(IPin* output, IPin* input);
     HRESULT RenderPin(IPin* output, int depth);
     HRESULT AddRegisteredFilter(const CategoryEntry& entry, ComPtr<IBaseFilter>* added);
@@ -240,6 +229,9 @@ private:
     REFERENCE_TIME CurrentPositionLocked();
     template <typename Interface>
     ComPtr<Interface> FirstFilterWith();
+    // Calls `method` on the first filter that answers `Interface`; E_NOTIMPL when none does.
+    template <typename Interface, typename... Params, typename... Args>
+    HRESULT ForwardToFirst(HRESULT (Interface::*method)(Params...), Args... args);
 
     CCritSec graphLock;
     std::vector<FilterEntry> filters;

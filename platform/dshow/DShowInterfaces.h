@@ -224,6 +224,29 @@ protected:
     ~IMediaSeeking() = default;
 };
 
+// Declares every IMediaSeeking operation as an override, for the classes that implement the
+// whole interface (a source's seeking, a pass-through, the graph).
+#define DECLARE_IMEDIASEEKING                                                                    \
+    HRESULT GetCapabilities(DWORD* capabilities) override;                                       \
+    HRESULT CheckCapabilities(DWORD* capabilities) override;                                     \
+    HRESULT IsFormatSupported(const GUID* format) override;                                      \
+    HRESULT QueryPreferredFormat(GUID* format) override;                                         \
+    HRESULT GetTimeFormat(GUID* format) override;                                                \
+    HRESULT IsUsingTimeFormat(const GUID* format) override;                                      \
+    HRESULT SetTimeFormat(const GUID* format) override;                                          \
+    HRESULT GetDuration(LONGLONG* duration) override;                                            \
+    HRESULT GetStopPosition(LONGLONG* stop) override;                                            \
+    HRESULT GetCurrentPosition(LONGLONG* current) override;                                      \
+    HRESULT ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source,       \
+                              const GUID* sourceFormat) override;                                \
+    HRESULT SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags) \
+        override;                                                                                \
+    HRESULT GetPositions(LONGLONG* current, LONGLONG* stop) override;                            \
+    HRESULT GetAvailable(LONGLONG* earliest, LONGLONG* latest) override;                         \
+    HRESULT SetRate(double rate) override;                                                       \
+    HRESULT GetRate(double* rate) override;                                                      \
+    HRESULT GetPreroll(LONGLONG* preroll) override;
+
 class IMediaEventSink : public IUnknown {
 public:
     static constexpr const IID& kIid = IID_IMediaEventSink;

@@ -149,6 +149,39 @@ TEST_F(TransformGraph, AFlushDeliversNoneOfTheSamplesQueuedOnTheOutputPin) {
     EXPECT_TRUE(WaitUntil([&] { return Output()->GetPacketAllocator()->GetFreeCount() == 50; }));
 }
 
+TEST_F(TransformGraph, SamplesQueuedBehindAFlushOrAStopAreReleasedExactlyOnce) {
+    Build();
+    ASSERT_TRUE(SUCCEEDED(control->Run()));
+    // Samples of the test's own, one reference each: what the queue does with them shows in
+    // their counts afterwards (a sample released twice would be gone).
+    std::vector<ICPacket*> own;
+    for (int i = 0; i < 4; ++i) {
+        own.push_back(new ICPacket(nullptr, 188, 0));
+        own.back()->AddRef();
+    }
+    auto queueBehindABlockedDelivery = [&](ICPacket* first, ICPacket* second) {
+        sink->Block();
+        ASSERT_EQ(Output()->Deliver(static_cast<IMediaSample2*>(first)), S_OK);
+        ASSERT_TRUE(sink->WaitBlocked());
+        ASSERT_EQ(Output()->DeliverNewSegment(0, 100, 1.0), S_OK);
+        ASSERT_EQ(Output()->Deliver(static_cast<IMediaSample2*>(second)), S_OK);
+        ASSERT_EQ(QueuedOnOutput(), 2);
+    };
+
+    queueBehindABlockedDelivery(own[0], own[1]);
+    ASSERT_EQ(source->PushBeginFlush(), S_OK);  // drops own[1], frees the blocked delivery
+    ASSERT_EQ(source->PushEndFlush(), S_OK);
+    ASSERT_TRUE(sink->WaitForCall(RecordingSink::kEndFlush));
+    queueBehindABlockedDelivery(own[2], own[3]);
+    ASSERT_TRUE(SUCCEEDED(control->Stop()));  // whatever is still queued goes with the thread
+
+    for (ICPacket* packet : own) {
+        EXPECT_EQ(packet->AddRef(), 2u);
+        packet->Release();
+        packet->Release();
+    }
+}
+
 TEST_F(TransformGraph, StopOvertakesTheSamplesQueuedOnTheWorker) {
     Build();
     ASSERT_TRUE(SUCCEEDED(control->Run()));

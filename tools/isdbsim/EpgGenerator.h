@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/isdbsim/AribTime.h"
+#include "tools/isdbsim/StreamKit.h"
 #include "tools/isdbsim/BroadcastModel.h"
 #include "tools/isdbsim/Descriptors.h"
 

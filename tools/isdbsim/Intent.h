@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "tools/isdbsim/AribTime.h"
+#include "tools/isdbsim/StreamKit.h"
 #include "tools/isdbsim/BroadcastModel.h"
 
 namespace isdbsim {

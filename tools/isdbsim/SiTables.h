@@ -3,9 +3,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "tools/isdbsim/AribTime.h"
+#include "tools/isdbsim/StreamKit.h"
 #include "tools/isdbsim/BroadcastModel.h"
-#include "tools/isdbsim/ByteWriter.h"
 #include "tools/isdbsim/EpgGenerator.h"
 
 namespace isdbsim {

@@ -2,11 +2,10 @@
 
 #include <set>
 
-#include "tools/isdbsim/AribTime.h"
+#include "tools/isdbsim/StreamKit.h"
 #include "tools/isdbsim/CaptionBuilder.h"
 #include "tools/isdbsim/Descriptors.h"
 #include "tools/isdbsim/EpgGenerator.h"
-#include "tools/isdbsim/TsPacketizer.h"
 
 namespace isdbsim {
 namespace {

@@ -5,8 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/isdbsim/AribTime.h"
-#include "tools/isdbsim/ByteWriter.h"
+#include "tools/isdbsim/StreamKit.h"
 
 namespace isdbsim::test {
 

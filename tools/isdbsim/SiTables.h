@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "tools/isdbsim/StreamKit.h"
 #include "tools/isdbsim/BroadcastModel.h"
 #include "tools/isdbsim/EpgGenerator.h"
+#include "tools/isdbsim/StreamKit.h"
 
 namespace isdbsim {
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <span>
 #include <string_view>
 #include <utility>
@@ -20,7 +21,7 @@ using Bytes = std::vector<uint8_t>;
 // Loop) or reserved with a placeholder and patched.
 class ByteWriter {
 public:
-    ByteWriter() = default;
+    ByteWriter() { bytes.reserve(256); }
     explicit ByteWriter(Bytes initial) : bytes(std::move(initial)) {}
 
     ByteWriter& U8(uint32_t value) {
@@ -43,12 +44,12 @@ public:
         return *this;
     }
     // An 8-bit length followed by the data.
-    ByteWriter& Counted(std::span<const uint8_t> data) {
+    ByteWriter& Counted(const Bytes& data) {
         return U8(static_cast<uint32_t>(data.size())).Append(data);
     }
     // A 16-bit field with `high` in its top four bits (reserved bits or flags) and the data's
     // 12-bit length below, then the data: the layout of every descriptor loop.
-    ByteWriter& Loop(std::span<const uint8_t> data, uint32_t high = 0xF) {
+    ByteWriter& Loop(const Bytes& data, uint32_t high = 0xF) {
         return U16(high << 12 | (static_cast<uint32_t>(data.size()) & 0x0FFF)).Append(data);
     }
 
@@ -78,17 +79,22 @@ private:
     Bytes bytes;
 };
 
-// The bytes of `a` followed by those of `b`.
-inline Bytes Concat(std::span<const uint8_t> a, std::span<const uint8_t> b) {
-    return ByteWriter().Append(a).Append(b).Take();
+// The parts one after the other.
+inline Bytes Concat(std::initializer_list<std::span<const uint8_t>> parts) {
+    ByteWriter out;
+    for (std::span<const uint8_t> part : parts) {
+        out.Append(part);
+    }
+    return out.Take();
 }
 
 // One descriptor: tag, 8-bit length, body. A body longer than 255 bytes is cut to the length
 // the field can give.
-inline void Descriptor(ByteWriter& out, uint8_t tag, std::span<const uint8_t> body) {
-    out.U8(tag).Counted(body.first(std::min<size_t>(body.size(), 255)));
+inline void Descriptor(ByteWriter& out, uint8_t tag, const Bytes& body) {
+    const size_t length = std::min<size_t>(body.size(), 255);
+    out.U8(tag).U8(static_cast<uint32_t>(length)).Append(std::span(body).first(length));
 }
-inline Bytes Descriptor(uint8_t tag, std::span<const uint8_t> body) {
+inline Bytes Descriptor(uint8_t tag, const Bytes& body) {
     ByteWriter out;
     Descriptor(out, tag, body);
     return out.Take();

@@ -61,7 +61,7 @@ TEST(StreamKitWriter, WritesBigEndianFieldsLengthsAndPatches) {
     EXPECT_EQ(Descriptor(0x4D, Bytes{7, 8}), (Bytes{0x4D, 2, 7, 8}));
     // The length field has 8 bits: a longer body is cut to 255 bytes.
     EXPECT_EQ(Descriptor(0x4D, Bytes(300, 1)).size(), 257u);
-    EXPECT_EQ(Concat(Bytes{1}, Bytes{2, 3}), (Bytes{1, 2, 3}));
+    EXPECT_EQ(Concat({Bytes{1}, Bytes{2, 3}, NullPacket()}).size(), 3u + kTsPacketSize);
 }
 
 TEST(StreamKitSection, LongSectionCarriesHeaderAndKnownCrc) {

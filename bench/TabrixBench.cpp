@@ -74,59 +74,21 @@ const std::vector<uint8_t>& Stream() {
     return bytes;
 }
 
+// One PES packet of `payloadSize` filler bytes in its packets.
+void PutPes(std::vector<uint8_t>& out, TsPacketizer& packetizer, uint8_t streamId, uint64_t pts,
+            size_t payloadSize) {
+    std::vector<TsPacket> packets;
+    packetizer.Pes(BuildPes({.streamId = streamId, .pts = pts, .dataAlignment = false},
+                            std::vector<uint8_t>(payloadSize, 0x5A)),
+                   packets);
+    for (const TsPacket& packet : packets) {
+        out.insert(out.end(), packet.begin(), packet.end());
+    }
+}
+
 // The worst case for the stream path: the same rate with every packet but the PCRs and a few
 // padding packets demultiplexed, 30 pictures of about 160 KB (43 Mbit/s) and 46.875 AAC frames
 // per second on the selected service's PIDs.
-void PutPacket(std::vector<uint8_t>& out, uint16_t pid, bool unitStart, uint8_t& counter,
-               const uint8_t* payload, size_t size) {
-    uint8_t packet[kTsPacketSize];
-    std::memset(packet, 0xFF, sizeof(packet));
-    packet[0] = 0x47;
-    packet[1] = uint8_t((unitStart ? 0x40 : 0) | (pid >> 8));
-    packet[2] = uint8_t(pid);
-    size_t start = 4;
-    if (size < 184) {
-        packet[3] = uint8_t(0x30 | counter);
-        packet[4] = uint8_t(183 - size);
-        if (size < 183) {
-            packet[5] = 0;
-        }
-        start = 188 - size;
-    } else {
-        packet[3] = uint8_t(0x10 | counter);
-    }
-    std::memcpy(packet + start, payload, size);
-    counter = uint8_t((counter + 1) & 0x0F);
-    out.insert(out.end(), packet, packet + kTsPacketSize);
-}
-
-void PutPes(std::vector<uint8_t>& out, uint16_t pid, uint8_t streamId, uint64_t pts,
-            size_t payloadSize, uint8_t& counter) {
-    std::vector<uint8_t> pes = {0x00,
-                                0x00,
-                                0x01,
-                                streamId,
-                                0,
-                                0,
-                                0x80,
-                                0x80,
-                                5,
-                                uint8_t(0x21 | ((pts >> 29) & 0x0E)),
-                                uint8_t(pts >> 22),
-                                uint8_t(((pts >> 14) & 0xFE) | 1),
-                                uint8_t(pts >> 7),
-                                uint8_t(((pts << 1) & 0xFE) | 1)};
-    pes.resize(pes.size() + payloadSize, 0x5A);
-    if (streamId != 0xE0) {
-        pes[4] = uint8_t((pes.size() - 6) >> 8);
-        pes[5] = uint8_t(pes.size() - 6);
-    }
-    for (size_t offset = 0; offset < pes.size(); offset += 184) {
-        PutPacket(out, pid, offset == 0, counter, pes.data() + offset,
-                  std::min<size_t>(184, pes.size() - offset));
-    }
-}
-
 const std::vector<uint8_t>& DenseStream() {
     static const std::vector<uint8_t> bytes = [] {
         const ServiceInfo& service = Channel().services[0];
@@ -134,40 +96,26 @@ const std::vector<uint8_t>& DenseStream() {
         const size_t total = static_cast<size_t>(kStreamSeconds / packetSeconds);
         std::vector<uint8_t> out;
         out.reserve(total * kTsPacketSize + 1024 * kTsPacketSize);
-        uint8_t pcrCounter = 0;
-        uint8_t videoCounter = 0;
-        uint8_t audioCounter = 0;
+        TsPacketizer pcrPackets(Channel().pcrPid);
+        TsPacketizer videoPackets(service.videoPid);
+        TsPacketizer audioPackets(service.audioPid);
         size_t audioFrame = 0;
         for (size_t frame = 0; out.size() / kTsPacketSize < total; ++frame) {
             const double time = double(out.size() / kTsPacketSize) * packetSeconds;
             const uint64_t pcr = uint64_t(time * 27e6);
-            const uint8_t field[7] = {0x10,
-                                      uint8_t((pcr / 300) >> 25),
-                                      uint8_t((pcr / 300) >> 17),
-                                      uint8_t((pcr / 300) >> 9),
-                                      uint8_t((pcr / 300) >> 1),
-                                      uint8_t((((pcr / 300) & 1) << 7) | 0x7E),
-                                      uint8_t(pcr % 300)};
-            uint8_t packet[kTsPacketSize];
-            std::memset(packet, 0xFF, sizeof(packet));
-            packet[0] = 0x47;
-            packet[1] = uint8_t(Channel().pcrPid >> 8);
-            packet[2] = uint8_t(Channel().pcrPid);
-            packet[3] = uint8_t(0x20 | pcrCounter);
-            packet[4] = 183;
-            std::memcpy(packet + 5, field, sizeof(field));
-            out.insert(out.end(), packet, packet + kTsPacketSize);
+            const TsPacket pcrPacket = pcrPackets.PcrOnly(pcr);
+            out.insert(out.end(), pcrPacket.begin(), pcrPacket.end());
             const uint64_t pts = uint64_t((time + 0.5) * 90000);
             while (double(audioFrame) * 1024.0 / 48000.0 <= double(frame) / 30.0) {
-                PutPes(out, service.audioPid, 0xC0, pts, 400, audioCounter);
+                PutPes(out, audioPackets, 0xC0, pts, 400);
                 ++audioFrame;
             }
-            PutPes(out, service.videoPid, 0xE0, pts, 160000, videoCounter);
+            PutPes(out, videoPackets, 0xE0, pts, 160000);
             // Padding up to the picture's share of the multiplex.
             const size_t due = size_t(double(frame + 1) / 30.0 / packetSeconds);
             while (out.size() / kTsPacketSize < due) {
-                uint8_t null[kTsPacketSize] = {0x47, 0x1F, 0xFF, 0x10};
-                out.insert(out.end(), null, null + kTsPacketSize);
+                const TsPacket null = NullPacket();
+                out.insert(out.end(), null.begin(), null.end());
             }
         }
         return out;

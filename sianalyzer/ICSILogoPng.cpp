@@ -1,7 +1,5 @@
 #include "sianalyzer/ICSILogoPng.h"
 
-#include <zlib.h>
-
 #include <cstring>
 
 #include "aribtext/ICAribColorTable.h"
@@ -15,31 +13,6 @@ constexpr uint8_t kSignatureAndIhdr[16] = {0x89, 'P',  'N',  'G',  0x0D, 0x0A, 0
 // Signature (8) + IHDR length, type, 13 data bytes and CRC (25).
 constexpr size_t kHeaderSize = 33;
 
-void PutU32(std::vector<uint8_t>& out, uint32_t value) {
-    out.push_back(static_cast<uint8_t>(value >> 24));
-    out.push_back(static_cast<uint8_t>(value >> 16));
-    out.push_back(static_cast<uint8_t>(value >> 8));
-    out.push_back(static_cast<uint8_t>(value));
-}
-
-// Finishes the chunk that starts at `start` (length placeholder, type, data): fills in the
-// length and appends the CRC over type and data.
-void CloseChunk(std::vector<uint8_t>& out, size_t start) {
-    const size_t dataLength = out.size() - start - 8;
-    out[start] = static_cast<uint8_t>(dataLength >> 24);
-    out[start + 1] = static_cast<uint8_t>(dataLength >> 16);
-    out[start + 2] = static_cast<uint8_t>(dataLength >> 8);
-    out[start + 3] = static_cast<uint8_t>(dataLength);
-    const uLong crc = crc32(crc32(0L, Z_NULL, 0), out.data() + start + 4,
-                            static_cast<uInt>(out.size() - start - 4));
-    PutU32(out, static_cast<uint32_t>(crc));
-}
-
-void OpenChunk(std::vector<uint8_t>& out, const char (&type)[5]) {
-    PutU32(out, 0);
-    out.insert(out.end(), type, type + 4);
-}
-
 }  // namespace
 
 std::vector<uint8_t> MakePng(const uint8_t* data, size_t size) {
@@ -52,22 +25,15 @@ std::vector<uint8_t> MakePng(const uint8_t* data, size_t size) {
     png.insert(png.end(), data, data + kHeaderSize);
 
     const auto& colours = ICAribColorTable::Entries();
-    size_t start = png.size();
-    OpenChunk(png, "PLTE");
-    for (const ICAribColor& colour : colours) {
-        png.push_back(colour.red);
-        png.push_back(colour.green);
-        png.push_back(colour.blue);
-    }
-    CloseChunk(png, start);
-
+    std::vector<uint8_t> palette;
     // Opaque except the transparent index 8 and the half-transparent block 65-127.
-    start = png.size();
-    OpenChunk(png, "tRNS");
+    std::vector<uint8_t> transparency;
     for (const ICAribColor& colour : colours) {
-        png.push_back(colour.alpha);
+        palette.insert(palette.end(), {colour.red, colour.green, colour.blue});
+        transparency.push_back(colour.alpha);
     }
-    CloseChunk(png, start);
+    AppendPngChunk(png, "PLTE", palette);
+    AppendPngChunk(png, "tRNS", transparency);
 
     png.insert(png.end(), data + kHeaderSize, data + size);
     return png;

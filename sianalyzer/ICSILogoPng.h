@@ -1,7 +1,11 @@
 #pragma once
 
+#include <zlib.h>
+
 #include <cstddef>
 #include <cstdint>
+#include <span>
+#include <string_view>
 #include <vector>
 
 class ICSILogo;
@@ -19,3 +23,21 @@ std::vector<uint8_t> MakePng(const ICSILogo& logo);
 
 // Size of the PLTE and tRNS chunks MakePng inserts.
 inline constexpr size_t kLogoPngAddedBytes = 536;
+
+// Appends one PNG chunk: the data's length, the four-letter type, the data and the CRC-32 of
+// type and data. Inline (zlib's crc32 does the sum) so that the tools that write whole PNG
+// files share it without linking the analyzer.
+inline void AppendPngChunk(std::vector<uint8_t>& out, std::string_view type,
+                           std::span<const uint8_t> data) {
+    const auto putU32 = [&out](uint32_t value) {
+        for (int shift = 24; shift >= 0; shift -= 8) {
+            out.push_back(static_cast<uint8_t>(value >> shift));
+        }
+    };
+    putU32(static_cast<uint32_t>(data.size()));
+    const size_t start = out.size();
+    out.insert(out.end(), type.begin(), type.end());
+    out.insert(out.end(), data.begin(), data.end());
+    putU32(static_cast<uint32_t>(
+        crc32(crc32(0L, Z_NULL, 0), out.data() + start, static_cast<uInt>(out.size() - start))));
+}

@@ -15,6 +15,7 @@
 
 #include "core/CRC32.h"
 #include "sianalyzer/ICSIAnalyzerCore.h"
+#include "tools/streamkit/PsiSection.h"
 
 namespace {
 
@@ -43,9 +44,10 @@ void WithCrc(std::vector<uint8_t>& section) {
 }
 
 void SendPat(FuzzAnalyzer& analyzer) {
-    std::vector<uint8_t> section = {0x00, 0xB0, 0x11, 0x7F, 0xE0, 0xC1, 0x00, 0x00, 0x00, 0x00,
-                                    0xE0, 0x10, 0x04, 0x00, 0xE1, 0xF0, 0,    0,    0,    0};
-    WithCrc(section);
+    // Program 0 (the NIT on PID 0x0010) and program 0x0400 on PID 0x01F0.
+    const std::vector<uint8_t> section = streamkit::BuildSection(
+        {0x00, 0x7FE0, 0, 0, 0, false},
+        std::vector<uint8_t>{0x00, 0x00, 0xE0, 0x10, 0x04, 0x00, 0xE1, 0xF0});
     ICSISection buffer;
     buffer.pid = 0;
     buffer.Write(section.data(), static_cast<LONG>(section.size()));

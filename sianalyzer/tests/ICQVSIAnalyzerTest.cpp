@@ -289,8 +289,8 @@ TEST_F(AnalyzerOnPackets, DropsRepeatedPacketsOnceAndLosesAPESAtAGap) {
     Append(stream, PacketAt(pes1, 1));
     Append(stream, PacketAt(pes1, 1));
     const uint8_t counter = PacketAt(pes1, 1)[3] & 0x0F;
-    Append(stream, TsPacket(kVideoPid, false, counter, {}, {0x00}));
-    Append(stream, TsPacket(kVideoPid, false, counter, {}, {0x00}));
+    Append(stream, TsPacket(kVideoPid, false, counter, {}));
+    Append(stream, TsPacket(kVideoPid, false, counter, {}));
     Append(stream, PacketAt(pes1, 2));
     // A lost packet.
     Append(stream, PacketAt(pes2, 0));

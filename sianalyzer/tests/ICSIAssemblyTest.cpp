@@ -10,23 +10,14 @@ namespace {
 constexpr uint32_t kNotifyEachPAT = 0x1;
 
 Bytes PatSection(uint16_t tsid, uint8_t version) {
-    return Section(0x00, tsid, version, 0, 0, PatBody({{0, 0x10}, {0x400, 0x1F0}}), false);
-}
-
-Bytes Concat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    out.reserve(4096);
-    for (const Bytes& part : parts) {
-        out.insert(out.end(), part.begin(), part.end());
-    }
-    return out;
+    return BuildSection({0x00, tsid, version, 0, 0, false}, PatBody({{0, 0x10}, {0x400, 0x1F0}}));
 }
 
 TEST(ICSIAssembly, OnlyTheFirstPacketIsRoutedWhenTheSecondLacksItsSyncByte) {
     TestAnalyzer analyzer;
     analyzer.SetNotifyFlags(kNotifyEachPAT);
-    Bytes first = Packetize(0, PatSection(0x7FE0, 1));
-    Bytes second = Packetize(0, PatSection(0x7FE1, 1));
+    Bytes first = PacketizeSection(0, PatSection(0x7FE0, 1));
+    Bytes second = PacketizeSection(0, PatSection(0x7FE1, 1));
     second[0] = 0x46;
     analyzer.Feed(Concat({first, second}));
     EXPECT_EQ(analyzer.CountOf(0x9000), 1u);
@@ -37,22 +28,22 @@ TEST(ICSIAssembly, OnlyTheFirstPacketIsRoutedWhenTheSecondLacksItsSyncByte) {
 TEST(ICSIAssembly, NothingIsScannedUnlessRunningOrWithoutASyncByteAtTheStart) {
     TestAnalyzer analyzer;
     analyzer.SetRunning(false);
-    analyzer.Feed(Packetize(0, PatSection(1, 0)));
+    analyzer.Feed(PacketizeSection(0, PatSection(1, 0)));
     EXPECT_EQ(analyzer.GetSIList()->GetPATCount(), 0);
     analyzer.SetRunning(true);
-    Bytes shifted = Concat({Bytes{0x00}, Packetize(0, PatSection(1, 0))});
+    Bytes shifted = Concat({Bytes{0x00}, PacketizeSection(0, PatSection(1, 0))});
     analyzer.Feed(shifted);
     EXPECT_EQ(analyzer.GetSIList()->GetPATCount(), 0);
 }
 
 TEST(ICSIAssembly, PacketsWithErrorsOrImpossibleAdaptationFieldsAreSkipped) {
     TestAnalyzer analyzer;
-    Bytes packet = Packetize(0, PatSection(1, 0));
+    Bytes packet = PacketizeSection(0, PatSection(1, 0));
     packet[1] |= 0x80;  // transport_error_indicator
     analyzer.Feed(packet);
     EXPECT_EQ(analyzer.GetSIList()->GetPATCount(), 0);
 
-    Bytes withField = Packet(0, true, {0x00});
+    TsPacket withField = PaddedPacket({0, true, 0}, Bytes{0x00});
     withField[3] = 0x30;
     withField[4] = 184;
     analyzer.Feed(withField);
@@ -68,9 +59,9 @@ TEST(ICSIAssembly, APatSplitOverTwoPacketsIsDispatchedOnceAfterTheSecond) {
     for (uint16_t i = 1; i <= 60; ++i) {
         list.push_back({i, static_cast<uint16_t>(0x100 + i)});
     }
-    const Bytes section = Section(0x00, 0x10, 3, 0, 0, PatBody(list), false);
+    const Bytes section = BuildSection({0x00, 0x10, 3, 0, 0, false}, PatBody(list));
     ASSERT_GT(section.size(), 183u);
-    const Bytes packets = Packetize(0, section);
+    const Bytes packets = PacketizeSection(0, section);
     ASSERT_EQ(packets.size(), 376u);
 
     analyzer.Feed(Bytes(packets.begin(), packets.begin() + 188));
@@ -87,8 +78,8 @@ TEST(ICSIAssembly, APatSplitOverTwoPacketsIsDispatchedOnceAfterTheSecond) {
 TEST(ICSIAssembly, TwoSectionsAndStuffingInOnePayloadAreBothDispatched) {
     TestAnalyzer analyzer;
     analyzer.SetNotifyFlags(kNotifyEachPAT);
-    const Bytes payload = Concat({{0x00}, PatSection(0x20, 0), PatSection(0x21, 0)});
-    analyzer.Feed(Packet(0, true, payload));  // the rest of the packet is 0xFF stuffing
+    const Bytes payload = Concat({Bytes{0x00}, PatSection(0x20, 0), PatSection(0x21, 0)});
+    analyzer.Feed(PaddedPacket({0, true, 0}, payload));  // the rest of the packet is 0xFF stuffing
     EXPECT_EQ(analyzer.CountOf(0x9000), 2u);
     EXPECT_NE(analyzer.GetSIList()->FindPAT(0x20), nullptr);
     EXPECT_NE(analyzer.GetSIList()->FindPAT(0x21), nullptr);
@@ -103,11 +94,11 @@ TEST(ICSIAssembly, PointerFieldBytesCompleteTheUnfinishedSection) {
     ASSERT_EQ(a.size(), 20u);
     // The first packet carries the first 10 bytes of `a`, the second the last 10 as the bytes
     // before the pointer_field's section start, then `b`.
-    const Bytes first = Concat({{0x00}, Bytes(a.begin(), a.begin() + 10)});
-    const Bytes second = Concat({{10}, Bytes(a.begin() + 10, a.end()), b});
-    analyzer.Feed(ExactPacket(0, true, first));
+    const Bytes first = Concat({Bytes{0x00}, Bytes(a.begin(), a.begin() + 10)});
+    const Bytes second = Concat({Bytes{10}, Bytes(a.begin() + 10, a.end()), b});
+    analyzer.Feed(StuffedPacket({0, true, 0}, first));
     EXPECT_EQ(analyzer.CountOf(0x9000), 0u);
-    analyzer.Feed(Packet(0, true, second));
+    analyzer.Feed(PaddedPacket({0, true, 0}, second));
     EXPECT_EQ(analyzer.CountOf(0x9000), 2u);
     EXPECT_NE(analyzer.GetSIList()->FindPAT(0x30), nullptr);
     EXPECT_NE(analyzer.GetSIList()->FindPAT(0x31), nullptr);
@@ -117,8 +108,9 @@ TEST(ICSIAssembly, APointerFieldOfZeroDiscardsTheUnfinishedSection) {
     TestAnalyzer analyzer;
     analyzer.SetNotifyFlags(kNotifyEachPAT);
     const Bytes a = PatSection(0x40, 0);
-    analyzer.Feed(ExactPacket(0, true, Concat({{0x00}, Bytes(a.begin(), a.begin() + 10)})));
-    analyzer.Feed(Packet(0, true, Concat({{0x00}, PatSection(0x41, 0)})));
+    analyzer.Feed(
+        StuffedPacket({0, true, 0}, Concat({Bytes{0x00}, Bytes(a.begin(), a.begin() + 10)})));
+    analyzer.Feed(PaddedPacket({0, true, 0}, Concat({Bytes{0x00}, PatSection(0x41, 0)})));
     EXPECT_EQ(analyzer.CountOf(0x9000), 1u);
     EXPECT_EQ(analyzer.GetSIList()->FindPAT(0x40), nullptr);
     EXPECT_NE(analyzer.GetSIList()->FindPAT(0x41), nullptr);
@@ -128,7 +120,7 @@ TEST(ICSIAssembly, APointerFieldOfZeroDiscardsTheUnfinishedSection) {
 TEST(ICSIAssembly, AContinuationWithoutASectionInProgressIsDropped) {
     TestAnalyzer analyzer;
     const Bytes section = PatSection(0x50, 0);
-    analyzer.Feed(ExactPacket(0, false, section));
+    analyzer.Feed(StuffedPacket({0, false, 0}, section));
     EXPECT_EQ(analyzer.GetSIList()->GetPATCount(), 0);
     EXPECT_EQ(analyzer.GetSectionErrors(), 0u);
 }
@@ -138,7 +130,7 @@ TEST(ICSIAssembly, AFlippedBitCountsOneSectionErrorAndChangesNothing) {
     analyzer.FeedSection(0, PatSection(0x60, 1));
     const ICSIPAT* before = analyzer.GetSIList()->FindPAT(0x60);
     ASSERT_NE(before, nullptr);
-    Bytes damaged = Section(0x00, 0x60, 2, 0, 0, PatBody({{0x500, 0x1F8}}), false);
+    Bytes damaged = BuildSection({0x00, 0x60, 2, 0, 0, false}, PatBody({{0x500, 0x1F8}}));
     damaged[9] ^= 0x04;
     analyzer.FeedSection(0, damaged);
     EXPECT_EQ(analyzer.GetSectionErrors(), 1u);
@@ -162,9 +154,9 @@ TEST(ICSIAssembly, ASectionLongerThanItsBytesIsASectionError) {
     Bytes section = PatSection(0x61, 0);
     // section_length claims two bytes more than the packets carry before the next start.
     section[2] = static_cast<uint8_t>(section[2] + 2);
-    analyzer.Feed(ExactPacket(0, true, Concat({{0x00}, section})));
+    analyzer.Feed(StuffedPacket({0, true, 0}, Concat({Bytes{0x00}, section})));
     // The next packet's pointer_field of 1 completes it one byte short.
-    analyzer.Feed(Packet(0, true, Bytes{1, 0x00}));
+    analyzer.Feed(PaddedPacket({0, true, 0}, Bytes{1, 0x00}));
     EXPECT_EQ(analyzer.GetSectionErrors(), 1u);
     EXPECT_EQ(analyzer.GetSIList()->GetPATCount(), 0);
 }
@@ -173,9 +165,9 @@ TEST(ICSIAssembly, OtherTransportStreamEitIsAssembledCheckedAndIgnored) {
     TestAnalyzer analyzer;
     for (uint8_t tableId : {uint8_t{0x4F}, uint8_t{0x60}}) {
         Bytes section =
-            Section(tableId, 0x0400, 0, 0, 0,
-                    EitBody(0x10, 0x7FE0, 0, tableId,
-                            {{1, 2026, 4, 1, 12, 0, 0, 0x010000, ShortEvent(u"T", u"")}}));
+            BuildSection({tableId, 0x0400, 0, 0, 0, true},
+                         EitBody(0x10, 0x7FE0, 0, tableId,
+                                 {{1, 2026, 4, 1, 12, 0, 0, 0x010000, ShortEvent(u"T", u"")}}));
         analyzer.FeedSection(0x12, section);
         section[12] ^= 1;
         analyzer.FeedSection(0x12, section);
@@ -187,8 +179,8 @@ TEST(ICSIAssembly, OtherTransportStreamEitIsAssembledCheckedAndIgnored) {
 
 TEST(ICSIAssembly, UnwatchedPidsAreNotAssembledAndPmtPidsAreOnceThePatListsThem) {
     TestAnalyzer analyzer;
-    const Bytes pmt = Section(0x02, 0x400, 0, 0, 0,
-                              PmtBody(0x1FF, {}, {{0x02, 0x111, Descriptor(0x52, {0x00})}}), false);
+    const Bytes pmt = BuildSection({0x02, 0x400, 0, 0, 0, false},
+                                   PmtBody(0x1FF, {}, {{0x02, 0x111, Descriptor(0x52, {0x00})}}));
     analyzer.FeedSection(0x1F0, pmt);
     EXPECT_EQ(analyzer.GetSIList()->GetPMTCount(), 0);
     analyzer.FeedSection(0, PatSection(0x70, 0));
@@ -201,10 +193,10 @@ TEST(ICSIAssembly, SelectedStreamPacketsTakeTheStreamPathAndAZeroPidNeverCapture
     TestAnalyzer analyzer;
     analyzer.SetVideoPID(0x111);
     analyzer.SetCaptionPID(0);  // the service has no captions
-    analyzer.Feed(Packet(0x111, true, {0, 0, 1, 0xE0}));
+    analyzer.Feed(PaddedPacket({0x111, true, 0}, Bytes{0, 0, 1, 0xE0}));
     EXPECT_TRUE(analyzer.streamPackets.empty());  // not locked to the clock: dropped
     analyzer.SetClockLocked(true);
-    analyzer.Feed(Packet(0x111, true, {0, 0, 1, 0xE0}));
+    analyzer.Feed(PaddedPacket({0x111, true, 0}, Bytes{0, 0, 1, 0xE0}));
     ASSERT_EQ(analyzer.streamPackets.size(), 1u);
     EXPECT_EQ(analyzer.streamPackets[0].first, ICSIAnalyzerCore::Stream::kVideo);
     analyzer.FeedSection(0, PatSection(0x71, 0));
@@ -222,9 +214,10 @@ TEST(ICSIAssembly, BuffersAreRecycledAndDiscardedSectionsGoBackToTheFreeList) {
     // A half-assembled section and a queued one, then a stop.
     analyzer.SetRunning(false);
     analyzer.SetRunning(true);
-    const Bytes big = Packetize(0, Section(0x00, 0x81, 0, 0, 0, Bytes(400, 0xE0), false));
+    const Bytes big =
+        PacketizeSection(0, BuildSection({0x00, 0x81, 0, 0, 0, false}, Bytes(400, 0xE0)));
     analyzer.ProcessInput(big.data(), 188);
-    analyzer.ProcessInput(Packetize(0x10, PatSection(0x82, 0)).data(), 188);
+    analyzer.ProcessInput(PacketizeSection(0x10, PatSection(0x82, 0)).data(), 188);
     EXPECT_EQ(analyzer.GetCompletedCount(), 1);
     analyzer.DiscardSections();
     EXPECT_EQ(analyzer.GetCompletedCount(), 0);

@@ -35,11 +35,11 @@ struct ModuleEntry {
 
 // The DSM-CC message header of a DII or DDB (adaptation header included) and its body.
 Bytes Message(uint16_t messageId, uint32_t id, const Bytes& adaptation, const Bytes& body) {
-    Writer w;
+    ByteWriter w;
     w.U8(0x11).U8(0x03).U16(messageId).U32(id).U8(0xFF).U8(
         static_cast<uint32_t>(adaptation.size()));
     w.U16(static_cast<uint32_t>(adaptation.size() + body.size())).Append(adaptation).Append(body);
-    return w.bytes;
+    return w.Data();
 }
 
 // A compatibilityDescriptor() with no entries.
@@ -51,7 +51,7 @@ Bytes DiiSection(uint32_t transactionId, uint16_t blockSize,
                  const std::vector<ModuleEntry>& modules,
                  const Bytes& compatibility = NoCompatibility(), const Bytes& privateData = {},
                  const Bytes& adaptation = {}) {
-    Writer body;
+    ByteWriter body;
     body.U32(kDownloadId).U16(blockSize).U8(0).U8(0).U32(0).U32(0x00012345);
     body.Append(compatibility);
     body.U16(static_cast<uint32_t>(modules.size()));
@@ -59,22 +59,23 @@ Bytes DiiSection(uint32_t transactionId, uint16_t blockSize,
         body.U16(m.id).U32(m.size).U8(m.version).Counted(m.info);
     }
     body.U16(static_cast<uint32_t>(privateData.size())).Append(privateData);
-    return Section(0x3B, static_cast<uint16_t>(transactionId), 0, 0, 0,
-                   Message(0x1002, transactionId, adaptation, body.bytes));
+    return BuildSection({0x3B, static_cast<uint16_t>(transactionId), 0, 0, 0, true},
+                        Message(0x1002, transactionId, adaptation, body.Data()));
 }
 
 Bytes DdbSection(uint16_t moduleId, uint8_t version, uint16_t blockNumber, const Bytes& block,
                  uint32_t downloadId = kDownloadId) {
-    Writer body;
+    ByteWriter body;
     body.U16(moduleId).U8(version).U8(0xFF).U16(blockNumber).Append(block);
-    return Section(0x3C, moduleId, version & 0x1F, static_cast<uint8_t>(blockNumber), 0xFF,
-                   Message(0x1003, downloadId, {}, body.bytes));
+    return BuildSection({0x3C, moduleId, static_cast<uint8_t>(version & 0x1F),
+                         static_cast<uint8_t>(blockNumber), 0xFF, true},
+                        Message(0x1003, downloadId, {}, body.Data()));
 }
 
 Bytes Name(std::string_view name) {
-    Writer w;
+    ByteWriter w;
     w.Append(name);
-    return Descriptor(0x02, w.bytes);
+    return Descriptor(0x02, w.Data());
 }
 
 // n bytes that differ from block to block, so that a misplaced block shows.
@@ -110,28 +111,28 @@ protected:
 };
 
 TEST_F(Carousel, ADiiStoresTheDownloadWithItsCompatibilityAndModuleInfos) {
-    Writer compatibility;
+    ByteWriter compatibility;
     {
-        Writer entry;
+        ByteWriter entry;
         entry.U8(0x01).U24(0x00ABCD).U16(0x0102).U16(0x0304).U8(1);  // one sub-descriptor
         entry.U8(0x05).Counted({0xDE, 0xAD});
-        Writer descriptors;
-        descriptors.U16(1).U8(0x02).Counted(entry.bytes);
-        compatibility.U16(static_cast<uint32_t>(descriptors.bytes.size()))
-            .Append(descriptors.bytes);
+        ByteWriter descriptors;
+        descriptors.U16(1).U8(0x02).Counted(entry.Data());
+        compatibility.U16(static_cast<uint32_t>(descriptors.Data().size()))
+            .Append(descriptors.Data());
     }
-    Writer info;
+    ByteWriter info;
     info.Append(Descriptor(0x01, {'i', 'm', 'a', 'g', 'e'}));
     info.Append(Name("GENRE"));
-    info.Append(Descriptor(0x03, Concat({'j', 'p', 'n'}, Text(u"ジャンル表"))));
+    info.Append(Descriptor(0x03, Concat({Bytes{'j', 'p', 'n'}, Text(u"ジャンル表")})));
     info.Append(Descriptor(0x04, {0x01, 0x00, 0x07}));
     info.Append(Descriptor(0x05, {0x12, 0x34, 0x56, 0x78}));
     info.Append(Descriptor(0x7E, {0x00}));  // unknown: skipped
-    Writer dates;
+    ByteWriter dates;
     dates.U8(0).U8(9).U16(MjdOf(2026, 4, 1)).U8(0x21).U16(MjdOf(2026, 4, 2)).U8(0x22);
-    info.Append(Descriptor(0xC3, dates.bytes));
-    Send(DiiSection(0x80000002, 4066, {{3, 1000, 5, info.bytes}}, compatibility.bytes, {0xAA, 0xBB},
-                    {0x01, 0x02, 0x03}));
+    info.Append(Descriptor(0xC3, dates.Data()));
+    Send(DiiSection(0x80000002, 4066, {{3, 1000, 5, info.Data()}}, compatibility.Data(),
+                    {0xAA, 0xBB}, {0x01, 0x02, 0x03}));
 
     ASSERT_EQ(Store().GetDownloadCount(), 1);
     const ICSIDownload* download = Download();
@@ -197,18 +198,18 @@ TEST_F(Carousel, ADiiStoresTheDownloadWithItsCompatibilityAndModuleInfos) {
 }
 
 TEST_F(Carousel, ModuleKindsFollowTheExactNameOrTheDateListDescriptor) {
-    Writer dated;
+    ByteWriter dated;
     dated.U8(1).U8(0).U16(MjdOf(2026, 1, 1)).U8(0);
-    const Bytes dateList = Descriptor(0xC3, dated.bytes);
+    const Bytes dateList = Descriptor(0xC3, dated.Data());
     Send(DiiSection(1, 4066,
                     {{0, 10, 1, Name("LOGO-03")},
                      {1, 10, 1, Name("logo-03")},
                      {2, 10, 1, Name("CS_LOGO-05")},
                      {3, 10, 1, Name("KEYWORD ")},
                      {4, 10, 1, dateList},
-                     {5, 10, 1, Concat(dateList, Name("CS_KEYWORD"))},
-                     {6, 10, 1, Concat(Name("FEATURE"), dateList)},
-                     {7, 10, 1, Concat(Name("CS_GENRE"), Name("unknown"))}}));
+                     {5, 10, 1, Concat({dateList, Name("CS_KEYWORD")})},
+                     {6, 10, 1, Concat({Name("FEATURE"), dateList})},
+                     {7, 10, 1, Concat({Name("CS_GENRE"), Name("unknown")})}}));
     const ICSIDownload* download = Download();
     ASSERT_NE(download, nullptr);
     const uint8_t expected[] = {8, 0, 26, 0, 4, 19, 4, 18};
@@ -352,23 +353,24 @@ TEST_F(Carousel, BlocksNeverWriteBeyondTheModuleSize) {
     EXPECT_EQ(Download()->FindModule(4)->GetDataLength(), 10);
     EXPECT_EQ(analyzer.CountOf(0x9008), 4u);
     // A section that ends before its block number is ignored.
-    Send(Section(0x3C, 5, 1, 0, 0, Message(0x1003, kDownloadId, {}, {0x00, 0x05, 0x01})));
+    Send(BuildSection({0x3C, 5, 1, 0, 0, true},
+                      Message(0x1003, kDownloadId, {}, {0x00, 0x05, 0x01})));
     EXPECT_EQ(Download()->GetModuleCount(), 4);
 }
 
 TEST_F(Carousel, TableAndKeywordModulesAreParsedIntoItems) {
     analyzer.SetNotifyFlags(kNotifyModule);
-    Writer genre;
+    ByteWriter genre;
     genre.U8(2);
     genre.U8(0x10).Counted(Text(u"ニュース")).Counted(Text(u"報道"));
     genre.U8(0x20).Counted(Text(u"スポーツ")).Counted({});
-    Writer keywords;
+    ByteWriter keywords;
     keywords.U8(3).Counted(Text(u"天気")).Counted(Text(u"野球")).Counted({});
     Send(DiiSection(1, 4066,
-                    {{1, static_cast<uint32_t>(genre.bytes.size()), 1, Name("GENRE")},
-                     {2, static_cast<uint32_t>(keywords.bytes.size()), 1, Name("CS_KEYWORD")}}));
-    Send(DdbSection(1, 1, 0, genre.bytes));
-    Send(DdbSection(2, 1, 0, keywords.bytes));
+                    {{1, static_cast<uint32_t>(genre.Data().size()), 1, Name("GENRE")},
+                     {2, static_cast<uint32_t>(keywords.Data().size()), 1, Name("CS_KEYWORD")}}));
+    Send(DdbSection(1, 1, 0, genre.Data()));
+    Send(DdbSection(2, 1, 0, keywords.Data()));
 
     const ICSIModule* table = Download()->FindModule(1);
     ASSERT_TRUE(table->IsComplete());
@@ -394,7 +396,7 @@ TEST_F(Carousel, TableAndKeywordModulesAreParsedIntoItems) {
 }
 
 Bytes LogoModule(uint8_t logoType, const std::vector<std::pair<uint16_t, Bytes>>& logos) {
-    Writer w;
+    ByteWriter w;
     w.U8(logoType).U16(static_cast<uint32_t>(logos.size()));
     for (const auto& [logoId, image] : logos) {
         w.U16(logoId).U8(2);
@@ -402,7 +404,7 @@ Bytes LogoModule(uint8_t logoType, const std::vector<std::pair<uint16_t, Bytes>>
         w.U16(0x0004).U16(0x4010).U16(102);
         w.U16(static_cast<uint32_t>(image.size())).Append(image);
     }
-    return w.bytes;
+    return w.Data();
 }
 
 TEST_F(Carousel, ALogoModuleYieldsLogosWithTheirServicesAndImages) {
@@ -474,33 +476,33 @@ TEST_F(Carousel, BlocksAreIgnoredWithoutTheirDiiOrAnnouncement) {
 
 TEST_F(Carousel, ABrokenDiiLeavesNoDownload) {
     // A date list of 8 entries.
-    Writer dates;
+    ByteWriter dates;
     dates.U8(0).U8(0);
     for (int i = 0; i < 8; ++i) {
         dates.U16(MjdOf(2026, 1, 1 + i)).U8(0);
     }
-    Send(DiiSection(1, 4066, {{1, 10, 1, Descriptor(0xC3, dates.bytes)}}));
+    Send(DiiSection(1, 4066, {{1, 10, 1, Descriptor(0xC3, dates.Data())}}));
     EXPECT_EQ(Store().GetDownloadCount(), 0);
 
     // A module info list that announces more modules than the section holds.
     Bytes section = DiiSection(2, 4066, {{1, 10, 1, {}}});
-    Writer body;
+    ByteWriter body;
     body.U32(kDownloadId).U16(4066).U16(0).U32(0).U32(0).Append(NoCompatibility()).U16(3);
     body.U16(1).U32(10).U8(1).U8(0);
-    Send(Section(0x3B, 0, 0, 0, 0, Message(0x1002, 3, {}, body.bytes)));
+    Send(BuildSection({0x3B, 0, 0, 0, 0, true}, Message(0x1002, 3, {}, body.Data())));
     EXPECT_EQ(Store().GetDownloadCount(), 0);
 
     // A module info whose descriptor runs past the section.
-    Writer cut;
+    ByteWriter cut;
     cut.U32(kDownloadId).U16(4066).U16(0).U32(0).U32(0).Append(NoCompatibility()).U16(1);
     cut.U16(1).U32(10).U8(1).U8(20).U8(0x02).U8(18).Append(std::string_view("LOGO"));
-    Send(Section(0x3B, 0, 0, 0, 0, Message(0x1002, 4, {}, cut.bytes)));
+    Send(BuildSection({0x3B, 0, 0, 0, 0, true}, Message(0x1002, 4, {}, cut.Data())));
     EXPECT_EQ(Store().GetDownloadCount(), 0);
 
     // A compatibility descriptor whose sub-descriptors run past its end.
-    Writer compatibility;
+    ByteWriter compatibility;
     compatibility.U16(13).U16(1).U8(2).U8(9).U8(1).U24(0).U16(0).U16(0).U8(4);
-    Send(DiiSection(5, 4066, {{1, 10, 1, {}}}, compatibility.bytes));
+    Send(DiiSection(5, 4066, {{1, 10, 1, {}}}, compatibility.Data()));
     EXPECT_EQ(Store().GetDownloadCount(), 0);
 
     // After all this the intact DII is still taken.
@@ -518,24 +520,24 @@ TEST_F(Carousel, AModuleAnnouncedAsTooLargeIsNotReceived) {
 
 Bytes NitWithServices(uint16_t network, uint16_t tsid,
                       const std::vector<std::pair<uint16_t, uint8_t>>& services) {
-    Writer list;
+    ByteWriter list;
     for (const auto& [id, type] : services) {
         list.U16(id).U8(type);
     }
-    Writer ts;
-    ts.U16(tsid).U16(network).Loop(Descriptor(0x41, list.bytes));
-    Writer nit;
-    nit.Loop({}).Loop(ts.bytes);
-    return Section(0x40, network, 0, 0, 0, nit.bytes);
+    ByteWriter ts;
+    ts.U16(tsid).U16(network).Loop(Descriptor(0x41, list.Data()));
+    ByteWriter nit;
+    nit.Loop({}).Loop(ts.Data());
+    return BuildSection({0x40, network, 0, 0, 0, true}, nit.Data());
 }
 
 TEST(EngineeringService, APmtStoredBeforeTheNitIsFoundByTheNitAndItsPidsCarryTheCarousel) {
     CarouselAnalyzer analyzer;
     constexpr uint16_t kTsid = 0x4010;
     analyzer.FeedSection(
-        0, Section(0x00, kTsid, 0, 0, 0, PatBody({{101, 0x1F0}, {929, 0x1F8}}), false));
-    analyzer.FeedSection(
-        0x1F8, Section(0x02, 929, 0, 0, 0, PmtBody(0x1FF, {}, {{0x0D, kCarouselPid, {}}}), false));
+        0, BuildSection({0x00, kTsid, 0, 0, 0, false}, PatBody({{101, 0x1F0}, {929, 0x1F8}})));
+    analyzer.FeedSection(0x1F8, BuildSection({0x02, 929, 0, 0, 0, false},
+                                             PmtBody(0x1FF, {}, {{0x0D, kCarouselPid, {}}})));
     // Before the lookup the carousel PID is not watched: its sections are not assembled.
     analyzer.FeedSection(kCarouselPid, DiiSection(1, 4066, {{1, 10, 1, {}}}));
     EXPECT_EQ(analyzer.GetSIList()->GetDownloadCount(), 0);
@@ -551,13 +553,15 @@ TEST(EngineeringService, APmtStoredBeforeTheNitIsFoundByTheNitAndItsPidsCarryThe
 
 TEST(EngineeringService, ATransportStreamWithoutOneIsLookedUpOnce) {
     CarouselAnalyzer analyzer;
-    analyzer.FeedSection(0, Section(0x00, 0x7FE8, 0, 0, 0, PatBody({{0x400, 0x1F0}}), false));
+    analyzer.FeedSection(0,
+                         BuildSection({0x00, 0x7FE8, 0, 0, 0, false}, PatBody({{0x400, 0x1F0}})));
     analyzer.FeedSection(0x10, NitWithServices(0x7FE8, 0x7FE8, {{0x400, 0x01}}));
     EXPECT_TRUE(analyzer.IsEngineeringLookedUp());
     EXPECT_EQ(analyzer.GetEngineeringServiceID(), 0);
     // A service_id of 0 does not count as an engineering service.
     analyzer.ResetSI();
-    analyzer.FeedSection(0, Section(0x00, 0x7FE8, 1, 0, 0, PatBody({{0x400, 0x1F0}}), false));
+    analyzer.FeedSection(0,
+                         BuildSection({0x00, 0x7FE8, 1, 0, 0, false}, PatBody({{0x400, 0x1F0}})));
     analyzer.FeedSection(0x10, NitWithServices(0x7FE8, 0x7FE8, {{0, 0xA4}, {0x480, 0xA4}}));
     EXPECT_TRUE(analyzer.IsEngineeringLookedUp());
     EXPECT_EQ(analyzer.GetEngineeringServiceID(), 0);

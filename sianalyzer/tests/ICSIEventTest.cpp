@@ -14,8 +14,8 @@ constexpr uint16_t kService = 0x0400;
 Bytes EitSection(uint8_t tableId, uint8_t version, uint8_t number, uint8_t last,
                  uint8_t segmentLast, const std::vector<EventEntry>& events,
                  uint16_t service = kService) {
-    return Section(tableId, service, version, number, last,
-                   EitBody(kTsid, kOnid, segmentLast, tableId < 0x58 ? 0x51 : 0x59, events));
+    return BuildSection({tableId, service, version, number, last, true},
+                        EitBody(kTsid, kOnid, segmentLast, tableId < 0x58 ? 0x51 : 0x59, events));
 }
 
 EventEntry Event(uint16_t id, int hour, const Bytes& descriptors, uint32_t duration = 0x010000) {
@@ -24,13 +24,13 @@ EventEntry Event(uint16_t id, int hour, const Bytes& descriptors, uint32_t durat
 
 Bytes ExtendedEvent(uint8_t number, uint8_t last, const std::vector<std::pair<Bytes, Bytes>>& items,
                     const Bytes& text = {}) {
-    Writer list;
+    ByteWriter list;
     for (const auto& [description, item] : items) {
         list.Counted(description).Counted(item);
     }
-    Writer w;
-    w.U8(number << 4 | last).Append("jpn").Counted(list.bytes).Counted(text);
-    return Descriptor(0x4E, w.bytes);
+    ByteWriter w;
+    w.U8(number << 4 | last).Append("jpn").Counted(list.Data()).Counted(text);
+    return Descriptor(0x4E, w.Data());
 }
 
 class Eit : public ::testing::Test {
@@ -148,11 +148,11 @@ TEST_F(Eit, AnExtendedSectionBeforeItsBasicSegmentWaitsForTheRepetition) {
 }
 
 TEST_F(Eit, DurationsContentAndOtherDescriptors) {
-    Writer content;
+    ByteWriter content;
     for (int i = 0; i < 8; ++i) {
         content.U16(0x0100 * i | 0xFF);
     }
-    Writer audio;
+    ByteWriter audio;
     audio.U8(0xF2)
         .U8(0x03)
         .U8(0x10)
@@ -162,39 +162,39 @@ TEST_F(Eit, DurationsContentAndOtherDescriptors) {
         .Append("jpn")
         .Append("eng")
         .Append(Text(u"日英"));
-    Writer component;
+    ByteWriter component;
     component.U8(0xF1).U8(0xB3).U8(0x00).Append("jpn").Append(Text(u"映像"));
-    Writer series;
+    ByteWriter series;
     series.U16(0x0123).U8(0x31).U16(MjdOf(2026, 6, 30)).U24(3 << 12 | 12).Append(Text(u"連続"));
-    Writer group;
+    ByteWriter group;
     group.U8(0x12).U16(0x0401).U16(0x0707);
-    Writer relay;
+    ByteWriter relay;
     relay.U8(0x41).U16(0x0401).U16(0x0707).U16(4).U16(0x4010).U16(0x0101).U16(0x0808);
-    Writer parental;
+    ByteWriter parental;
     parental.Append("JPN").U8(0x05).Append("USA").U8(0x08);
-    Writer dataContent;
+    ByteWriter dataContent;
     dataContent.U16(0x0008)
         .U8(0x30)
         .Counted({0x01, 0x21, 'j', 'p', 'n'})
         .Counted({0x30})
         .Append("jpn")
         .Counted(Text(u"字幕"));
-    Writer hyperlink;
+    ByteWriter hyperlink;
     hyperlink.U8(0x01).U8(0x02).Counted({1, 2, 3}).U8(9);
-    Writer ldt;
+    ByteWriter ldt;
     ldt.U16(0x0400).U16(kTsid).U16(kOnid).U16(0x0001).U8(0xF3).U8(0x00);
-    Writer groups;
+    ByteWriter groups;
     groups.U8(0x1 << 5 | 0x10 | 2);
     groups.U8(0x01).U8(0x02).U8(0xA1).U8(0xA2).U8(0x10).Counted(Text(u"主"));  // one CA unit
     groups.U8(0x10).U8(0x20).Counted(Text(u"副"));                             // none
-    Bytes descriptors = Concat(ShortEvent(u"題", u"文"), Descriptor(0x54, content.bytes));
-    for (const Bytes& d : {Descriptor(0xC4, audio.bytes), Descriptor(0x50, component.bytes),
-                           Descriptor(0xD5, series.bytes), Descriptor(0xD6, group.bytes),
-                           Descriptor(0xD6, relay.bytes), Descriptor(0x55, parental.bytes),
-                           Descriptor(0xC7, dataContent.bytes), Descriptor(0xC5, hyperlink.bytes),
-                           Descriptor(0xDC, ldt.bytes), Descriptor(0xD9, groups.bytes),
+    Bytes descriptors = Concat({ShortEvent(u"題", u"文"), Descriptor(0x54, content.Data())});
+    for (const Bytes& d : {Descriptor(0xC4, audio.Data()), Descriptor(0x50, component.Data()),
+                           Descriptor(0xD5, series.Data()), Descriptor(0xD6, group.Data()),
+                           Descriptor(0xD6, relay.Data()), Descriptor(0x55, parental.Data()),
+                           Descriptor(0xC7, dataContent.Data()), Descriptor(0xC5, hyperlink.Data()),
+                           Descriptor(0xDC, ldt.Data()), Descriptor(0xD9, groups.Data()),
                            Descriptor(0x42, {}), Descriptor(0xC1, {0x08})}) {
-        descriptors = Concat(descriptors, d);
+        descriptors = Concat({descriptors, d});
     }
     Send(EitSection(0x50, 0, 0, 0, 0,
                     {Event(1, 1, descriptors, 0xFFFFFF), Event(2, 2, {}, 0x013000),
@@ -286,10 +286,10 @@ TEST_F(Eit, ExtendedItemsContinueAcrossDescriptorsAndCharactersComeOutWhole) {
     Send(EitSection(
         0x58, 0, 0, 0, 0,
         {Event(5, 5,
-               Concat(ExtendedEvent(0, 2, {{Text(u"出演"), head}}),
-                      Concat(ExtendedEvent(1, 2, {{{}, tail}, {Text(u"音楽"), Text(u"某")}},
-                                           Text(u"補足")),
-                             ExtendedEvent(2, 2, {}, Text(u"注記")))))}));
+               Concat({ExtendedEvent(0, 2, {{Text(u"出演"), head}}),
+                       Concat({ExtendedEvent(1, 2, {{{}, tail}, {Text(u"音楽"), Text(u"某")}},
+                                             Text(u"補足")),
+                               ExtendedEvent(2, 2, {}, Text(u"注記"))})}))}));
     const ICSIEvent* event = Service()->FindEvent(5, false);
     ASSERT_NE(event, nullptr);
     ASSERT_EQ(event->GetExtEventCount(), 3);
@@ -303,12 +303,14 @@ TEST_F(Eit, ExtendedItemsContinueAcrossDescriptorsAndCharactersComeOutWhole) {
 
 TEST_F(Eit, ATruncatedDescriptorLoopDropsTheEventAndTheSectionIsParsedAgain) {
     analyzer.SetNotifyFlags(0x08000000);
-    Writer body;
+    ByteWriter body;
     body.U16(kTsid).U16(kOnid).U8(0).U8(0x50);
-    body.U16(9).AribTime(2026, 4, 1, 9, 0, 0).U24(0x003000);
+    body.U16(9);
+    WriteAribTime(body, CivilTime{2026, 4, 1, 9, 0, 0});
+    body.U24(0x003000);
     const Bytes shortEvent = ShortEvent(u"途中", u"");
     body.U16(0xF000 | (shortEvent.size() + 1)).Append(shortEvent).U8(0x54);  // a lone tag
-    Send(Section(0x50, kService, 0, 0, 0, body.bytes));
+    Send(BuildSection({0x50, kService, 0, 0, 0, true}, body.Data()));
     ASSERT_NE(Service(), nullptr);
     EXPECT_EQ(Service()->FindEvent(9, false), nullptr);
     EXPECT_EQ(analyzer.CountOf(0x901B), 0u);

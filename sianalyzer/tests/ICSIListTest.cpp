@@ -15,7 +15,7 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 Bytes Pat(uint16_t tsid, uint8_t version, uint16_t pmtPid) {
-    return Section(0x00, tsid, version, 0, 0, PatBody({{0x400, pmtPid}}), false);
+    return BuildSection({0x00, tsid, version, 0, 0, false}, PatBody({{0x400, pmtPid}}));
 }
 
 double SecondsSince(Clock::time_point start) {
@@ -155,16 +155,17 @@ TEST(ICSIList, ReadersAndTheWorkerShareTheStoreSafely) {
     const Clock::time_point start = Clock::now();
     for (int round = 0; SecondsSince(start) < 0.4; ++round) {
         const uint8_t version = static_cast<uint8_t>(round & 0x1F);
-        Writer service;
+        ByteWriter service;
         service.U8(0x01).Counted(Text(u"Provider")).Counted(Text(u"Service"));
-        Writer body;
+        ByteWriter body;
         body.U16(0x7FE0).U8(0xFF);
-        body.U16(0x0400).U8(0xFF).Loop(Descriptor(0x48, service.bytes), 0x8);
-        analyzer.FeedSection(0x11, Section(0x42, 0x10, version, 0, 0, body.bytes));
+        body.U16(0x0400).U8(0xFF).Loop(Descriptor(0x48, service.Data()), 0x8);
+        analyzer.FeedSection(0x11, BuildSection({0x42, 0x10, version, 0, 0, true}, body.Data()));
         analyzer.FeedSection(
-            0x12, Section(0x4E, 0x0400, version, 0, 1,
-                          EitBody(0x10, 0x7FE0, 1, 0x4E,
-                                  {{1, 2026, 4, 1, 12, 0, 0, 0x010000, ShortEvent(u"A", u"B")}})));
+            0x12,
+            BuildSection({0x4E, 0x0400, version, 0, 1, true},
+                         EitBody(0x10, 0x7FE0, 1, 0x4E,
+                                 {{1, 2026, 4, 1, 12, 0, 0, 0x010000, ShortEvent(u"A", u"B")}})));
     }
     stop = true;
     for (std::thread& reader : readers) {

@@ -2,32 +2,16 @@
 
 #include <zlib.h>
 
-#include <string_view>
-
 #include "aribtext/ICAribColorTable.h"
 #include "sianalyzer/ICSICDT.h"
 #include "sianalyzer/ICSILogoPng.h"
 #include "sianalyzer/tests/LogoPngReader.h"
 #include "tools/isdbsim/LogoImage.h"
+#include "tools/streamkit/ByteWriter.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-void PutU32(Bytes& out, uint32_t value) {
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        out.push_back(static_cast<uint8_t>(value >> shift));
-    }
-}
-
-void PutChunk(Bytes& out, std::string_view type, const Bytes& data) {
-    PutU32(out, static_cast<uint32_t>(data.size()));
-    const size_t start = out.size();
-    out.insert(out.end(), type.begin(), type.end());
-    out.insert(out.end(), data.begin(), data.end());
-    PutU32(out, static_cast<uint32_t>(
-                    crc32(0L, out.data() + start, static_cast<uInt>(out.size() - start))));
-}
 
 // A logo as broadcast: an 8-bit palette image without PLTE and tRNS, one row per entry of
 // `rows`, each pixel a colour index.
@@ -43,13 +27,12 @@ Bytes TransmittedLogo(const std::vector<Bytes>& rows) {
     compressed.resize(size);
 
     Bytes png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-    Bytes header;
-    PutU32(header, static_cast<uint32_t>(rows.front().size()));
-    PutU32(header, static_cast<uint32_t>(rows.size()));
-    header.insert(header.end(), {8, 3, 0, 0, 0});
-    PutChunk(png, "IHDR", header);
-    PutChunk(png, "IDAT", compressed);
-    PutChunk(png, "IEND", {});
+    streamkit::ByteWriter header;
+    header.U32(static_cast<uint32_t>(rows.front().size())).U32(static_cast<uint32_t>(rows.size()));
+    header.Append(Bytes{8, 3, 0, 0, 0});  // bit depth, palette, compression, filter, interlace
+    AppendPngChunk(png, "IHDR", header.Data());
+    AppendPngChunk(png, "IDAT", compressed);
+    AppendPngChunk(png, "IEND", {});
     return png;
 }
 

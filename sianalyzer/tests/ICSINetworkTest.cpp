@@ -17,21 +17,21 @@ struct TsEntry {
 
 Bytes NitSection(uint8_t version, const Bytes& networkDescriptors, const std::vector<TsEntry>& list,
                  uint8_t number = 0, uint8_t last = 0) {
-    Writer loop;
+    ByteWriter loop;
     for (const TsEntry& ts : list) {
         loop.U16(ts.tsid).U16(kNetwork).Loop(ts.descriptors);
     }
-    Writer body;
-    body.Loop(networkDescriptors).Loop(loop.bytes);
-    return Section(0x40, kNetwork, version, number, last, body.bytes);
+    ByteWriter body;
+    body.Loop(networkDescriptors).Loop(loop.Data());
+    return BuildSection({0x40, kNetwork, version, number, last, true}, body.Data());
 }
 
 Bytes ServiceList(const std::vector<std::pair<uint16_t, uint8_t>>& services) {
-    Writer w;
+    ByteWriter w;
     for (const auto& [id, type] : services) {
         w.U16(id).U8(type);
     }
-    return Descriptor(0x41, w.bytes);
+    return Descriptor(0x41, w.Data());
 }
 
 struct ServiceEntry {
@@ -41,18 +41,18 @@ struct ServiceEntry {
 
 Bytes SdtSection(uint8_t tableId, uint16_t tsid, uint16_t onid, uint8_t version,
                  const std::vector<ServiceEntry>& services) {
-    Writer body;
+    ByteWriter body;
     body.U16(onid).U8(0xFF);
     for (const ServiceEntry& s : services) {
         body.U16(s.serviceId).U8(0xE3).Loop(s.descriptors, 0x8);  // running, not scrambled
     }
-    return Section(tableId, tsid, version, 0, 0, body.bytes);
+    return BuildSection({tableId, tsid, version, 0, 0, true}, body.Data());
 }
 
 Bytes ServiceDescriptor(uint8_t type, std::u16string_view provider, std::u16string_view name) {
-    Writer w;
+    ByteWriter w;
     w.U8(type).Counted(Text(provider)).Counted(Text(name));
-    return Descriptor(0x48, w.bytes);
+    return Descriptor(0x48, w.Data());
 }
 
 class Network : public ::testing::Test {
@@ -62,21 +62,21 @@ protected:
 };
 
 TEST_F(Network, DeliverySystemAndTsInformationDescriptorsAreDecoded) {
-    Writer terrestrial;
+    ByteWriter terrestrial;
     terrestrial.U16(0x0D1 << 4 | 0x2 << 2 | 0x2).U16(3312);
-    Writer satellite;
+    ByteWriter satellite;
     satellite.U32(0x01172748).U16(0x1100).U8(0x80 | 0x20 | 0x08).U32(0x0288600 << 4 | 0x3);
-    Writer info;
+    ByteWriter info;
     info.U8(0x05)
         .U8(12 << 2 | 2)
         .Append(Bytes{0x0E, 'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 'I', 'J', 'K'});
     info.U8(0x0F).U8(2).U16(0x0400).U16(0x0401).U8(0xAF).U8(1).U16(0x0588);
     analyzer.FeedSection(0x10,
                          NitSection(0, Descriptor(0x40, Text(u"ネット")),
-                                    {{kTsid, Concat(Concat(Descriptor(0xFA, terrestrial.bytes),
-                                                           Descriptor(0xCD, info.bytes)),
-                                                    Descriptor(0xFB, {0x05, 0x88, 0x05, 0x89}))},
-                                     {0x4010, Descriptor(0x43, satellite.bytes)}}));
+                                    {{kTsid, Concat({Concat({Descriptor(0xFA, terrestrial.Data()),
+                                                             Descriptor(0xCD, info.Data())}),
+                                                     Descriptor(0xFB, {0x05, 0x88, 0x05, 0x89})})},
+                                     {0x4010, Descriptor(0x43, satellite.Data())}}));
     const ICSINIT* nit = Store().FindNIT(kNetwork);
     ASSERT_NE(nit, nullptr);
     EXPECT_EQ(analyzer.GetNetworkID(), kNetwork);
@@ -119,19 +119,20 @@ TEST_F(Network, AvailabilityNeedsTheServiceListThePatAndForDataServicesThePmt) {
     EXPECT_EQ(ts->IsServiceAvailable(0x999), -2);
     EXPECT_EQ(ts->IsServiceAvailable(0x400), -1);
     analyzer.FeedSection(
-        0, Section(0x00, kTsid, 0, 0, 0, PatBody({{0x400, 0x1F0}, {0x580, 0x1F8}}), false));
+        0, BuildSection({0x00, kTsid, 0, 0, 0, false}, PatBody({{0x400, 0x1F0}, {0x580, 0x1F8}})));
     EXPECT_EQ(ts->IsServiceAvailable(0x400), 1);
     EXPECT_EQ(ts->IsServiceAvailable(0x590), 0);
     EXPECT_EQ(ts->IsServiceAvailable(0x580), 0);
-    analyzer.FeedSection(0x1F8, Section(0x02, 0x580, 0, 0, 0, PmtBody(0x1FF, {}, {}), false));
+    analyzer.FeedSection(0x1F8,
+                         BuildSection({0x02, 0x580, 0, 0, 0, false}, PmtBody(0x1FF, {}, {})));
     EXPECT_EQ(ts->IsServiceAvailable(0x580), 1);
 }
 
 TEST_F(Network, TheFirstCompleteNitSelectsTheFirstServiceOfTheCurrentStream) {
-    analyzer.FeedSection(0, Section(0x00, kTsid, 0, 0, 0, PatBody({{0x408, 0x1F0}}), false));
-    analyzer.FeedSection(
-        0x1F0, Section(0x02, 0x408, 0, 0, 0,
-                       PmtBody(0x1FF, {}, {{0x02, 0x111, Descriptor(0x52, {0})}}), false));
+    analyzer.FeedSection(0, BuildSection({0x00, kTsid, 0, 0, 0, false}, PatBody({{0x408, 0x1F0}})));
+    analyzer.FeedSection(0x1F0,
+                         BuildSection({0x02, 0x408, 0, 0, 0, false},
+                                      PmtBody(0x1FF, {}, {{0x02, 0x111, Descriptor(0x52, {0})}})));
     analyzer.FeedSection(0x10, NitSection(0, {}, {{kTsid, ServiceList({{0x408, 0x01}})}}, 0, 1));
     EXPECT_EQ(analyzer.GetServiceID(), 0);  // one section of two
     analyzer.FeedSection(0x10, NitSection(0, {}, {{0x7FE9, ServiceList({{0x410, 0x01}})}}, 1, 1));
@@ -146,11 +147,11 @@ TEST_F(Network, ATruncatedDescriptorLoopDiscardsTheNit) {
     ASSERT_EQ(analyzer.CountOf(0x9003), 1u);
     // A new version whose last transport descriptor has its tag as the last data byte: the
     // length byte would be the CRC's.
-    Writer loop;
+    ByteWriter loop;
     loop.U16(kTsid).U16(kNetwork).U16(0xF000 | 6).Append(ServiceList({{0x400, 0x01}})).U8(0x41);
-    Writer body;
-    body.Loop({}).Loop(loop.bytes);
-    analyzer.FeedSection(0x10, Section(0x40, kNetwork, 1, 0, 0, body.bytes));
+    ByteWriter body;
+    body.Loop({}).Loop(loop.Data());
+    analyzer.FeedSection(0x10, BuildSection({0x40, kNetwork, 1, 0, 0, true}, body.Data()));
     EXPECT_EQ(Store().FindNIT(kNetwork), nullptr);
     EXPECT_EQ(analyzer.CountOf(0x9003), 1u);  // its notification was dropped
     // The next repetition of a good section rebuilds it.
@@ -160,20 +161,20 @@ TEST_F(Network, ATruncatedDescriptorLoopDiscardsTheNit) {
 }
 
 TEST_F(Network, ServicesCarryNamesLinkageAndLogoTransmission) {
-    Writer linkage;
+    ByteWriter linkage;
     linkage.U16(0x4010).U16(0x0004).U16(0x0101).U8(0x03).U8(0xAA);
-    Writer logo1;
+    ByteWriter logo1;
     logo1.U8(1).U16(0xFE05).U16(0xF002).U16(0x0123);
-    Writer logo3;
+    ByteWriter logo3;
     logo3.U8(3).Append(Text(u"ロゴ"));
-    analyzer.FeedSection(0x11,
-                         SdtSection(0x42, kTsid, kNetwork, 0,
-                                    {{0x400, Concat(ServiceDescriptor(0x01, u"放送局", u"テレビ１"),
-                                                    Concat(Descriptor(0x4A, linkage.bytes),
-                                                           Descriptor(0xCF, logo1.bytes)))},
-                                     {0x401, Concat(ServiceDescriptor(0x01, u"放送局", u"テレビ２"),
-                                                    Descriptor(0xCF, {0x02, 0xFE, 0x06}))},
-                                     {0x402, Descriptor(0xCF, logo3.bytes)}}));
+    analyzer.FeedSection(
+        0x11, SdtSection(0x42, kTsid, kNetwork, 0,
+                         {{0x400, Concat({ServiceDescriptor(0x01, u"放送局", u"テレビ１"),
+                                          Concat({Descriptor(0x4A, linkage.Data()),
+                                                  Descriptor(0xCF, logo1.Data())})})},
+                          {0x401, Concat({ServiceDescriptor(0x01, u"放送局", u"テレビ２"),
+                                          Descriptor(0xCF, {0x02, 0xFE, 0x06})})},
+                          {0x402, Descriptor(0xCF, logo3.Data())}}));
     const ICSISDT* sdt = Store().FindSDT(0, kTsid);
     ASSERT_NE(sdt, nullptr);
     ASSERT_EQ(sdt->GetServiceCount(), 3);

@@ -12,12 +12,13 @@ constexpr uint32_t kNotifyPMTComplete = 0x00020000;
 class Psi : public ::testing::Test {
 protected:
     void SendPat(uint8_t version, const std::vector<std::pair<uint16_t, uint16_t>>& programs) {
-        analyzer.FeedSection(0, Section(0x00, kTsid, version, 0, 0, PatBody(programs), false));
+        analyzer.FeedSection(0,
+                             BuildSection({0x00, kTsid, version, 0, 0, false}, PatBody(programs)));
     }
     void SendPmt(uint16_t pid, uint16_t program, uint8_t version, uint8_t number, uint8_t last,
                  const Bytes& info, const std::vector<EsEntry>& streams) {
-        analyzer.FeedSection(pid, Section(0x02, program, version, number, last,
-                                          PmtBody(0x1FF, info, streams), false));
+        analyzer.FeedSection(pid, BuildSection({0x02, program, version, number, last, false},
+                                               PmtBody(0x1FF, info, streams)));
     }
     ICSIList& Store() { return *analyzer.GetSIList(); }
 
@@ -76,7 +77,8 @@ TEST_F(Psi, APmtOnAPidTheCurrentPatDoesNotListChangesNothing) {
     SendPat(0, {{0x400, 0x1F0}});
     // Another transport stream's PAT makes 0x1F8 a watched PID, but the current one does not
     // list it.
-    analyzer.FeedSection(0, Section(0x00, 0x7FE9, 0, 0, 0, PatBody({{0x408, 0x1F8}}), false));
+    analyzer.FeedSection(0,
+                         BuildSection({0x00, 0x7FE9, 0, 0, 0, false}, PatBody({{0x408, 0x1F8}})));
     ASSERT_EQ(analyzer.GetTransportStreamID(), kTsid);
     SendPmt(0x1F8, 0x400, 0, 0, 0, {}, {{0x02, 0x111, {}}});
     EXPECT_EQ(Store().GetPMTCount(), 0);
@@ -89,16 +91,17 @@ TEST_F(Psi, ElementaryStreamDescriptorsAreKeptAsFields) {
     const Bytes hierarchical = Descriptor(0xC0, {0xFF, 0xE1, 0x23});
     const Bytes region = Descriptor(0xC6, {0x01, 0x80, 0, 0, 0, 0, 0, 0x01});
     const Bytes decodeControl = Descriptor(0xC8, {0x2B});
-    Writer dataComponent;
+    ByteWriter dataComponent;
     dataComponent.U16(0x000C).U8(0x3F).U8(0x40).U16(1).U16(2).U16(0xA7B0).U16(4).U8(0x50).U8(0xC0);
-    const Bytes info = Concat(Descriptor(0xDE, {0x3A}),
-                              Descriptor(0xFC, {0x04, 0x00, 0x80, 0x04, 0x12, 0x3F, 0x45, 0x6F}));
-    SendPmt(0x1F0, 0x400, 0, 0, 0, info,
-            {{0x02, 0x111,
-              Concat(Concat(Descriptor(0x52, {0x00}), copyControl),
-                     Concat(hierarchical, Concat(region, decodeControl)))},
-             {0x0D, 0x140, Concat(Descriptor(0x52, {0x40}), Descriptor(0xFD, dataComponent.bytes))},
-             {0x0F, 0x112, {}}});
+    const Bytes info = Concat({Descriptor(0xDE, {0x3A}),
+                               Descriptor(0xFC, {0x04, 0x00, 0x80, 0x04, 0x12, 0x3F, 0x45, 0x6F})});
+    SendPmt(
+        0x1F0, 0x400, 0, 0, 0, info,
+        {{0x02, 0x111,
+          Concat({Concat({Descriptor(0x52, {0x00}), copyControl}),
+                  Concat({hierarchical, Concat({region, decodeControl})})})},
+         {0x0D, 0x140, Concat({Descriptor(0x52, {0x40}), Descriptor(0xFD, dataComponent.Data())})},
+         {0x0F, 0x112, {}}});
     const ICSIPMT* pmt = Store().FindPMT(kTsid, 0x400);
     ASSERT_NE(pmt, nullptr);
     EXPECT_EQ(pmt->GetPCRPID(), 0x1FF);
@@ -189,16 +192,16 @@ TEST_F(Psi, StopAndRunAgainRebuildsThePatAndPmtFromTheNextSections) {
 
 TEST_F(Psi, TheEngineeringServiceIsWatchedOnceItsPmtArrives) {
     SendPat(0, {{0x400, 0x1F0}, {0x480, 0x1FE}});
-    Writer services;
+    ByteWriter services;
     services.U16(0x400).U8(0x01).U16(0x480).U8(0xA4);
-    Writer ts;
-    ts.U16(kTsid).U16(0x7FE8).Loop(Descriptor(0x41, services.bytes));
-    Writer nit;
-    nit.Loop({}).Loop(ts.bytes);
-    analyzer.FeedSection(0x10, Section(0x40, 0x7FE8, 0, 0, 0, nit.bytes));
+    ByteWriter ts;
+    ts.U16(kTsid).U16(0x7FE8).Loop(Descriptor(0x41, services.Data()));
+    ByteWriter nit;
+    nit.Loop({}).Loop(ts.Data());
+    analyzer.FeedSection(0x10, BuildSection({0x40, 0x7FE8, 0, 0, 0, true}, nit.Data()));
     EXPECT_EQ(analyzer.GetEngineeringServiceID(), 0);
-    analyzer.FeedSection(
-        0x1FE, Section(0x02, 0x480, 0, 0, 0, PmtBody(0x1FF, {}, {{0x0D, 0x901, {}}}), false));
+    analyzer.FeedSection(0x1FE, BuildSection({0x02, 0x480, 0, 0, 0, false},
+                                             PmtBody(0x1FF, {}, {{0x0D, 0x901, {}}})));
     EXPECT_EQ(analyzer.GetEngineeringServiceID(), 0x480);
     EXPECT_EQ(analyzer.GetWatch(0x901), ICSIAnalyzerCore::kWatchEngineering);
     analyzer.ResetSI();

@@ -32,36 +32,36 @@ struct ContentEntry {
 };
 
 Bytes SdttBody(const std::vector<ContentEntry>& contents) {
-    Writer body;
+    ByteWriter body;
     body.U16(kTsid).U16(kOnid).U16(kService).U8(static_cast<uint32_t>(contents.size()));
     for (const ContentEntry& c : contents) {
         body.U16(static_cast<uint32_t>(c.group) << 12 | c.targetVersion);
         body.U16(static_cast<uint32_t>(c.newVersion) << 4 | c.levelIndicator);
-        Writer schedule;
+        ByteWriter schedule;
         for (const ScheduleEntry& s : c.schedule) {
-            schedule.AribTime(s.year, s.month, s.day, s.hour, s.minute, s.second)
-                .U24(s.durationBcd);
+            WriteAribTime(schedule, CivilTime{s.year, s.month, s.day, s.hour, s.minute, s.second});
+            schedule.U24(s.durationBcd);
         }
-        const uint32_t scheduleLength = static_cast<uint32_t>(schedule.bytes.size());
+        const uint32_t scheduleLength = static_cast<uint32_t>(schedule.Data().size());
         const uint32_t contentLength = scheduleLength + static_cast<uint32_t>(c.descriptors.size());
         body.U16(contentLength << 4).U16(scheduleLength << 4 | 0x3);
-        body.Append(schedule.bytes).Append(c.descriptors);
+        body.Append(schedule.Data()).Append(c.descriptors);
     }
-    return body.bytes;
+    return body.Data();
 }
 
 Bytes SdttSection(uint8_t version, uint8_t number, uint8_t last,
                   const std::vector<ContentEntry>& contents) {
-    return Section(0xC3, kKey, version, number, last, SdttBody(contents));
+    return BuildSection({0xC3, kKey, version, number, last, true}, SdttBody(contents));
 }
 
 // A download content descriptor; `tail` follows component_tag (compatibility, module info,
 // private data and text information as the flags say).
 Bytes DownloadContent(uint8_t flags, const Bytes& tail) {
-    Writer w;
+    ByteWriter w;
     w.U8(flags).U32(512 * 1024).U32(0x00020000 | kTsid).U32(60000).U24(0x3FFFFF << 2 | 0x3);
     w.U8(0x7A).Append(tail);
-    return Descriptor(0xC9, w.bytes);
+    return Descriptor(0xC9, w.Data());
 }
 
 ContentEntry Content(uint16_t newVersion, const Bytes& descriptors = {}) {
@@ -81,7 +81,7 @@ protected:
 
 TEST_F(Sdtt, ASectionStoresItsContentsSchedulesAndDownloadContents) {
     analyzer.SetNotifyFlags(kNotifySDTT | kNotifySDTTComplete);
-    Writer tail;
+    ByteWriter tail;
     // compatibility: one entry without sub-descriptors
     tail.U16(13).U16(1).U8(0x01).U8(9).U8(0x01).U24(0x0000AB).U16(0x0010).U16(0x0002).U8(0);
     tail.U16(1).U16(0x0003).U32(4096).Counted(Descriptor(0x02, {'G', 'E', 'N', 'R', 'E'}));
@@ -94,7 +94,7 @@ TEST_F(Sdtt, ASectionStoresItsContentsSchedulesAndDownloadContents) {
     content.levelIndicator = 0x1 << 2 | 0x2;
     content.schedule = {{2026, 4, 2, 3, 0, 0, 0x010000}, {2026, 4, 3, 3, 30, 0, 0x003000}};
     content.descriptors =
-        Concat(Descriptor(0x40, {0x01}), DownloadContent(0xF8, tail.bytes));  // all flags set
+        Concat({Descriptor(0x40, {0x01}), DownloadContent(0xF8, tail.Data())});  // all flags set
     Send(SdttSection(3, 0, 0, {content}));
 
     ASSERT_EQ(Store().GetSDTTCount(), 1);
@@ -254,27 +254,28 @@ TEST_F(Sdtt, ABrokenSectionDiscardsTheTableAndItsNotifications) {
     // Two contents announced, one present: the second starts at the data limit.
     Bytes body = SdttBody({Content(2)});
     body[6] = 2;
-    Send(Section(0xC3, kKey, 0, 1, 1, body));
+    Send(BuildSection({0xC3, kKey, 0, 1, 1, true}, body));
     EXPECT_EQ(Store().GetSDTTCount(), 0);
     EXPECT_TRUE(analyzer.delivered.empty());
 
     // A schedule entry that starts at the data limit.
-    Writer cut;
+    ByteWriter cut;
     cut.U16(kTsid).U16(kOnid).U16(kService).U8(1).U16(0).U16(0).U16(16 << 4).U16(16 << 4);
-    cut.AribTime(2026, 4, 2, 3, 0, 0).U24(0x010000);
-    Send(Section(0xC3, kKey, 0, 0, 0, cut.bytes));
+    WriteAribTime(cut, CivilTime{2026, 4, 2, 3, 0, 0});
+    cut.U24(0x010000);
+    Send(BuildSection({0xC3, kKey, 0, 0, 0, true}, cut.Data()));
     EXPECT_EQ(Store().GetSDTTCount(), 0);
 
     // A download content descriptor with a date list of 8 entries.
-    Writer dates;
+    ByteWriter dates;
     dates.U8(0).U8(0);
     for (int i = 0; i < 8; ++i) {
         dates.U16(MjdOf(2026, 1, 1 + i)).U8(0);
     }
-    Writer moduleInfo;
-    moduleInfo.U16(1).U16(0).U32(100).Counted(Descriptor(0xC3, dates.bytes));
+    ByteWriter moduleInfo;
+    moduleInfo.U16(1).U16(0).U32(100).Counted(Descriptor(0xC3, dates.Data()));
     moduleInfo.U8(0);
-    Send(SdttSection(0, 0, 0, {Content(3, DownloadContent(0x10, moduleInfo.bytes))}));
+    Send(SdttSection(0, 0, 0, {Content(3, DownloadContent(0x10, moduleInfo.Data()))}));
     EXPECT_EQ(Store().GetSDTTCount(), 0);
 
     // A download content descriptor whose compatibility descriptor runs past it.
@@ -295,7 +296,7 @@ TEST_F(Sdtt, ABrokenSectionDiscardsTheTableAndItsNotifications) {
 
 TEST_F(Sdtt, TablesOfDifferentModelsAreKeptApart) {
     Send(SdttSection(0, 0, 0, {Content(1)}));
-    Send(Section(0xC3, 0x0102, 0, 0, 0, SdttBody({Content(2)})));
+    Send(BuildSection({0xC3, 0x0102, 0, 0, 0, true}, SdttBody({Content(2)})));
     ASSERT_EQ(Store().GetSDTTCount(), 2);
     EXPECT_EQ(Store().FindSDTT(0x0102)->GetMakerID(), 0x01);
     EXPECT_EQ(Store().FindSDTT(0x0102)->GetContent(0)->GetNewVersion(), 2);

@@ -14,11 +14,14 @@ ICSIDateTime FakeClock() {
 }
 
 Bytes Tot(int hour, int minute, int second, uint16_t offset) {
-    Writer offsetDescriptor;
-    offsetDescriptor.Append("JPN").U8(0x02).U16(offset).AribTime(2026, 10, 1, 2, 0, 0).U16(0x0000);
-    Writer body;
-    body.AribTime(2026, 4, 1, hour, minute, second).Loop(Descriptor(0x58, offsetDescriptor.bytes));
-    return ShortSection(0x73, body.bytes);
+    ByteWriter offsetDescriptor;
+    offsetDescriptor.Append("JPN").U8(0x02).U16(offset);
+    WriteAribTime(offsetDescriptor, CivilTime{2026, 10, 1, 2, 0, 0});
+    offsetDescriptor.U16(0x0000);
+    ByteWriter body;
+    WriteAribTime(body, CivilTime{2026, 4, 1, hour, minute, second});
+    body.Loop(Descriptor(0x58, offsetDescriptor.Data()));
+    return BuildShortSection(0x73, body.Data());
 }
 
 TEST(ICSITOT, TheEstimatedTimeAdvancesWithTheComputerClockFromTheLastTot) {
@@ -74,14 +77,14 @@ TEST(ICSITOT, ATotWithABadCrcLeavesThePreviousValues) {
 
 Bytes CdtLogo(uint16_t downloadDataId, uint8_t version, uint16_t logoIdField, const Bytes& image,
               int extraDataSize = 0) {
-    Writer body;
+    ByteWriter body;
     body.U16(0x7FE8).U8(0x01).Loop({});
     body.U8(0x05)
         .U16(logoIdField)
         .U16(0xF001)
         .U16(static_cast<uint32_t>(image.size() + extraDataSize));
     body.Append(image);
-    return Section(0xC8, downloadDataId, version, 0, 0, body.bytes);
+    return BuildSection({0xC8, downloadDataId, version, 0, 0, true}, body.Data());
 }
 
 TEST(ICSICDT, LogosKeepNineBitsOfTheIdAndRepetitionsOnlyFlush) {
@@ -113,26 +116,26 @@ TEST(ICSICDT, LogosKeepNineBitsOfTheIdAndRepetitionsOnlyFlush) {
 }
 
 TEST(ICSIBIT, BroadcastersAndSIParametersAreKept) {
-    Writer parameter;
+    ByteWriter parameter;
     parameter.U8(0x11).U16(MjdOf(2026, 3, 1));
     parameter.U8(0x40).U8(2).U8(0x01).U8(0x02);  // table 0x40, two description bytes
     parameter.U8(0x4E).U8(1).U8(0x05);           // table 0x4E, one byte
     parameter.U8(0xC4).U8(5);                    // cut short: not an entry
-    Writer extended;
+    ByteWriter extended;
     extended.U8(0x1F).U16(0x0123).U8(2 << 4 | 1).U8(0x10).U8(0x11).U16(0x7FE9).U8(0x02);
-    Writer first;
+    ByteWriter first;
     first.U8(0x01).Loop(Descriptor(0xD8, Text(u"甲放送")));
-    Writer second;
-    second.U8(0x02).Loop(Concat(Descriptor(0xCE, extended.bytes),
-                                Descriptor(0x41, {0x04, 0x00, 0x01, 0x04, 0x01, 0x01})));
-    const Bytes loop = Descriptor(0xD7, parameter.bytes);
-    Writer body;
+    ByteWriter second;
+    second.U8(0x02).Loop(Concat({Descriptor(0xCE, extended.Data()),
+                                 Descriptor(0x41, {0x04, 0x00, 0x01, 0x04, 0x01, 0x01})}));
+    const Bytes loop = Descriptor(0xD7, parameter.Data());
+    ByteWriter body;
     body.U16(0xE000 | 0x1000 | static_cast<uint32_t>(loop.size())).Append(loop);
-    body.Append(first.bytes).Append(second.bytes);
+    body.Append(first.Data()).Append(second.Data());
 
     TestAnalyzer analyzer;
     analyzer.SetNotifyFlags(0x200000);
-    analyzer.FeedSection(0x24, Section(0xC4, 0x7FE8, 0, 0, 0, body.bytes));
+    analyzer.FeedSection(0x24, BuildSection({0xC4, 0x7FE8, 0, 0, 0, true}, body.Data()));
     const ICSIBIT* bit = analyzer.GetSIList()->FindBIT(0x7FE8);
     ASSERT_NE(bit, nullptr);
     EXPECT_TRUE(bit->IsComplete());
@@ -170,7 +173,7 @@ TEST(ICSIBIT, BroadcastersAndSIParametersAreKept) {
     ASSERT_EQ(terrestrial->GetServiceCount(), 2);
     EXPECT_EQ(terrestrial->GetServiceID(1), 0x0401);
     // A repetition completes nothing twice.
-    analyzer.FeedSection(0x24, Section(0xC4, 0x7FE8, 0, 0, 0, body.bytes));
+    analyzer.FeedSection(0x24, BuildSection({0xC4, 0x7FE8, 0, 0, 0, true}, body.Data()));
     EXPECT_EQ(analyzer.CountOf(0x9015), 1u);
 }
 

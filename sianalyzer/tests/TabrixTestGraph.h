@@ -21,6 +21,7 @@
 #include "sianalyzer/IQVSIAnalyzer.h"
 #include "streamfw/ICModuleTables.h"
 #include "streamfw/tests/StreamTestFilters.h"
+#include "tools/streamkit/TsPacketizer.h"
 
 namespace tabrixtest {
 
@@ -78,83 +79,42 @@ private:
 
 // --- packets
 
-// A TS packet header (payload only, or with an adaptation field when `adaptation` is not
-// empty: the field's bytes after its length).
-inline Bytes TsPacket(uint16_t pid, bool unitStart, uint8_t counter, const Bytes& payload,
-                      const Bytes& adaptation = {}) {
-    Bytes packet(kTsPacketSize, 0xFF);
-    packet[0] = 0x47;
-    packet[1] = uint8_t((unitStart ? 0x40 : 0) | ((pid >> 8) & 0x1F));
-    packet[2] = uint8_t(pid);
-    size_t position = 4;
-    const size_t room = 184;
-    const bool hasPayload = !payload.empty();
-    // The adaptation field stuffs what the payload leaves free.
-    size_t adaptationSize = 0;
-    if (!adaptation.empty() || payload.size() < room) {
-        adaptationSize = hasPayload ? room - payload.size() : room;  // includes its length byte
-    }
-    uint8_t control = hasPayload ? 0x10 : 0x00;
-    if (adaptationSize > 0) {
-        control |= 0x20;
-        packet[4] = uint8_t(adaptationSize - 1);
-        if (adaptationSize > 1) {
-            packet[5] = 0x00;
-            std::copy(adaptation.begin(), adaptation.end(), packet.begin() + 5);
-        }
-        position = 4 + adaptationSize;
-    }
-    packet[3] = uint8_t(control | (counter & 0x0F));
-    std::copy(payload.begin(), payload.end(), packet.begin() + long(position));
-    return packet;
+// Packets and PES packets are written with streamkit; these keep the tests' short forms.
+
+// A TS packet whose adaptation field stuffs what the payload leaves (adaptation-only when the
+// payload is empty).
+inline Bytes TsPacket(uint16_t pid, bool unitStart, uint8_t counter, const Bytes& payload) {
+    const streamkit::TsPacket packet = streamkit::StuffedPacket({pid, unitStart, counter}, payload);
+    return Bytes(packet.begin(), packet.end());
 }
 
 // A packet of the PCR PID carrying only a PCR (27 MHz value).
 inline Bytes PcrPacket(uint16_t pid, uint64_t pcr, uint8_t counter = 0,
                        bool discontinuity = false) {
-    const uint64_t base = pcr / 300;
-    const uint64_t extension = pcr % 300;
-    Bytes field = {uint8_t(0x10 | (discontinuity ? 0x80 : 0)),
-                   uint8_t(base >> 25),
-                   uint8_t(base >> 17),
-                   uint8_t(base >> 9),
-                   uint8_t(base >> 1),
-                   uint8_t(((base & 1) << 7) | 0x7E | ((extension >> 8) & 1)),
-                   uint8_t(extension)};
-    return TsPacket(pid, false, counter, {}, field);
+    const streamkit::TsPacket packet = streamkit::StuffedPacket(
+        {pid, false, counter}, {}, {.discontinuity = discontinuity, .pcr = pcr});
+    return Bytes(packet.begin(), packet.end());
 }
 
 // A PES packet with a PTS (and `headerLength` header data bytes, at least 5). A length of 0
 // is written for video.
 inline Bytes PesPacket(uint8_t streamId, uint64_t pts, const Bytes& payload,
                        uint8_t headerLength = 5) {
-    Bytes pes = {0x00, 0x00, 0x01, streamId, 0, 0, 0x80, 0x80, headerLength};
-    pes.push_back(uint8_t(0x21 | ((pts >> 29) & 0x0E)));
-    pes.push_back(uint8_t(pts >> 22));
-    pes.push_back(uint8_t(((pts >> 14) & 0xFE) | 1));
-    pes.push_back(uint8_t(pts >> 7));
-    pes.push_back(uint8_t(((pts << 1) & 0xFE) | 1));
-    pes.insert(pes.end(), size_t(headerLength - 5), 0xFF);
-    pes.insert(pes.end(), payload.begin(), payload.end());
-    if (streamId != 0xE0) {
-        const size_t length = pes.size() - 6;
-        pes[4] = uint8_t(length >> 8);
-        pes[5] = uint8_t(length);
-    }
-    return pes;
+    return streamkit::BuildPes({.streamId = streamId,
+                                .pts = pts,
+                                .dataAlignment = false,
+                                .unboundedLength = streamId == 0xE0,
+                                .stuffingBytes = static_cast<uint8_t>(headerLength - 5)},
+                               payload);
 }
 
 // The packets of a PES on `pid`, the counter continuing from `counter`.
 inline Bytes Packetize(uint16_t pid, const Bytes& pes, uint8_t& counter) {
-    Bytes out;
-    for (size_t offset = 0; offset < pes.size(); offset += 184) {
-        const size_t n = std::min<size_t>(184, pes.size() - offset);
-        Bytes payload(pes.begin() + long(offset), pes.begin() + long(offset + n));
-        Bytes packet = TsPacket(pid, offset == 0, counter, payload);
-        counter = uint8_t((counter + 1) & 0x0F);
-        out.insert(out.end(), packet.begin(), packet.end());
-    }
-    return out;
+    streamkit::TsPacketizer packetizer(pid, counter);
+    std::vector<streamkit::TsPacket> packets;
+    packetizer.Pes(pes, packets);
+    counter = packetizer.Counter();
+    return streamkit::Join(packets);
 }
 
 inline Bytes Filler(size_t size, uint8_t seed) {

@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "tools/isdbsim/ByteWriter.h"
+#include "tools/isdbsim/StreamKit.h"
 
 namespace isdbsim {
 

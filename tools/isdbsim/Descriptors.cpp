@@ -31,12 +31,6 @@ void TextWithLength(ByteWriter& out, std::u16string_view text, size_t maxBytes) 
 
 }  // namespace
 
-void Descriptor(ByteWriter& out, uint8_t tag, const Bytes& body) {
-    out.U8(tag);
-    out.U8(static_cast<uint32_t>(std::min<size_t>(body.size(), 255)));
-    out.Append(std::span<const uint8_t>(body.data(), std::min<size_t>(body.size(), 255)));
-}
-
 void NetworkNameDescriptor(ByteWriter& out, std::u16string_view name) {
     Descriptor(out, 0x40, EncodeFitting(name, 255));
 }

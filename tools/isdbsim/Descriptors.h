@@ -6,15 +6,12 @@
 #include <utility>
 #include <vector>
 
-#include "tools/isdbsim/AribTime.h"
-#include "tools/isdbsim/ByteWriter.h"
+#include "tools/isdbsim/StreamKit.h"
 
 namespace isdbsim {
 
 // Builders of the MPEG-2 and ARIB descriptors the simulator sends. Each appends one complete
 // descriptor (tag, length, body) to `out`; texts are encoded as 8-unit code.
-
-void Descriptor(ByteWriter& out, uint8_t tag, const Bytes& body);
 
 void NetworkNameDescriptor(ByteWriter& out, std::u16string_view name);
 void ServiceListDescriptor(ByteWriter& out,

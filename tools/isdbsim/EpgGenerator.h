@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "tools/isdbsim/AribTime.h"
 #include "tools/isdbsim/BroadcastModel.h"
 #include "tools/isdbsim/Descriptors.h"
+#include "tools/isdbsim/StreamKit.h"
 
 namespace isdbsim {
 

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string>
 
-#include "tools/isdbsim/AribTime.h"
 #include "tools/isdbsim/BroadcastModel.h"
+#include "tools/isdbsim/StreamKit.h"
 
 namespace isdbsim {
 

@@ -2,21 +2,9 @@
 
 #include <zlib.h>
 
-#include <string_view>
+#include "sianalyzer/ICSILogoPng.h"
 
 namespace isdbsim {
-namespace {
-
-void Chunk(ByteWriter& out, std::string_view type, const Bytes& data) {
-    out.U32(static_cast<uint32_t>(data.size()));
-    const size_t start = out.Size();
-    out.Append(type);
-    out.Append(data);
-    const uLong crc = crc32(0, out.Data().data() + start, static_cast<uInt>(out.Size() - start));
-    out.U32(static_cast<uint32_t>(crc));
-}
-
-}  // namespace
 
 LogoSize LogoSizeOf(int logoType) {
     static constexpr LogoSize kSizes[kLogoTypeCount] = {{48, 24}, {36, 24}, {48, 27},
@@ -63,9 +51,10 @@ Bytes MakeLogoPng(int logoType, uint16_t logoId) {
     header.U8(0);  // compression
     header.U8(0);  // filter
     header.U8(0);  // interlace
-    Chunk(png, "IHDR", header.Data());
-    Chunk(png, "IDAT", compressed);
-    Chunk(png, "IEND", {});
+    // The receiver's own chunk writer, so that sent and completed logos are written alike.
+    AppendPngChunk(png.Data(), "IHDR", header.Data());
+    AppendPngChunk(png.Data(), "IDAT", compressed);
+    AppendPngChunk(png.Data(), "IEND", {});
     return png.Take();
 }
 

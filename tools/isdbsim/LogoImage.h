@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "tools/isdbsim/ByteWriter.h"
+#include "tools/isdbsim/StreamKit.h"
 
 namespace isdbsim {
 

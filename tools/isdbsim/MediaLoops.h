@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "tools/isdbsim/BroadcastModel.h"
-#include "tools/isdbsim/ByteWriter.h"
+#include "tools/isdbsim/StreamKit.h"
 
 namespace isdbsim {
 

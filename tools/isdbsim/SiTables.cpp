@@ -4,7 +4,7 @@
 
 #include "tools/isdbsim/Descriptors.h"
 #include "tools/isdbsim/LogoImage.h"
-#include "tools/isdbsim/PsiSection.h"
+#include "tools/isdbsim/StreamKit.h"
 
 namespace isdbsim {
 namespace {
@@ -294,7 +294,7 @@ Bytes BuildTot(JstTime now) {
     const size_t loop = OpenLength(body);
     LocalTimeOffsetDescriptor(body, DayStart(now));
     CloseLength(body, loop);
-    return BuildShortSectionWithCrc(0x73, body.Data());
+    return BuildShortSection(0x73, body.Data());
 }
 
 std::vector<Bytes> BuildEitPresentFollowing(const TransportStreamInfo& ts,

@@ -3,10 +3,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "tools/isdbsim/AribTime.h"
 #include "tools/isdbsim/BroadcastModel.h"
-#include "tools/isdbsim/ByteWriter.h"
 #include "tools/isdbsim/EpgGenerator.h"
+#include "tools/isdbsim/StreamKit.h"
 
 namespace isdbsim {
 

@@ -90,7 +90,7 @@ struct VideoProducer final : TsStream::Producer {
     std::vector<TsPacket> scratch;
 
     static Bytes Pes(const VideoLoop& loop, size_t index, uint64_t pts) {
-        return BuildPes(0xE0, pts, std::nullopt, loop.frames[index]);
+        return BuildPes({.streamId = 0xE0, .pts = pts}, loop.frames[index]);
     }
 
     void Prepare() {
@@ -150,7 +150,8 @@ struct AudioProducer final : TsStream::Producer {
         const uint64_t pts = ptsBase + frame * AudioLoop::kFrameDuration90k + *avDelay / 300;
         scratch.clear();
         packetizer->Pes(
-            BuildPes(0xC0, pts, std::nullopt, loop->frames[frame % loop->frames.size()]), scratch);
+            BuildPes({.streamId = 0xC0, .pts = pts}, loop->frames[frame % loop->frames.size()]),
+            scratch);
         for (size_t i = 0; i < scratch.size(); ++i) {
             out->emplace_back(start + static_cast<int64_t>(i) * frameTicks / 4, scratch[i]);
         }
@@ -179,7 +180,7 @@ struct CaptionProducer final : TsStream::Producer {
             isManagement ? management : script[statement++ % script.size()].pesPayload;
         const uint64_t pts = ptsBase + static_cast<uint64_t>((at + *avDelay) / 300);
         scratch.clear();
-        packetizer->Pes(BuildPes(0xBD, pts, std::nullopt, payload), scratch);
+        packetizer->Pes(BuildPes({.streamId = 0xBD, .pts = pts}, payload), scratch);
         for (const TsPacket& packet : scratch) {
             out->emplace_back(at, packet);
         }
@@ -452,7 +453,7 @@ void TsStream::Generate(uint8_t* out, size_t count) {
             }
         }
         if (best > now && !(draining && best != kNever)) {
-            const TsPacket null = TsPacketizer::Null();
+            const TsPacket null = NullPacket();
             std::memcpy(out, null.data(), kTsPacketSize);
         } else if (bestSection != nullptr) {
             bestSection->Pop(out);

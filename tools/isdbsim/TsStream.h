@@ -7,11 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "tools/isdbsim/AribTime.h"
 #include "tools/isdbsim/BroadcastModel.h"
 #include "tools/isdbsim/CaptionBuilder.h"
 #include "tools/isdbsim/MediaLoops.h"
-#include "tools/isdbsim/TsPacketizer.h"
+#include "tools/isdbsim/StreamKit.h"
 
 namespace isdbsim {
 

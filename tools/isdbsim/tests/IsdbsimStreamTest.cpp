@@ -159,8 +159,8 @@ TEST_F(TerrestrialStream, EitScheduleCoversEightDaysInSegmentCorrectSections) {
             sectionsSeen.insert({s.TableId(), s.Number()});
             for (size_t p = 14; p + 12 <= b.size() - 4;) {
                 const uint16_t id = static_cast<uint16_t>(b[p] << 8 | b[p + 1]);
-                const JstTime start = DecodeAribTime(&b[p + 2]);
-                const int duration = DecodeBcdDuration(&b[p + 7]);
+                const JstTime start = ReadAribTime(&b[p + 2]);
+                const int duration = ReadBcdDuration(&b[p + 7]);
                 // The event belongs to the 3-hour segment of its start time.
                 const int64_t segment = (start - first) / (3 * 3600);
                 EXPECT_EQ(s.TableId(), 0x50 + segment / 32) << "event " << id;
@@ -190,7 +190,7 @@ TEST_F(TerrestrialStream, TotComesEveryFiveSecondsWithTheJapaneseOffset) {
     ASSERT_EQ(tots.size(), 3u);
     for (size_t i = 0; i < tots.size(); ++i) {
         const Bytes& b = tots[i]->bytes;
-        EXPECT_EQ(DecodeAribTime(&b[3]), Start() + static_cast<JstTime>(5 * i));
+        EXPECT_EQ(ReadAribTime(&b[3]), Start() + static_cast<JstTime>(5 * i));
         ASSERT_EQ(b[10], 0x58);  // local_time_offset_descriptor
         EXPECT_EQ(std::string(b.begin() + 12, b.begin() + 15), "JPN");
         EXPECT_EQ(b[16] << 8 | b[17], 0x0900);

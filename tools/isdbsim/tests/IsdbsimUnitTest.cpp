@@ -2,107 +2,14 @@
 
 #include <set>
 
-#include "tools/isdbsim/AribTime.h"
 #include "tools/isdbsim/CaptionBuilder.h"
 #include "tools/isdbsim/Descriptors.h"
 #include "tools/isdbsim/EpgGenerator.h"
-#include "tools/isdbsim/TsPacketizer.h"
+#include "tools/isdbsim/StreamKit.h"
+#include "tools/isdbsim/tests/StreamDemux.h"
 
 namespace isdbsim {
 namespace {
-
-TEST(IsdbsimTime, ParsesJstTimesAndRejectsImpossibleOnes) {
-    const auto time = ParseJstTime("2026-04-01 12:00:00");
-    ASSERT_TRUE(time.has_value());
-    EXPECT_EQ(FormatJstTime(*time), "2026-04-01 12:00:00");
-    EXPECT_EQ(MjdOf(*time), 61131);  // ARIB STD-B10 Annex C: MJD of 2026-04-01
-    EXPECT_EQ(FormatJstTime(*ParseJstTime("2028-02-29 23:59:59") + 1), "2028-03-01 00:00:00");
-    EXPECT_FALSE(ParseJstTime("2026-02-30 00:00:00").has_value());
-    EXPECT_FALSE(ParseJstTime("2026-04-01 24:00:00").has_value());
-    EXPECT_FALSE(ParseJstTime("2026-04-01").has_value());
-    EXPECT_FALSE(ParseJstTime("2026-04-01 12:00:00x").has_value());
-}
-
-TEST(IsdbsimTime, WritesAribTimeAsMjdAndBcd) {
-    ByteWriter out;
-    WriteAribTime(out, *ParseJstTime("2026-04-01 09:45:30"));
-    WriteBcdDuration(out, 5400);
-    EXPECT_EQ(out.Data(), (Bytes{0xEE, 0xCB, 0x09, 0x45, 0x30, 0x01, 0x30, 0x00}));
-}
-
-// Reassembles the PES payload from packets and checks the packet structure on the way.
-Bytes Reassemble(const std::vector<TsPacket>& packets, int& firstCounter) {
-    Bytes data;
-    int counter = -1;
-    for (const TsPacket& p : packets) {
-        EXPECT_EQ(p[0], 0x47);
-        const int control = p[3] >> 4 & 3;
-        EXPECT_TRUE(control & 1);
-        const int cc = p[3] & 0x0F;
-        if (counter >= 0) {
-            EXPECT_EQ(cc, (counter + 1) & 0x0F);
-        } else {
-            firstCounter = cc;
-        }
-        counter = cc;
-        size_t position = 4;
-        if (control & 2) {
-            EXPECT_LE(p[4], 183);
-            position += 1 + p[4];
-        }
-        data.insert(data.end(), p.begin() + static_cast<ptrdiff_t>(position), p.end());
-    }
-    return data;
-}
-
-TEST(IsdbsimPacketizer, PesOfEverySizeFillsPacketsExactly) {
-    TsPacketizer packetizer(0x100);
-    for (size_t size = 1; size <= 600; ++size) {
-        Bytes pes(size);
-        for (size_t i = 0; i < size; ++i) {
-            pes[i] = static_cast<uint8_t>(i * 7 + size);
-        }
-        for (bool flags : {false, true}) {
-            std::vector<TsPacket> packets;
-            packetizer.Pes(pes, packets, flags,
-                           flags ? std::optional<uint64_t>(123456789) : std::nullopt);
-            int first = 0;
-            ASSERT_EQ(Reassemble(packets, first), pes) << "size " << size;
-            EXPECT_TRUE(packets[0][1] & 0x40);
-            if (flags) {
-                EXPECT_EQ(packets[0][5] & 0x50, 0x50);  // random access and PCR flags
-            }
-        }
-    }
-}
-
-TEST(IsdbsimPacketizer, SectionsStartPacketsAndEndInStuffing) {
-    TsPacketizer packetizer(0x12);
-    for (size_t size : {3u, 183u, 184u, 185u, 367u, 368u, 4096u}) {
-        Bytes section(size, 0x5A);
-        std::vector<TsPacket> packets;
-        packetizer.Section(section, packets);
-        int first = 0;
-        const Bytes data = Reassemble(packets, first);
-        ASSERT_GE(data.size(), size + 1);
-        EXPECT_EQ(data[0], 0);  // pointer_field
-        EXPECT_TRUE(std::equal(section.begin(), section.end(), data.begin() + 1));
-        EXPECT_TRUE(std::all_of(data.begin() + 1 + static_cast<ptrdiff_t>(size), data.end(),
-                                [](uint8_t b) { return b == 0xFF; }));
-        EXPECT_EQ(packets.size(), (size + 1 + 183) / 184);
-    }
-}
-
-TEST(IsdbsimPacketizer, PcrPacketsCarryBaseAndExtension) {
-    TsPacketizer packetizer(0x1FF);
-    const uint64_t pcr = (uint64_t{1} << 32) * 300 + 299;
-    const TsPacket p = packetizer.PcrOnly(pcr);
-    EXPECT_EQ(p[3] >> 4, 2);
-    EXPECT_EQ(p[4], 183);
-    const uint64_t base = uint64_t{p[6]} << 25 | uint64_t{p[7]} << 17 | uint64_t{p[8]} << 9 |
-                          uint64_t{p[9]} << 1 | p[10] >> 7;
-    EXPECT_EQ(base * 300 + ((p[10] & 1) << 8 | p[11]), pcr);
-}
 
 TEST(IsdbsimEpg, EveryDayIsFilledWithProgrammesOfFifteenToHundredTwentyMinutes) {
     const ServiceInfo& service = TuningSpaces()[0].channels[0].services[0];
@@ -177,6 +84,28 @@ TEST(IsdbsimDescriptors, ExtendedEventItemsAreSplitOverNumberedDescriptors) {
     }
     EXPECT_GT(count, 1);
     EXPECT_EQ(lastNumber, count - 1);
+}
+
+// The checking demultiplexer keeps every section of back-to-back packing: the one a packet
+// finishes before its pointer_field's new start as well as those it starts.
+TEST(IsdbsimDemux, KeepsTheSectionThatPointerFieldBytesComplete) {
+    const std::vector<Bytes> sections = {BuildSection({0x42, 1, 0, 0, 2, true}, Bytes(90, 0x11)),
+                                         BuildSection({0x42, 1, 0, 1, 2, true}, Bytes(200, 0x22)),
+                                         BuildSection({0x42, 1, 0, 2, 2, true}, Bytes(40, 0x33))};
+    TsPacketizer packetizer(0x11);
+    std::vector<TsPacket> packets;
+    packetizer.Sections(sections, packets);
+    ASSERT_EQ(packets.size(), 2u);
+    ASSERT_GT(packets[1][4], 0);  // the second packet finishes a section, then starts one
+
+    const test::DemuxResult demux = test::Demux(Join(packets), {0x11}, {});
+    EXPECT_EQ(demux.crcErrors, 0u);
+    EXPECT_EQ(demux.continuityErrors, 0u);
+    ASSERT_EQ(demux.sections.size(), 3u);
+    for (size_t i = 0; i < sections.size(); ++i) {
+        EXPECT_EQ(demux.sections[i].bytes, sections[i]) << "section " << i;
+    }
+    EXPECT_EQ(demux.sections[1].packetIndex, 1u);
 }
 
 }  // namespace

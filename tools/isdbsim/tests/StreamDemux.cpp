@@ -6,6 +6,12 @@
 #include "tools/isdbsim/TsStream.h"
 
 namespace isdbsim::test {
+namespace {
+// Header and section_length of the section at `bytes` (at least three bytes there).
+size_t SectionSize(const uint8_t* bytes) {
+    return 3 + static_cast<size_t>((bytes[1] & 0x0F) << 8 | bytes[2]);
+}
+}  // namespace
 
 uint64_t Pes::Pts() const {
     const uint8_t* p = bytes.data() + 9;
@@ -65,15 +71,19 @@ DemuxResult Demux(const Bytes& stream, const std::vector<uint16_t>& sectionPids,
         if (std::find(sectionPids.begin(), sectionPids.end(), pid) != sectionPids.end()) {
             Bytes& partial = partialSections[pid];
             if (start) {
+                // The bytes before the first new section finish the pending one.
                 const size_t pointer = payload[0];
                 if (!partial.empty() && pointer <= size - 1) {
                     partial.insert(partial.end(), payload + 1, payload + 1 + pointer);
+                    if (partial.size() >= 3 && partial.size() == SectionSize(partial.data())) {
+                        finishSection(pid, std::move(partial), index);
+                    }
                 }
                 partial.clear();
                 payload += 1 + pointer;
                 size -= std::min(size, 1 + pointer);
                 while (size >= 3 && payload[0] != 0xFF) {
-                    const size_t length = 3 + ((payload[1] & 0x0F) << 8 | payload[2]);
+                    const size_t length = SectionSize(payload);
                     if (length <= size) {
                         finishSection(pid, Bytes(payload, payload + length), index);
                         payload += length;
@@ -84,7 +94,7 @@ DemuxResult Demux(const Bytes& stream, const std::vector<uint16_t>& sectionPids,
                     }
                 }
             } else if (!partial.empty()) {
-                const size_t length = 3 + ((partial[1] & 0x0F) << 8 | partial[2]);
+                const size_t length = SectionSize(partial.data());
                 const size_t take = std::min(size, length - partial.size());
                 partial.insert(partial.end(), payload, payload + take);
                 if (partial.size() == length) {
@@ -143,18 +153,6 @@ Bytes Generate(int space, int channel, double seconds, JstTime start, uint64_t s
     const Bytes tail = stream.Finish();
     bytes.insert(bytes.end(), tail.begin(), tail.end());
     return bytes;
-}
-
-JstTime DecodeAribTime(const uint8_t* b) {
-    const int mjd = b[0] << 8 | b[1];
-    auto bcd = [](uint8_t v) { return (v >> 4) * 10 + (v & 0x0F); };
-    return (static_cast<int64_t>(mjd) - 40587) * kSecondsPerDay + bcd(b[2]) * 3600 +
-           bcd(b[3]) * 60 + bcd(b[4]);
-}
-
-int DecodeBcdDuration(const uint8_t* b) {
-    auto bcd = [](uint8_t v) { return (v >> 4) * 10 + (v & 0x0F); };
-    return bcd(b[0]) * 3600 + bcd(b[1]) * 60 + bcd(b[2]);
 }
 
 }  // namespace isdbsim::test

@@ -5,8 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/isdbsim/AribTime.h"
-#include "tools/isdbsim/ByteWriter.h"
+#include "tools/isdbsim/StreamKit.h"
 
 namespace isdbsim::test {
 
@@ -54,8 +53,5 @@ DemuxResult Demux(const Bytes& stream, const std::vector<uint16_t>& sectionPids,
 
 // The stream of a channel: `seconds` from `start`, finished cleanly.
 Bytes Generate(int space, int channel, double seconds, JstTime start, uint64_t seed = 1);
-
-JstTime DecodeAribTime(const uint8_t* bytes);  // 16-bit MJD + BCD hh mm ss
-int DecodeBcdDuration(const uint8_t* bytes);
 
 }  // namespace isdbsim::test

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "tools/isdbsim/ByteWriter.h"
+#include "tools/isdbsim/StreamKit.h"
 
 namespace isdbsim::test {
 

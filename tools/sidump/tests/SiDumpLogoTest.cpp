@@ -18,11 +18,12 @@
 
 #include "aribtext/ICAribColorTable.h"
 #include "sianalyzer/tests/LogoPngReader.h"
-#include "sianalyzer/tests/SiTestSupport.h"
 #include "tools/isdbsim/LogoImage.h"
 #include "tools/isdbsim/SiTables.h"
 #include "tools/isdbsim/TsStream.h"
 #include "tools/sidump/SiDump.h"
+#include "tools/streamkit/PsiSection.h"
+#include "tools/streamkit/TsPacketizer.h"
 
 namespace {
 
@@ -373,12 +374,12 @@ TEST(SiDumpLogos, AFolderThatCannotBeWrittenIsRefusedBeforeReading) {
 TEST(SiDumpLogos, LogoDataThatIsNotAPngIsSkipped) {
     sidump::DumpAnalyzer analyzer;
     auto feedLogo = [&](uint8_t type, uint8_t version, const Bytes& image) {
-        sitest::Writer body;
+        streamkit::ByteWriter body;
         body.U16(0x7FE8).U8(0x01).U16(0xF000);  // original_network_id, data_type 1, no descriptors
         body.U8(type).U16(0xFE00 | 0x05).U16(0xF000 | version);
         body.U16(static_cast<uint32_t>(image.size())).Append(image);
-        const Bytes packets =
-            sitest::Packetize(0x0029, sitest::Section(0xC8, 0x0001, version, type, 2, body.bytes));
+        const Bytes packets = streamkit::PacketizeSection(
+            0x0029, streamkit::BuildSection({0xC8, 0x0001, version, type, 2, true}, body.Data()));
         analyzer.ProcessInput(packets.data(), packets.size());
         analyzer.DrainSections();
     };

@@ -5,9 +5,9 @@
 #include <string>
 #include <string_view>
 
-#include "tools/isdbsim/ByteWriter.h"
+#include "tools/streamkit/ByteWriter.h"
 
-namespace isdbsim {
+namespace streamkit {
 
 // Broadcast time is Japan Standard Time throughout: a JstTime counts seconds of JST wall-clock
 // time since 1970-01-01 00:00:00 JST (a "naive" local count, no time zone attached).
@@ -47,6 +47,9 @@ inline JstTime DayStart(JstTime time) {
 inline uint16_t MjdOf(JstTime time) {
     return static_cast<uint16_t>(DayOf(time) + 40587);
 }
+inline uint16_t MjdOf(int year, int month, int day) {
+    return static_cast<uint16_t>(DaysFromCivil(year, month, day) + 40587);
+}
 
 inline uint8_t ToBcd(int value) {
     return static_cast<uint8_t>(((value / 10) % 10) << 4 | (value % 10));
@@ -54,7 +57,13 @@ inline uint8_t ToBcd(int value) {
 
 // The 40-bit ARIB time: 16-bit MJD, then hour, minute and second in BCD.
 void WriteAribTime(ByteWriter& out, JstTime time);
+inline void WriteAribTime(ByteWriter& out, const CivilTime& civil) {
+    WriteAribTime(out, FromCivil(civil));
+}
+// The time of a 40-bit ARIB time at `bytes`.
+JstTime ReadAribTime(const uint8_t* bytes);
 // A duration as three BCD bytes hh mm ss.
 void WriteBcdDuration(ByteWriter& out, int seconds);
+int ReadBcdDuration(const uint8_t* bytes);
 
-}  // namespace isdbsim
+}  // namespace streamkit

@@ -1,9 +1,9 @@
-#include "tools/isdbsim/AribTime.h"
+#include "tools/streamkit/AribTime.h"
 
 #include <cstdio>
 #include <ctime>
 
-namespace isdbsim {
+namespace streamkit {
 
 // Days since 1970-01-01 of a proleptic Gregorian date (H. Hinnant's days_from_civil).
 int64_t DaysFromCivil(int year, int month, int day) {
@@ -80,10 +80,20 @@ void WriteAribTime(ByteWriter& out, JstTime time) {
     out.U8(ToBcd(c.second));
 }
 
+JstTime ReadAribTime(const uint8_t* bytes) {
+    const int mjd = bytes[0] << 8 | bytes[1];
+    return (static_cast<int64_t>(mjd) - 40587) * kSecondsPerDay + ReadBcdDuration(bytes + 2);
+}
+
 void WriteBcdDuration(ByteWriter& out, int seconds) {
     out.U8(ToBcd(seconds / 3600));
     out.U8(ToBcd(seconds / 60 % 60));
     out.U8(ToBcd(seconds % 60));
 }
 
-}  // namespace isdbsim
+int ReadBcdDuration(const uint8_t* bytes) {
+    auto bcd = [](uint8_t value) { return (value >> 4) * 10 + (value & 0x0F); };
+    return bcd(bytes[0]) * 3600 + bcd(bytes[1]) * 60 + bcd(bytes[2]);
+}
+
+}  // namespace streamkit

@@ -36,7 +36,7 @@ void DeleteAll(ICList& list) {
 
 ICSIAnalyzerCore::ICSIAnalyzerCore()
     : store(std::make_unique<ICSIList>()),
-      watchTable(std::make_unique<std::atomic<uint8_t>[]>(8192)) {
+      watchTable(std::make_unique<std::atomic<uint8_t>[]>(si::kPidCount)) {
     ClearWatchTable();
     filterParam = reinterpret_cast<intptr_t>(this);
     pendingNotifications.reserve(16);
@@ -60,21 +60,22 @@ void ICSIAnalyzerCore::ProcessInput(const uint8_t* data, size_t length) {
     if (!running.load(std::memory_order_relaxed) || data == nullptr) {
         return;
     }
-    while (length >= 188 && data[0] == 0x47) {
+    while (length >= si::kPacketSize && data[0] == si::kSyncByte) {
         // transport_error_indicator clear, and either no adaptation field or one of a
         // possible length.
         if ((data[1] & 0x80) == 0 && ((data[3] & 0x20) == 0 || data[4] <= 183)) {
             RoutePacket(data);
         }
-        data += 188;
-        length -= 188;
+        data += si::kPacketSize;
+        length -= si::kPacketSize;
     }
 }
 
 bool ICSIAnalyzerCore::IsFixedSectionPID(uint16_t pid) {
-    // PAT, NIT, SDT/BAT, EIT, 0x0013, TDT/TOT, 0x001E-0x0025 (SDTT 0x0023, BIT 0x0024), CDT.
-    return pid == 0x0000 || (pid >= 0x0010 && pid <= 0x0014) || (pid >= 0x001E && pid <= 0x0025) ||
-           pid == 0x0029;
+    // PAT, NIT, SDT/BAT, EIT, RST, TDT/TOT, the range with the SDTT and the BIT, CDT.
+    return pid == si::kPidPAT || (pid >= si::kPidNIT && pid <= si::kPidTOT) ||
+           (pid >= si::kPidSectionRangeFirst && pid <= si::kPidSectionRangeLast) ||
+           pid == si::kPidCDT;
 }
 
 void ICSIAnalyzerCore::RoutePacket(const uint8_t* packet) {
@@ -102,7 +103,7 @@ void ICSIAnalyzerCore::RoutePacket(const uint8_t* packet) {
             return;
         }
     }
-    if (pid == 0x1FFF) {
+    if (pid == si::kPidNull) {
         return;
     }
     if (!IsFixedSectionPID(pid)) {
@@ -193,7 +194,7 @@ void ICSIAnalyzerCore::Assemble(uint16_t pid, const uint8_t* packet) {
     }
     payload += pointerField;
     left -= pointerField;
-    while (left >= 3 && payload[0] != 0xFF) {
+    while (left >= 3 && payload[0] != si::kTableStuffing) {
         const int32_t total = ((payload[1] & 0x0F) << 8 | payload[2]) + 3;
         buffer->totalLength = total;
         buffer->remaining = total;
@@ -205,7 +206,7 @@ void ICSIAnalyzerCore::Assemble(uint16_t pid, const uint8_t* packet) {
         }
         left -= n;
         payload += n;
-        if (left < 3 || payload[0] == 0xFF) {
+        if (left < 3 || payload[0] == si::kTableStuffing) {
             break;
         }
         buffer = GetSectionBuffer(pid);
@@ -307,7 +308,7 @@ void ICSIAnalyzerCore::DispatchSection(ICSISection* buffer) {
     currentSection = buffer;
     const uint8_t* bytes = buffer->GetData();
     const int32_t size = buffer->GetLength();
-    if (size < 1 || bytes[0] == 0xFF) {
+    if (size < 1 || bytes[0] == si::kTableStuffing) {
         return;
     }
     if (size < 3) {
@@ -348,35 +349,13 @@ void ICSIAnalyzerCore::DispatchSection(ICSISection* buffer) {
     }
 
     const uint8_t tableId = buffer->tableId;
-    void (ICSIAnalyzerCore::*handler)() = nullptr;
-    if (tableId == 0x00) {
-        handler = &ICSIAnalyzerCore::HandlePAT;
-    } else if (tableId == 0x02) {
-        handler = &ICSIAnalyzerCore::HandlePMT;
-    } else if (tableId == 0x40) {
-        handler = &ICSIAnalyzerCore::HandleNIT;
-    } else if (tableId == 0x42 || tableId == 0x46) {
-        handler = &ICSIAnalyzerCore::HandleSDT;
-    } else if (tableId == 0x4E || (tableId >= 0x50 && tableId <= 0x5F)) {
-        handler = &ICSIAnalyzerCore::HandleEIT;
-    } else if (tableId == 0x73) {
-        handler = &ICSIAnalyzerCore::HandleTOT;
-    } else if (tableId == 0xC4) {
-        handler = &ICSIAnalyzerCore::HandleBIT;
-    } else if (tableId == 0xC8) {
-        handler = &ICSIAnalyzerCore::HandleCDT;
-    } else if (tableId == 0x3B) {
-        handler = &ICSIAnalyzerCore::HandleDII;
-    } else if (tableId == 0x3C) {
-        handler = &ICSIAnalyzerCore::HandleDDB;
-    } else if (tableId == 0xC3) {
-        handler = &ICSIAnalyzerCore::HandleSDTT;
-    } else {
+    const Handler handler = kHandlers.table[tableId];
+    if (handler == nullptr) {
         return;
     }
     // Only the TOT is a short section: any other table in the short form has lost its
     // section_syntax_indicator to a bit error and would escape the CRC check.
-    if (buffer->sectionSyntaxIndicator == 0 && tableId != 0x73) {
+    if (buffer->sectionSyntaxIndicator == 0 && tableId != si::kTableTOT) {
         sectionErrors.fetch_add(1);
         return;
     }
@@ -384,6 +363,27 @@ void ICSIAnalyzerCore::DispatchSection(ICSISection* buffer) {
     (this->*handler)();
     store->EndUpdate();
 }
+
+ICSIAnalyzerCore::HandlerTable::HandlerTable() {
+    table.fill(nullptr);
+    table[si::kTablePAT] = &ICSIAnalyzerCore::HandlePAT;
+    table[si::kTablePMT] = &ICSIAnalyzerCore::HandlePMT;
+    table[si::kTableDII] = &ICSIAnalyzerCore::HandleDII;
+    table[si::kTableDDB] = &ICSIAnalyzerCore::HandleDDB;
+    table[si::kTableNITActual] = &ICSIAnalyzerCore::HandleNIT;
+    table[si::kTableSDTActual] = &ICSIAnalyzerCore::HandleSDT;
+    table[si::kTableSDTOther] = &ICSIAnalyzerCore::HandleSDT;
+    table[si::kTableEITPresentFollowing] = &ICSIAnalyzerCore::HandleEIT;
+    for (uint32_t id = si::kTableEITScheduleFirst; id <= si::kTableEITScheduleLast; ++id) {
+        table[id] = &ICSIAnalyzerCore::HandleEIT;
+    }
+    table[si::kTableTOT] = &ICSIAnalyzerCore::HandleTOT;
+    table[si::kTableSDTT] = &ICSIAnalyzerCore::HandleSDTT;
+    table[si::kTableBIT] = &ICSIAnalyzerCore::HandleBIT;
+    table[si::kTableCDT] = &ICSIAnalyzerCore::HandleCDT;
+}
+
+const ICSIAnalyzerCore::HandlerTable ICSIAnalyzerCore::kHandlers;
 
 void ICSIAnalyzerCore::PostNotify(uint32_t code, intptr_t param1, intptr_t param2) {
     pendingNotifications.push_back({code, param1, param2});
@@ -441,7 +441,8 @@ void ICSIAnalyzerCore::ResetSI() {
             eit->presentEventId = 0;
             for (int32_t i = eit->tables.GetCount() - 1; i >= 0; --i) {
                 const uint8_t key = eit->tables.GetAt(i)->tableId;
-                if (key == 0x4E || key == 0x4F) {
+                if (key == si::kTableEITPresentFollowing ||
+                    key == si::kTableEITPresentFollowingOther) {
                     eit->tables.RemoveAt(i);
                 }
             }
@@ -499,26 +500,26 @@ bool ICSIAnalyzerCore::SelectStreams() {
         const ICSIES* es = pmt->FindESByComponentTag(tag);
         return es != nullptr ? es->GetPID() : 0;
     };
-    videoPid.store(pidOf(0x00));
-    audioPid.store(pidOf(0x10));
-    captionPid.store(pidOf(0x30));
+    videoPid.store(pidOf(si::kComponentTagVideo));
+    audioPid.store(pidOf(si::kComponentTagAudio));
+    captionPid.store(pidOf(si::kComponentTagCaption));
     return true;
 }
 
 uint8_t ICSIAnalyzerCore::GetWatch(uint16_t pid) {
-    return watchTable[pid & 0x1FFF].load(std::memory_order_relaxed);
+    return watchTable[pid & si::kPidMask].load(std::memory_order_relaxed);
 }
 
 void ICSIAnalyzerCore::ClearWatchTable() {
     ICLockGuard guard(watchLock);
-    for (uint32_t pid = 0; pid < 8192; ++pid) {
+    for (uint32_t pid = 0; pid < si::kPidCount; ++pid) {
         watchTable[pid].store(0, std::memory_order_relaxed);
     }
 }
 
 void ICSIAnalyzerCore::SetWatch(uint16_t pid, uint8_t value) {
     ICLockGuard guard(watchLock);
-    watchTable[pid & 0x1FFF] = value;
+    watchTable[pid & si::kPidMask] = value;
 }
 
 uint32_t ICSIAnalyzerCore::GetStatistics(uint32_t* sectionErrorCount,
@@ -541,7 +542,7 @@ uint32_t ICSIAnalyzerCore::GetStatistics(uint32_t* sectionErrorCount,
 void ICSIAnalyzerCore::ClearPMTWatch(ICSIPMT* pmt) {
     ICLockGuard guard(watchLock);
     for (uint16_t pid : pmt->watchedPids) {
-        watchTable[pid & 0x1FFF] = 0;
+        watchTable[pid & si::kPidMask] = 0;
     }
     pmt->watchedPids.clear();
 }
@@ -560,7 +561,7 @@ void ICSIAnalyzerCore::LookupEngineeringService() {
     uint16_t serviceId = 0;
     bool found = false;
     for (int32_t i = 0; i < ts->GetServiceCount(); ++i) {
-        if (ts->GetServiceType(i) == 0xA4) {
+        if (ts->GetServiceType(i) == si::kServiceTypeEngineering) {
             serviceId = ts->GetServiceID(i);
             found = true;
             break;

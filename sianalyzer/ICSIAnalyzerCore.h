@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -15,6 +16,7 @@
 #include "core/ICWString.h"
 #include "sianalyzer/ICSIList.h"
 #include "sianalyzer/ICSISection.h"
+#include "sianalyzer/SIConstants.h"
 
 class ICThread;
 
@@ -29,7 +31,11 @@ class ICThread;
 //   OnSectionQueued (by default: posts message 32 to the worker thread, when one is set);
 // - the worker side: DrainSections (the handler of message 32), DispatchSection, the table
 //   handlers, stream selection and FlushNotify.
-// A tool or a test may run the worker side on its own thread by calling DrainSections.
+// A tool or a test may run the worker side on its own thread by calling DrainSections. Sections
+// drained after a whole buffer was scanned come too late for the PIDs they make watched (a PAT
+// dispatched after its PMT packets of the same buffer were routed): a tool that must see every
+// table runs the two sides in lock-step by draining from OnSectionQueued, which the assembly
+// allows (it holds no buffer across CompleteSection).
 // The filter that embeds the core gives it its thread (SetWorkerThread), its event sink
 // (OnNotify) and the stream path of the selected service's packets (OnPCRPacket,
 // OnStreamPacket).
@@ -113,7 +119,7 @@ public:
     void SetAutoSelect(bool value) { autoSelect.store(value); }
     bool GetAutoSelect() const { return autoSelect.load(); }
     // From the PMT of (current TS, selected service): PCR PID, and the PIDs of the streams with
-    // component tags 0x00 (video), 0x10 (audio) and 0x30 (captions), 0 where there is none.
+    // the video, audio and caption component tags, 0 where there is none.
     // False (nothing changed) without that PMT.
     bool SelectStreams();
 
@@ -146,7 +152,8 @@ protected:
     virtual void OnPCRPacket(const uint8_t* packet) {}
     // A packet of the selected video, audio or caption stream while the clock is locked.
     virtual void OnStreamPacket(Stream stream, const uint8_t* packet) {}
-    // A section was queued; the default posts message 32 to the worker thread.
+    // A section was queued; the default posts message 32 to the worker thread. An override may
+    // call DrainSections here (lock-step).
     virtual void OnSectionQueued();
     // Delivers one notification to the graph's event sink; the default drops it.
     virtual void OnNotify(uint32_t code, intptr_t param1, intptr_t param2) {}
@@ -168,11 +175,26 @@ protected:
     bool IsEngineeringLookedUp() const { return engineeringLookedUp; }
 
     bool HasNotify(uint32_t bit) const { return (notifyFlags.load() & bit) != 0; }
+    // Queues the event when its bit is set in the notification mask.
+    void PostEvent(const si::Event& event, intptr_t param1, intptr_t param2) {
+        if (HasNotify(event.bit)) {
+            PostNotify(event.code, param1, param2);
+        }
+    }
 
 private:
     // Section assembly of one packet that reached a section PID.
     void Assemble(uint16_t pid, const uint8_t* packet);
     static bool IsFixedSectionPID(uint16_t pid);
+
+    // The handler of each table_id; the others (NIT and EIT of other networks and TSs, BAT,
+    // TDT, ...) are not kept and have none.
+    using Handler = void (ICSIAnalyzerCore::*)();
+    struct HandlerTable {
+        HandlerTable();
+        std::array<Handler, 256> table;
+    };
+    static const HandlerTable kHandlers;
 
     void HandlePAT();
     void HandlePMT();

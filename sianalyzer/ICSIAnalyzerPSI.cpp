@@ -3,15 +3,6 @@
 #include "sianalyzer/ICSIAnalyzerCore.h"
 #include "sianalyzer/ICSISectionMask.h"
 
-namespace {
-
-constexpr uint32_t kNotifyPAT = 0x00000001;
-constexpr uint32_t kNotifyPMT = 0x00000002;
-constexpr uint32_t kNotifyPATStored = 0x00010000;
-constexpr uint32_t kNotifyPMTComplete = 0x00020000;
-
-}  // namespace
-
 void ICSIAnalyzerCore::HandlePAT() {
     const ICSISection& section = *GetCurrentSection();
     const uint16_t tsid = section.tableIdExtension;
@@ -21,9 +12,7 @@ void ICSIAnalyzerCore::HandlePAT() {
             transportStreamId.store(tsid);
         }
     }
-    if (HasNotify(kNotifyPAT)) {
-        PostNotify(0x9000, filterParam, tsid);
-    }
+    PostEvent(si::kEventPATSection, filterParam, tsid);
     ICSIPAT* pat = store->FindPAT(tsid);
     if (pat != nullptr && pat->IsComplete() && pat->version == section.versionNumber) {
         FlushNotify();
@@ -64,9 +53,7 @@ void ICSIAnalyzerCore::HandlePAT() {
         }
     }
     pat->complete.store(1);
-    if (HasNotify(kNotifyPATStored)) {
-        PostNotify(0x9010, filterParam, tsid);
-    }
+    PostEvent(si::kEventPATStored, filterParam, tsid);
     store->EndReset();
     FlushNotify();
 }
@@ -117,8 +104,10 @@ std::unique_ptr<ICSIDataComponent> ICSIAnalyzerCore::ParseDataComponent(ICSIES* 
     component->infoLength = infoLength;
     component->info.assign(static_cast<size_t>(std::max(infoLength, 16)), 0);
     reader.Read(component->info.data(), infoLength);
-    if (dataComponentId == 0x0007 || dataComponentId == 0x000B || dataComponentId == 0x000C ||
-        dataComponentId == 0x000D) {
+    if (dataComponentId == si::kDataComponentCarouselFirst ||
+        dataComponentId == si::kDataComponentCarouselB ||
+        dataComponentId == si::kDataComponentCarouselC ||
+        dataComponentId == si::kDataComponentCarouselD) {
         const uint8_t* info = component->info.data();
         if ((info[0] & 0x20) == 0) {
             component->carouselOffset = 1;
@@ -152,9 +141,7 @@ void ICSIAnalyzerCore::HandlePMT() {
         }
         return;
     }
-    if (HasNotify(kNotifyPMT)) {
-        PostNotify(0x9001, filterParam, static_cast<intptr_t>(tsid) << 16 | programNumber);
-    }
+    PostEvent(si::kEventPMTSection, filterParam, static_cast<intptr_t>(tsid) << 16 | programNumber);
     const uint32_t bit = SectionBit(section.sectionNumber);
     const bool selected = autoSelect.load() && programNumber == selectedServiceId.load();
     if (pmt != nullptr && pmt->version == section.versionNumber) {
@@ -196,15 +183,15 @@ void ICSIAnalyzerCore::HandlePMT() {
     uint32_t flags = pmt->descriptorFlags;
     ParseDescriptors(programInfoLength, [&](uint8_t tag, int32_t) {
         switch (tag) {
-            case 0xC1:
+            case si::kTagDigitalCopyControl:
                 pmt->digitalCopyControl = ParseDigitalCopyControl(pmt);
                 flags |= ICSIPMT::kFlagDigitalCopyControl;
                 break;
-            case 0xDE:
+            case si::kTagContentAvailability:
                 pmt->contentAvailability = static_cast<uint8_t>(reader.ReadUInt8());
                 flags |= ICSIPMT::kFlagContentAvailability;
                 break;
-            case 0xFC:
+            case si::kTagEmergencyInformation:
                 ParseEmergencyInfo(pmt);
                 flags |= ICSIPMT::kFlagEmergencyInfo;
                 break;
@@ -231,20 +218,20 @@ void ICSIAnalyzerCore::HandlePMT() {
         uint32_t esFlags = 0;
         ParseDescriptors(infoLength & 0x0FFF, [&](uint8_t tag, int32_t length) {
             switch (tag) {
-                case 0x52:
+                case si::kTagStreamIdentifier:
                     es->componentTag = static_cast<uint8_t>(reader.ReadUInt8());
                     esFlags |= ICSIES::kFlagStreamIdentifier;
                     break;
-                case 0xC0:
+                case si::kTagHierarchicalTransmission:
                     es->hierarchical = static_cast<uint8_t>(reader.ReadUInt8());
                     es->referencePid = static_cast<uint16_t>(reader.ReadUInt16() & 0x1FFF);
                     esFlags |= ICSIES::kFlagHierarchicalTransmission;
                     break;
-                case 0xC1:
+                case si::kTagDigitalCopyControl:
                     es->digitalCopyControl = ParseDigitalCopyControl(es);
                     esFlags |= ICSIES::kFlagDigitalCopyControl;
                     break;
-                case 0xC6: {
+                case si::kTagTargetRegion: {
                     es->regionSpecType = static_cast<uint8_t>(reader.ReadUInt8());
                     uint8_t bitmap[7];
                     reader.Read(bitmap, 7);
@@ -256,11 +243,11 @@ void ICSIAnalyzerCore::HandlePMT() {
                     esFlags |= ICSIES::kFlagTargetRegion;
                     break;
                 }
-                case 0xC8:
+                case si::kTagVideoDecodeControl:
                     es->videoDecodeControl = static_cast<uint8_t>(reader.ReadUInt8());
                     esFlags |= ICSIES::kFlagVideoDecodeControl;
                     break;
-                case 0xFD:
+                case si::kTagDataComponent:
                     es->dataComponent = ParseDataComponent(es, length);
                     esFlags |= ICSIES::kFlagDataComponent;
                     break;
@@ -277,9 +264,8 @@ void ICSIAnalyzerCore::HandlePMT() {
     }
     if (!pmt->IsComplete() && AllSectionsIn(pmt->sectionMask, pmt->lastSectionNumber)) {
         pmt->complete.store(1);
-        if (HasNotify(kNotifyPMTComplete)) {
-            PostNotify(0x9011, filterParam, static_cast<intptr_t>(tsid) << 16 | programNumber);
-        }
+        PostEvent(si::kEventPMTComplete, filterParam,
+                  static_cast<intptr_t>(tsid) << 16 | programNumber);
     }
     if (selected) {
         SelectStreams();

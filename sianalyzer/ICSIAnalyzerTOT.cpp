@@ -4,16 +4,6 @@
 #include "sianalyzer/ICSIAnalyzerCore.h"
 #include "sianalyzer/ICSISectionMask.h"
 
-namespace {
-
-constexpr uint32_t kNotifyBIT = 0x00000020;
-constexpr uint32_t kNotifyTOT = 0x00000080;
-constexpr uint32_t kNotifyCDT = 0x00000100;
-constexpr uint32_t kNotifyBITComplete = 0x00200000;
-constexpr uint32_t kNotifyCDTStored = 0x00400000;
-
-}  // namespace
-
 void ICSIAnalyzerCore::HandleTOT() {
     ICSISection& section = *GetCurrentSection();
     if (CalcCRC32(section.GetData(), static_cast<size_t>(section.endPosition)) != 0) {
@@ -32,7 +22,7 @@ void ICSIAnalyzerCore::HandleTOT() {
     const ICSIDateTime totTime = ReadAribTime();
     const int32_t loopLength = reader.ReadUInt16() & 0x0FFF;
     const bool read = ParseDescriptors(loopLength, [&](uint8_t tag, int32_t) {
-        if (tag != 0x58) {
+        if (tag != si::kTagLocalTimeOffset) {
             return;
         }
         flags |= ICSITOT::kFlagLocalTimeOffset;
@@ -58,9 +48,9 @@ void ICSIAnalyzerCore::HandleTOT() {
         DropNotify();
         return;
     }
-    if (HasNotify(kNotifyTOT)) {
-        PostNotify(0x900A, totTime.year << 16 | totTime.month << 8 | totTime.day,
-                   totTime.hour << 16 | totTime.minute << 8 | totTime.second);
+    if (HasNotify(si::kEventTOT.bit)) {
+        PostEvent(si::kEventTOT, totTime.year << 16 | totTime.month << 8 | totTime.day,
+                  totTime.hour << 16 | totTime.minute << 8 | totTime.second);
         FlushNotify();
     }
 }
@@ -86,9 +76,7 @@ std::unique_ptr<ICSISIParameter> ICSIAnalyzerCore::ParseSIParameter(void* owner,
 void ICSIAnalyzerCore::HandleBIT() {
     const ICSISection& section = *GetCurrentSection();
     const uint16_t onid = section.tableIdExtension;
-    if (HasNotify(kNotifyBIT)) {
-        PostNotify(0x9005, filterParam, onid);
-    }
+    PostEvent(si::kEventBITSection, filterParam, onid);
     const uint32_t bit = SectionBit(section.sectionNumber);
     ICSIBIT* bitTable = store->FindBIT(onid);
     if (bitTable != nullptr && bitTable->version == section.versionNumber &&
@@ -98,9 +86,7 @@ void ICSIAnalyzerCore::HandleBIT() {
         }
         if (!bitTable->IsComplete()) {
             bitTable->complete.store(1);
-            if (HasNotify(kNotifyBITComplete)) {
-                PostNotify(0x9015, filterParam, onid);
-            }
+            PostEvent(si::kEventBITComplete, filterParam, onid);
         }
         FlushNotify();
         return;
@@ -135,10 +121,10 @@ void ICSIAnalyzerCore::HandleBIT() {
     uint32_t flags = bitTable->descriptorFlags;
     if (!ParseDescriptors(field & 0x0FFF, [&](uint8_t tag, int32_t length) {
             seenDescriptor = true;
-            if (tag == 0xD7) {
+            if (tag == si::kTagSIParameter) {
                 bitTable->siParameters.Add(ParseSIParameter(bitTable, length, false).release());
                 flags |= ICSIBIT::kFlagSIParameter;
-            } else if (tag == 0xDA) {
+            } else if (tag == si::kTagSIPrimeTS) {
                 bitTable->siPrimeTS = ParseSIParameter(bitTable, length, true);
                 flags |= ICSIBIT::kFlagSIPrimeTS;
             }
@@ -165,7 +151,7 @@ void ICSIAnalyzerCore::HandleBIT() {
                                                                            int32_t length) {
             seenDescriptor = true;
             switch (tag) {
-                case 0x41:  // service_list_descriptor
+                case si::kTagServiceList:
                     for (int32_t i = 0; i < length / 3 && reader.GetRemaining() >= 3; ++i) {
                         broadcaster->serviceIds.push_back(
                             static_cast<uint16_t>(reader.ReadUInt16()));
@@ -173,7 +159,7 @@ void ICSIAnalyzerCore::HandleBIT() {
                             static_cast<uint8_t>(reader.ReadUInt8()));
                     }
                     break;
-                case 0xCE: {  // extended_broadcaster_descriptor
+                case si::kTagExtendedBroadcaster: {
                     const int32_t head = std::max(reader.ReadUInt8(), 0);
                     broadcaster->broadcasterType = static_cast<uint8_t>(head >> 4);
                     if (broadcaster->broadcasterType != 1) {
@@ -194,11 +180,11 @@ void ICSIAnalyzerCore::HandleBIT() {
                     }
                     break;
                 }
-                case 0xD7:
+                case si::kTagSIParameter:
                     broadcaster->siParameters.Add(
                         ParseSIParameter(broadcaster, length, false).release());
                     break;
-                case 0xD8:  // broadcaster_name_descriptor
+                case si::kTagBroadcasterName:
                     broadcaster->broadcasterName = ReadText(length);
                     break;
                 default:
@@ -216,9 +202,7 @@ void ICSIAnalyzerCore::HandleBIT() {
     if (!bitTable->IsComplete() &&
         AllSectionsIn(bitTable->sectionMask, bitTable->lastSectionNumber)) {
         bitTable->complete.store(1);
-        if (HasNotify(kNotifyBITComplete)) {
-            PostNotify(0x9015, filterParam, onid);
-        }
+        PostEvent(si::kEventBITComplete, filterParam, onid);
     }
     FlushNotify();
 }
@@ -233,9 +217,7 @@ void ICSIAnalyzerCore::HandleCDT() {
     }
     const intptr_t details =
         static_cast<intptr_t>(onid) << 16 | dataType << 8 | section.sectionNumber;
-    if (HasNotify(kNotifyCDT)) {
-        PostNotify(0x9006, downloadDataId, details);
-    }
+    PostEvent(si::kEventCDTSection, downloadDataId, details);
     const uint32_t bit = SectionBit(section.sectionNumber);
     ICSICDT* cdt = store->FindCDT(static_cast<uint16_t>(onid), downloadDataId);
     if (cdt != nullptr && cdt->version == section.versionNumber && (cdt->sectionMask & bit) != 0) {
@@ -281,8 +263,6 @@ void ICSIAnalyzerCore::HandleCDT() {
 
     store->EndReset();
     cdt->complete.store(1);
-    if (HasNotify(kNotifyCDTStored)) {
-        PostNotify(0x9016, downloadDataId, details);
-    }
+    PostEvent(si::kEventCDTStored, downloadDataId, details);
     FlushNotify();
 }

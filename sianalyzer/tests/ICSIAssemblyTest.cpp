@@ -7,8 +7,6 @@
 namespace sitest {
 namespace {
 
-constexpr uint32_t kNotifyEachPAT = 0x1;
-
 Bytes PatSection(uint16_t tsid, uint8_t version) {
     return Section(0x00, tsid, version, 0, 0, PatBody({{0, 0x10}, {0x400, 0x1F0}}), false);
 }
@@ -24,12 +22,12 @@ Bytes Concat(std::initializer_list<Bytes> parts) {
 
 TEST(ICSIAssembly, OnlyTheFirstPacketIsRoutedWhenTheSecondLacksItsSyncByte) {
     TestAnalyzer analyzer;
-    analyzer.SetNotifyFlags(kNotifyEachPAT);
+    analyzer.SetNotifyFlags(si::kEventPATSection.bit);
     Bytes first = Packetize(0, PatSection(0x7FE0, 1));
     Bytes second = Packetize(0, PatSection(0x7FE1, 1));
     second[0] = 0x46;
     analyzer.Feed(Concat({first, second}));
-    EXPECT_EQ(analyzer.CountOf(0x9000), 1u);
+    EXPECT_EQ(analyzer.CountOf(si::kEventPATSection.code), 1u);
     EXPECT_NE(analyzer.GetSIList()->FindPAT(0x7FE0), nullptr);
     EXPECT_EQ(analyzer.GetSIList()->FindPAT(0x7FE1), nullptr);
 }
@@ -62,7 +60,7 @@ TEST(ICSIAssembly, PacketsWithErrorsOrImpossibleAdaptationFieldsAreSkipped) {
 
 TEST(ICSIAssembly, APatSplitOverTwoPacketsIsDispatchedOnceAfterTheSecond) {
     TestAnalyzer analyzer;
-    analyzer.SetNotifyFlags(kNotifyEachPAT);
+    analyzer.SetNotifyFlags(si::kEventPATSection.bit);
     Bytes programs;
     std::vector<std::pair<uint16_t, uint16_t>> list;
     for (uint16_t i = 1; i <= 60; ++i) {
@@ -74,10 +72,10 @@ TEST(ICSIAssembly, APatSplitOverTwoPacketsIsDispatchedOnceAfterTheSecond) {
     ASSERT_EQ(packets.size(), 376u);
 
     analyzer.Feed(Bytes(packets.begin(), packets.begin() + 188));
-    EXPECT_EQ(analyzer.CountOf(0x9000), 0u);
+    EXPECT_EQ(analyzer.CountOf(si::kEventPATSection.code), 0u);
     EXPECT_EQ(analyzer.GetInProgressCount(), 1);
     analyzer.Feed(Bytes(packets.begin() + 188, packets.end()));
-    EXPECT_EQ(analyzer.CountOf(0x9000), 1u);
+    EXPECT_EQ(analyzer.CountOf(si::kEventPATSection.code), 1u);
     const ICSIPAT* pat = analyzer.GetSIList()->FindPAT(0x10);
     ASSERT_NE(pat, nullptr);
     EXPECT_EQ(pat->GetProgramCount(), 60);
@@ -86,10 +84,10 @@ TEST(ICSIAssembly, APatSplitOverTwoPacketsIsDispatchedOnceAfterTheSecond) {
 
 TEST(ICSIAssembly, TwoSectionsAndStuffingInOnePayloadAreBothDispatched) {
     TestAnalyzer analyzer;
-    analyzer.SetNotifyFlags(kNotifyEachPAT);
+    analyzer.SetNotifyFlags(si::kEventPATSection.bit);
     const Bytes payload = Concat({{0x00}, PatSection(0x20, 0), PatSection(0x21, 0)});
     analyzer.Feed(Packet(0, true, payload));  // the rest of the packet is 0xFF stuffing
-    EXPECT_EQ(analyzer.CountOf(0x9000), 2u);
+    EXPECT_EQ(analyzer.CountOf(si::kEventPATSection.code), 2u);
     EXPECT_NE(analyzer.GetSIList()->FindPAT(0x20), nullptr);
     EXPECT_NE(analyzer.GetSIList()->FindPAT(0x21), nullptr);
     EXPECT_EQ(analyzer.GetSectionErrors(), 0u);
@@ -97,7 +95,7 @@ TEST(ICSIAssembly, TwoSectionsAndStuffingInOnePayloadAreBothDispatched) {
 
 TEST(ICSIAssembly, PointerFieldBytesCompleteTheUnfinishedSection) {
     TestAnalyzer analyzer;
-    analyzer.SetNotifyFlags(kNotifyEachPAT);
+    analyzer.SetNotifyFlags(si::kEventPATSection.bit);
     const Bytes a = PatSection(0x30, 0);  // 20 bytes
     const Bytes b = PatSection(0x31, 0);
     ASSERT_EQ(a.size(), 20u);
@@ -106,20 +104,20 @@ TEST(ICSIAssembly, PointerFieldBytesCompleteTheUnfinishedSection) {
     const Bytes first = Concat({{0x00}, Bytes(a.begin(), a.begin() + 10)});
     const Bytes second = Concat({{10}, Bytes(a.begin() + 10, a.end()), b});
     analyzer.Feed(ExactPacket(0, true, first));
-    EXPECT_EQ(analyzer.CountOf(0x9000), 0u);
+    EXPECT_EQ(analyzer.CountOf(si::kEventPATSection.code), 0u);
     analyzer.Feed(Packet(0, true, second));
-    EXPECT_EQ(analyzer.CountOf(0x9000), 2u);
+    EXPECT_EQ(analyzer.CountOf(si::kEventPATSection.code), 2u);
     EXPECT_NE(analyzer.GetSIList()->FindPAT(0x30), nullptr);
     EXPECT_NE(analyzer.GetSIList()->FindPAT(0x31), nullptr);
 }
 
 TEST(ICSIAssembly, APointerFieldOfZeroDiscardsTheUnfinishedSection) {
     TestAnalyzer analyzer;
-    analyzer.SetNotifyFlags(kNotifyEachPAT);
+    analyzer.SetNotifyFlags(si::kEventPATSection.bit);
     const Bytes a = PatSection(0x40, 0);
     analyzer.Feed(ExactPacket(0, true, Concat({{0x00}, Bytes(a.begin(), a.begin() + 10)})));
     analyzer.Feed(Packet(0, true, Concat({{0x00}, PatSection(0x41, 0)})));
-    EXPECT_EQ(analyzer.CountOf(0x9000), 1u);
+    EXPECT_EQ(analyzer.CountOf(si::kEventPATSection.code), 1u);
     EXPECT_EQ(analyzer.GetSIList()->FindPAT(0x40), nullptr);
     EXPECT_NE(analyzer.GetSIList()->FindPAT(0x41), nullptr);
     EXPECT_EQ(analyzer.GetSectionErrors(), 0u);

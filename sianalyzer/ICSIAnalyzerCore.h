@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "aribtext/ICJIS8Code.h"
+#include "aribtext/ICJIS8SICode.h"
 #include "core/ICCriticalSection.h"
 #include "core/ICList.h"
 #include "core/ICMemory.h"
@@ -16,14 +16,15 @@
 #include "core/ICWString.h"
 #include "sianalyzer/ICSIList.h"
 #include "sianalyzer/ICSISection.h"
+#include "sianalyzer/ICSISectionAssembler.h"
 #include "sianalyzer/SIConstants.h"
 
 class ICThread;
 
 // The analysis core of the SI analyzer: it cuts input buffers into TS packets, routes them by
 // PID, reassembles PSI/SI sections, checks them and hands them by table_id to the table
-// handlers that keep the SI store current. It decodes SI text itself (the 8-unit decoder in the
-// SI initial state).
+// handlers that keep the SI store current. Assembly is the ICSISectionAssembler's; SI text is
+// decoded by the 8-unit decoder it holds (in the SI initial state).
 //
 // Two sides with their own threads:
 // - the streaming side (the thread that delivers input): ProcessInput, RoutePacket, the
@@ -39,7 +40,7 @@ class ICThread;
 // The filter that embeds the core gives it its thread (SetWorkerThread), its event sink
 // (OnNotify) and the stream path of the selected service's packets (OnPCRPacket,
 // OnStreamPacket).
-class ICSIAnalyzerCore : public ICJIS8Code {
+class ICSIAnalyzerCore {
 public:
     // The worker message that drains the completed sections.
     static constexpr uint32_t kMsgSections = 32;
@@ -61,10 +62,9 @@ public:
     };
 
     ICSIAnalyzerCore();
-    ~ICSIAnalyzerCore() override;
-
-    // The SI initial state of the decoder (G3 katakana).
-    void Reset() override;
+    virtual ~ICSIAnalyzerCore();
+    ICSIAnalyzerCore(const ICSIAnalyzerCore&) = delete;
+    ICSIAnalyzerCore& operator=(const ICSIAnalyzerCore&) = delete;
 
     // --- streaming side
     // Scans a buffer of whole TS packets while the running flag is set. The scan stops at the
@@ -91,10 +91,10 @@ public:
     // dropped, watch table cleared). The worker must be idle.
     void ResetSI();
     // Returns every queued and partly assembled section to the free list (stop and flush).
-    void DiscardSections();
+    void DiscardSections() { assembler.DiscardSections(); }
     // Returns the queued sections to the free list without dispatching them; sections being
     // assembled stay.
-    void ReleaseCompletedSections();
+    void ReleaseCompletedSections() { assembler.ReleaseCompletedSections(); }
 
     // --- state shared with the filter and the application
     ICSIList* GetSIList() { return store.get(); }
@@ -143,9 +143,9 @@ public:
     uint16_t GetEngineeringServiceID() const { return engineeringServiceId; }
 
     // Buffers in each list, for tests and statistics.
-    int32_t GetFreeBufferCount();
-    int32_t GetInProgressCount();
-    int32_t GetCompletedCount();
+    int32_t GetFreeBufferCount() { return assembler.GetFreeBufferCount(); }
+    int32_t GetInProgressCount() { return assembler.GetInProgressCount(); }
+    int32_t GetCompletedCount() { return assembler.GetCompletedCount(); }
 
 protected:
     // A packet on the PCR PID that has an adaptation field (before any other routing).
@@ -183,8 +183,6 @@ protected:
     }
 
 private:
-    // Section assembly of one packet that reached a section PID.
-    void Assemble(uint16_t pid, const uint8_t* packet);
     static bool IsFixedSectionPID(uint16_t pid);
 
     // The handler of each table_id; the others (NIT and EIT of other networks and TSs, BAT,
@@ -257,10 +255,8 @@ private:
     ICCriticalSection watchLock;
     std::unique_ptr<std::atomic<uint8_t>[]> watchTable;
 
-    // The three buffer lists, each locked for every operation.
-    ICList freeList;
-    ICList inProgressList;
-    ICList completedList;
+    // Packet to section; calls OnSectionQueued for each section it queues.
+    ICSISectionAssembler assembler;
     ICThread* workerThread = nullptr;
 
     // --- worker side
@@ -278,6 +274,8 @@ private:
 
     ICSISection* currentSection = nullptr;
     ICSISectionReader reader;
+    // SI text: the 8-unit code from the SI initial state (G3 katakana) for every string.
+    ICJIS8SICode textDecoder;
     // Raw bytes of the extended event item being continued across descriptors.
     uint8_t continuationBuffer[1024] = {};
     int32_t continuationLength = 0;

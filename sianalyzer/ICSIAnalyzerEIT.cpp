@@ -29,7 +29,8 @@ void ICSIAnalyzerCore::ParseExtendedEvent(ICSIEvent* event, int32_t) {
             item->itemDescription = ReadText(descriptionLength);
             const int32_t itemLength = std::max(reader.ReadUInt8(), 0);
             continuationLength = reader.Read(continuationBuffer, itemLength);
-            item->itemText = Decode(continuationBuffer, static_cast<size_t>(continuationLength));
+            item->itemText =
+                textDecoder.Decode(continuationBuffer, static_cast<size_t>(continuationLength));
             last = item;
         } else {
             // The item continues the previous one, possibly from the previous descriptor:
@@ -45,7 +46,8 @@ void ICSIAnalyzerCore::ParseExtendedEvent(ICSIEvent* event, int32_t) {
                 return;
             }
             continuationLength += reader.Read(continuationBuffer + continuationLength, itemLength);
-            item->itemText = Decode(continuationBuffer, static_cast<size_t>(continuationLength));
+            item->itemText =
+                textDecoder.Decode(continuationBuffer, static_cast<size_t>(continuationLength));
             last = item;
         }
     }

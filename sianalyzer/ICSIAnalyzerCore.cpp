@@ -224,19 +224,16 @@ void ICSIAnalyzerCore::ResetSI() {
     // tables, which go only when no reader holds the store.
     const bool reset = store->BeginReset();
     for (ICSIPAT* pat : store->patList) {
-        pat->complete.store(0);
+        pat->MarkIncomplete();
     }
     for (ICSIPMT* pmt : store->pmtList) {
-        pmt->complete.store(0);
-        pmt->sectionMask = 0;
+        pmt->MarkIncomplete();
     }
     for (ICSINIT* nit : store->nitList) {
-        nit->complete.store(0);
-        nit->sectionMask = 0;
+        nit->MarkIncomplete();
     }
     for (ICSISDT* sdt : store->sdtList) {
-        sdt->complete.store(0);
-        sdt->sectionMask = 0;
+        sdt->MarkIncomplete();
     }
     for (ICSIEIT* eit : store->eitList) {
         if (reset) {
@@ -251,10 +248,8 @@ void ICSIAnalyzerCore::ResetSI() {
         }
         for (ICSIEITTable* table : eit->tables) {
             for (ICSIEITSegment* segment : table->segments) {
-                segment->complete.store(0);
-                segment->extComplete.store(0);
-                segment->receivedMask = 0;
-                segment->extReceivedMask = 0;
+                segment->Progress(true).MarkNotReceived();
+                segment->Progress(false).MarkNotReceived();
             }
         }
     }

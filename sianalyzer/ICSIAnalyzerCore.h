@@ -210,11 +210,11 @@ private:
     // A compatibilityDescriptor() into `list`; false when it is cut short.
     bool ParseCompatibility(void* owner, ICSIItemList<ICSICompatibility>& list);
     // A module info list into `list` (moduleVersion only in a DII); false when it is cut short
-    // or a descriptor 0xC3 holds too many dates.
+    // or a date list descriptor holds too many dates.
     bool ParseModuleInfoList(void* owner, ICSIItemList<ICSIModuleInfo>& list, bool withVersion);
     // Parses a completed module by its kind; false when its data ends too early.
     bool ParseModule(ICSIModule* module, const ICSIModuleInfo& info);
-    // A download content descriptor (tag 0xC9) into a new item of the content.
+    // A download content descriptor into a new item of the content.
     bool ParseDownloadContent(ICSISDTTContent* content);
 
     // --- descriptor parsers (the reader's limit is the descriptor's end)

@@ -2,15 +2,6 @@
 
 #include "sianalyzer/ICSIAnalyzerCore.h"
 
-namespace {
-
-// The received mask of a segment whose last section is `segmentLast`.
-uint8_t FullMask(uint8_t segmentLast) {
-    return static_cast<uint8_t>((1u << ((segmentLast & 7) + 1)) - 1);
-}
-
-}  // namespace
-
 void ICSIAnalyzerCore::ParseExtendedEvent(ICSIEvent* event, int32_t) {
     reader.Skip(1);  // descriptor_number, last_descriptor_number
     char language[4];
@@ -263,28 +254,18 @@ void ICSIAnalyzerCore::HandleEIT() {
     }
     ICSIEITTable* table = eit != nullptr ? eit->FindTable(key) : nullptr;
     ICSIEITSegment* segment = table != nullptr ? table->FindSegment(sectionNumber) : nullptr;
-    const uint8_t bit = static_cast<uint8_t>(1u << (sectionNumber & 7));
+    // Announces the half of the segment this section belongs to when it has just become
+    // complete; `announcedTableId` goes into the event.
+    auto completeSegment = [&](uint8_t announcedTableId) {
+        if (segment->Progress(basic).CompleteWhenAllIn()) {
+            PostEvent(basic ? si::kEventEITBasicSegment : si::kEventEITExtendedSegment, ids,
+                      serviceIds | announcedTableId << 8 | segment->firstSectionNumber);
+        }
+    };
 
     // A repetition of a section already held.
-    if (segment != nullptr && basic && segment->version == version &&
-        (segment->receivedMask & bit) != 0) {
-        if (!segment->IsComplete() &&
-            segment->receivedMask == FullMask(segment->segmentLastSectionNumber)) {
-            segment->complete.store(1);
-            PostEvent(si::kEventEITBasicSegment, ids,
-                      serviceIds | tableId << 8 | segment->firstSectionNumber);
-        }
-        FlushNotify();
-        return;
-    }
-    if (segment != nullptr && !basic && segment->extVersion == version &&
-        (segment->extReceivedMask & bit) != 0) {
-        if (!segment->IsExtComplete() &&
-            segment->extReceivedMask == FullMask(segment->extSegmentLastSectionNumber)) {
-            segment->extComplete.store(1);
-            PostEvent(si::kEventEITExtendedSegment, ids,
-                      serviceIds | tableId << 8 | segment->firstSectionNumber);
-        }
+    if (segment != nullptr && segment->Progress(basic).HasSection(version, sectionNumber)) {
+        completeSegment(tableId);
         FlushNotify();
         return;
     }
@@ -302,7 +283,7 @@ void ICSIAnalyzerCore::HandleEIT() {
         eit->tables.Remove(table);
         table = nullptr;
         segment = nullptr;
-    } else if (basic && segment != nullptr && segment->version != version) {
+    } else if (basic && segment != nullptr && segment->Progress(true).GetVersion() != version) {
         // A new version of a schedule segment: its events are replaced, the other segments
         // of the table keep theirs until their own sections arrive in the new version.
         int32_t index = 0;
@@ -312,10 +293,8 @@ void ICSIAnalyzerCore::HandleEIT() {
         table->segments.RemoveAt(index);
         segment = table->segments.InsertAt(index, new ICSIEITSegment(table, sectionNumber));
     }
-    if (!basic && segment->extVersion != version) {
-        segment->extVersion = version;
-        segment->extReceivedMask = 0;
-        segment->extComplete.store(0);
+    if (!basic && segment->Progress(false).GetVersion() != version) {
+        segment->Progress(false).Restart(version);
     }
     if (eit == nullptr) {
         eit = store->eitList.Add(new ICSIEIT(store.get(), static_cast<uint16_t>(onid),
@@ -338,15 +317,12 @@ void ICSIAnalyzerCore::HandleEIT() {
     if (basic) {
         table->version = version;
         table->lastSectionNumber = section.lastSectionNumber;
-        segment->version = version;
-        segment->segmentLastSectionNumber = static_cast<uint8_t>(segmentLast);
-        segment->receivedMask |= bit;
     } else {
         table->extVersion = version;
         table->extLastSectionNumber = section.lastSectionNumber;
-        segment->extSegmentLastSectionNumber = static_cast<uint8_t>(segmentLast);
-        segment->extReceivedMask |= bit;
     }
+    segment->Progress(basic).RecordSection(version, sectionNumber,
+                                           static_cast<uint8_t>(segmentLast));
 
     // Undoes this section when a descriptor loop is cut short: its bit goes, so the next
     // repetition parses it again.
@@ -354,11 +330,7 @@ void ICSIAnalyzerCore::HandleEIT() {
         if (event != nullptr) {
             segment->events.Remove(event);
         }
-        if (basic) {
-            segment->receivedMask &= static_cast<uint8_t>(~bit);
-        } else {
-            segment->extReceivedMask &= static_cast<uint8_t>(~bit);
-        }
+        segment->Progress(basic).ForgetSection(sectionNumber);
         store->EndReset();
         DropNotify();
     };
@@ -418,18 +390,6 @@ void ICSIAnalyzerCore::HandleEIT() {
     }
 
     store->EndReset();
-    if (basic) {
-        if (!segment->IsComplete() &&
-            segment->receivedMask == FullMask(segment->segmentLastSectionNumber)) {
-            segment->complete.store(1);
-            PostEvent(si::kEventEITBasicSegment, ids,
-                      serviceIds | key << 8 | segment->firstSectionNumber);
-        }
-    } else if (!segment->IsExtComplete() &&
-               segment->extReceivedMask == FullMask(segment->extSegmentLastSectionNumber)) {
-        segment->extComplete.store(1);
-        PostEvent(si::kEventEITExtendedSegment, ids,
-                  serviceIds | key << 8 | segment->firstSectionNumber);
-    }
+    completeSegment(key);
     FlushNotify();
 }

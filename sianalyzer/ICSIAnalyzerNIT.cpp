@@ -1,7 +1,6 @@
 // The NIT and SDT handlers: networks, transport streams and services.
 
 #include "sianalyzer/ICSIAnalyzerCore.h"
-#include "sianalyzer/ICSISectionMask.h"
 
 namespace {
 
@@ -117,11 +116,9 @@ void ICSIAnalyzerCore::HandleNIT() {
     const ICSISection& section = *GetCurrentSection();
     const uint16_t id = section.tableIdExtension;
     PostEvent(si::kEventNITSection, section.tableId, id);
-    const uint32_t bit = SectionBit(section.sectionNumber);
     ICSINIT* nit = store->FindNIT(id);
-    if (nit != nullptr && nit->version == section.versionNumber && (nit->sectionMask & bit) != 0) {
-        if (!nit->IsComplete() && AllSectionsIn(nit->sectionMask, nit->lastSectionNumber)) {
-            nit->complete.store(1);
+    if (nit != nullptr && nit->HasSection(section.versionNumber, section.sectionNumber)) {
+        if (nit->CompleteWhenAllIn()) {
             PostEvent(si::kEventNITComplete, section.tableId, id);
         }
         // Each section is announced: the queued events go out with the repetition too.
@@ -135,16 +132,14 @@ void ICSIAnalyzerCore::HandleNIT() {
     if (!store->BeginReset()) {
         return;
     }
-    if (nit != nullptr && nit->version != section.versionNumber) {
+    if (nit != nullptr && nit->StoredVersion() != section.versionNumber) {
         store->nitList.Remove(nit);
         nit = nullptr;
     }
     if (nit == nullptr) {
         nit = store->nitList.Add(new ICSINIT(store.get(), id));
     }
-    nit->version = section.versionNumber;
-    nit->lastSectionNumber = section.lastSectionNumber;
-    nit->sectionMask |= bit;
+    nit->RecordSection(section.versionNumber, section.sectionNumber, section.lastSectionNumber);
     networkId.store(id);
 
     auto abandon = [&] {
@@ -199,8 +194,7 @@ void ICSIAnalyzerCore::HandleNIT() {
     if (!engineeringLookedUp) {
         LookupEngineeringService();
     }
-    if (!nit->IsComplete() && AllSectionsIn(nit->sectionMask, nit->lastSectionNumber)) {
-        nit->complete.store(1);
+    if (nit->CompleteWhenAllIn()) {
         PostEvent(si::kEventNITComplete, section.tableId, id);
         AutoSelectFirstService(nit);
     }
@@ -259,17 +253,15 @@ void ICSIAnalyzerCore::HandleSDT() {
     }
     const intptr_t ids = static_cast<intptr_t>(onid) << 16 | tsid;
     PostEvent(si::kEventSDTSection, section.tableId, ids);
-    const uint32_t bit = SectionBit(section.sectionNumber);
     ICSISDT* sdt = store->FindSDT(onid, tsid);
     if (sdt != nullptr && sdt->GetOriginalNetworkID() != onid) {
         sdt = nullptr;
     }
-    if (sdt != nullptr && sdt->version == section.versionNumber && (sdt->sectionMask & bit) != 0) {
-        if (!AllSectionsIn(sdt->sectionMask, sdt->lastSectionNumber)) {
+    if (sdt != nullptr && sdt->HasSection(section.versionNumber, section.sectionNumber)) {
+        if (!sdt->HasAllSections()) {
             return;
         }
-        if (!sdt->IsComplete()) {
-            sdt->complete.store(1);
+        if (sdt->CompleteWhenAllIn()) {
             PostEvent(si::kEventSDTComplete, section.tableId, ids);
         }
         FlushNotify();
@@ -279,16 +271,14 @@ void ICSIAnalyzerCore::HandleSDT() {
         DropNotify();
         return;
     }
-    if (sdt != nullptr && sdt->version != section.versionNumber) {
+    if (sdt != nullptr && sdt->StoredVersion() != section.versionNumber) {
         store->sdtList.Remove(sdt);
         sdt = nullptr;
     }
     if (sdt == nullptr) {
         sdt = store->sdtList.Add(new ICSISDT(store.get(), onid, tsid));
     }
-    sdt->version = section.versionNumber;
-    sdt->lastSectionNumber = section.lastSectionNumber;
-    sdt->sectionMask |= bit;
+    sdt->RecordSection(section.versionNumber, section.sectionNumber, section.lastSectionNumber);
     sdt->tableId = section.tableId;
 
     auto abandon = [&] {
@@ -321,8 +311,7 @@ void ICSIAnalyzerCore::HandleSDT() {
     }
 
     store->EndReset();
-    if (!sdt->IsComplete() && AllSectionsIn(sdt->sectionMask, sdt->lastSectionNumber)) {
-        sdt->complete.store(1);
+    if (sdt->CompleteWhenAllIn()) {
         PostEvent(si::kEventSDTComplete, section.tableId, ids);
     }
     FlushNotify();

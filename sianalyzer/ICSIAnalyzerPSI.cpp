@@ -1,7 +1,6 @@
 // The PAT and PMT handlers and the descriptors of the program map.
 
 #include "sianalyzer/ICSIAnalyzerCore.h"
-#include "sianalyzer/ICSISectionMask.h"
 
 void ICSIAnalyzerCore::HandlePAT() {
     const ICSISection& section = *GetCurrentSection();
@@ -14,7 +13,7 @@ void ICSIAnalyzerCore::HandlePAT() {
     }
     PostEvent(si::kEventPATSection, filterParam, tsid);
     ICSIPAT* pat = store->FindPAT(tsid);
-    if (pat != nullptr && pat->IsComplete() && pat->version == section.versionNumber) {
+    if (pat != nullptr && pat->IsComplete() && pat->StoredVersion() == section.versionNumber) {
         FlushNotify();
         return;
     }
@@ -52,7 +51,7 @@ void ICSIAnalyzerCore::HandlePAT() {
             watchTable[pid & 0x1FFF] = kWatchPMT;
         }
     }
-    pat->complete.store(1);
+    pat->MarkComplete();
     PostEvent(si::kEventPATStored, filterParam, tsid);
     store->EndReset();
     FlushNotify();
@@ -142,13 +141,12 @@ void ICSIAnalyzerCore::HandlePMT() {
         return;
     }
     PostEvent(si::kEventPMTSection, filterParam, static_cast<intptr_t>(tsid) << 16 | programNumber);
-    const uint32_t bit = SectionBit(section.sectionNumber);
     const bool selected = autoSelect.load() && programNumber == selectedServiceId.load();
-    if (pmt != nullptr && pmt->version == section.versionNumber) {
+    if (pmt != nullptr && pmt->StoredVersion() == section.versionNumber) {
         if (pmt->IsComplete() && !engineeringLookedUp) {
             LookupEngineeringService();
         }
-        if ((pmt->sectionMask & bit) != 0) {
+        if (pmt->HasSection(section.versionNumber, section.sectionNumber)) {
             if (pmt->IsComplete()) {
                 FlushNotify();
             } else {
@@ -164,7 +162,7 @@ void ICSIAnalyzerCore::HandlePMT() {
         DropNotify();
         return;
     }
-    if (pmt != nullptr && pmt->version != section.versionNumber) {
+    if (pmt != nullptr && pmt->StoredVersion() != section.versionNumber) {
         ClearPMTWatch(pmt);
         store->pmtList.Remove(pmt);
         pmt = nullptr;
@@ -173,9 +171,7 @@ void ICSIAnalyzerCore::HandlePMT() {
         pmt = store->pmtList.Add(new ICSIPMT(store.get(), tsid, programNumber));
     }
     pmt->pid = section.pid;
-    pmt->version = section.versionNumber;
-    pmt->lastSectionNumber = section.lastSectionNumber;
-    pmt->sectionMask |= bit;
+    pmt->RecordSection(section.versionNumber, section.sectionNumber, section.lastSectionNumber);
     pmt->pcrPid = static_cast<uint16_t>(reader.ReadUInt16() & 0x1FFF);
 
     // A descriptor whose length cannot be read ends the loop; what was read stays.
@@ -262,8 +258,7 @@ void ICSIAnalyzerCore::HandlePMT() {
     if (!engineeringLookedUp) {
         LookupEngineeringService();
     }
-    if (!pmt->IsComplete() && AllSectionsIn(pmt->sectionMask, pmt->lastSectionNumber)) {
-        pmt->complete.store(1);
+    if (pmt->CompleteWhenAllIn()) {
         PostEvent(si::kEventPMTComplete, filterParam,
                   static_cast<intptr_t>(tsid) << 16 | programNumber);
     }

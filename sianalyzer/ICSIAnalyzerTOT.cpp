@@ -2,7 +2,6 @@
 
 #include "core/CRC32.h"
 #include "sianalyzer/ICSIAnalyzerCore.h"
-#include "sianalyzer/ICSISectionMask.h"
 
 void ICSIAnalyzerCore::HandleTOT() {
     ICSISection& section = *GetCurrentSection();
@@ -77,15 +76,12 @@ void ICSIAnalyzerCore::HandleBIT() {
     const ICSISection& section = *GetCurrentSection();
     const uint16_t onid = section.tableIdExtension;
     PostEvent(si::kEventBITSection, filterParam, onid);
-    const uint32_t bit = SectionBit(section.sectionNumber);
     ICSIBIT* bitTable = store->FindBIT(onid);
-    if (bitTable != nullptr && bitTable->version == section.versionNumber &&
-        (bitTable->sectionMask & bit) != 0) {
-        if (!AllSectionsIn(bitTable->sectionMask, bitTable->lastSectionNumber)) {
+    if (bitTable != nullptr && bitTable->HasSection(section.versionNumber, section.sectionNumber)) {
+        if (!bitTable->HasAllSections()) {
             return;
         }
-        if (!bitTable->IsComplete()) {
-            bitTable->complete.store(1);
+        if (bitTable->CompleteWhenAllIn()) {
             PostEvent(si::kEventBITComplete, filterParam, onid);
         }
         FlushNotify();
@@ -95,16 +91,15 @@ void ICSIAnalyzerCore::HandleBIT() {
         DropNotify();
         return;
     }
-    if (bitTable != nullptr && bitTable->version != section.versionNumber) {
+    if (bitTable != nullptr && bitTable->StoredVersion() != section.versionNumber) {
         store->bitList.Remove(bitTable);
         bitTable = nullptr;
     }
     if (bitTable == nullptr) {
         bitTable = store->bitList.Add(new ICSIBIT(store.get(), onid));
     }
-    bitTable->version = section.versionNumber;
-    bitTable->lastSectionNumber = section.lastSectionNumber;
-    bitTable->sectionMask |= bit;
+    bitTable->RecordSection(section.versionNumber, section.sectionNumber,
+                            section.lastSectionNumber);
 
     auto abandon = [&] {
         store->bitList.Remove(bitTable);
@@ -199,9 +194,7 @@ void ICSIAnalyzerCore::HandleBIT() {
     }
 
     store->EndReset();
-    if (!bitTable->IsComplete() &&
-        AllSectionsIn(bitTable->sectionMask, bitTable->lastSectionNumber)) {
-        bitTable->complete.store(1);
+    if (bitTable->CompleteWhenAllIn()) {
         PostEvent(si::kEventBITComplete, filterParam, onid);
     }
     FlushNotify();
@@ -218,9 +211,8 @@ void ICSIAnalyzerCore::HandleCDT() {
     const intptr_t details =
         static_cast<intptr_t>(onid) << 16 | dataType << 8 | section.sectionNumber;
     PostEvent(si::kEventCDTSection, downloadDataId, details);
-    const uint32_t bit = SectionBit(section.sectionNumber);
     ICSICDT* cdt = store->FindCDT(static_cast<uint16_t>(onid), downloadDataId);
-    if (cdt != nullptr && cdt->version == section.versionNumber && (cdt->sectionMask & bit) != 0) {
+    if (cdt != nullptr && cdt->HasSection(section.versionNumber, section.sectionNumber)) {
         FlushNotify();
         return;
     }
@@ -228,7 +220,7 @@ void ICSIAnalyzerCore::HandleCDT() {
         DropNotify();
         return;
     }
-    if (cdt != nullptr && cdt->version != section.versionNumber) {
+    if (cdt != nullptr && cdt->StoredVersion() != section.versionNumber) {
         store->cdtList.Remove(cdt);
         cdt = nullptr;
     }
@@ -236,9 +228,7 @@ void ICSIAnalyzerCore::HandleCDT() {
         cdt = store->cdtList.Add(
             new ICSICDT(store.get(), static_cast<uint16_t>(onid), downloadDataId));
     }
-    cdt->version = section.versionNumber;
-    cdt->lastSectionNumber = section.lastSectionNumber;
-    cdt->sectionMask |= bit;
+    cdt->RecordSection(section.versionNumber, section.sectionNumber, section.lastSectionNumber);
     cdt->dataType = static_cast<uint8_t>(dataType);
     reader.Skip(reader.ReadUInt16() & 0x0FFF);
 
@@ -262,7 +252,7 @@ void ICSIAnalyzerCore::HandleCDT() {
     }
 
     store->EndReset();
-    cdt->complete.store(1);
+    cdt->MarkComplete();
     PostEvent(si::kEventCDTStored, downloadDataId, details);
     FlushNotify();
 }

@@ -325,7 +325,7 @@ TEST_F(Eit, AResetDropsPresentFollowingAndKeepsScheduleEventsForReacquisition) {
     ASSERT_EQ(analyzer.CountOf(si::kEventEITBasicSegment.code), 2u);
     analyzer.ResetSI();
     ICSIEIT* eit = Service();
-    EXPECT_EQ(eit->FindTable(0x4E), nullptr);
+    EXPECT_EQ(eit->FindTable(si::kTableEITPresentFollowing), nullptr);
     EXPECT_EQ(eit->GetPresentEventID(), 0);
     const ICSIEITSegment* segment = eit->FindTable(0x50)->GetSegment(0);
     EXPECT_FALSE(segment->IsComplete());

@@ -24,8 +24,8 @@ void ICSIAnalyzerCore::HandlePAT() {
     if (pat != nullptr) {
         {
             ICLockGuard guard(watchLock);
-            for (uint16_t pid : pat->pmtPids) {
-                watchTable[pid] = 0;
+            for (int32_t i = 0; i < pat->GetProgramCount(); ++i) {
+                watchTable[pat->GetPMTPID(i)] = 0;
             }
             if (currentPat == pat) {
                 currentPat = nullptr;
@@ -34,21 +34,14 @@ void ICSIAnalyzerCore::HandlePAT() {
         store->patList.Remove(pat);
     }
     pat = store->patList.Add(new ICSIPAT(store.get(), tsid, section.versionNumber));
-    const int32_t count = (section.endPosition - reader.GetPosition() - 4) / 4;
+    pat->ParseBody(reader);
     {
         ICLockGuard guard(watchLock);
         if (tsid == transportStreamId.load()) {
             currentPat = pat;
         }
-        for (int32_t i = 0; i < count; ++i) {
-            const int32_t programNumber = reader.ReadUInt16();
-            const int32_t pid = reader.ReadUInt16();
-            if (pid < 0) {
-                break;
-            }
-            pat->programNumbers.push_back(static_cast<uint16_t>(programNumber));
-            pat->pmtPids.push_back(static_cast<uint16_t>(pid & 0x1FFF));
-            watchTable[pid & 0x1FFF] = kWatchPMT;
+        for (int32_t i = 0; i < pat->GetProgramCount(); ++i) {
+            watchTable[pat->GetPMTPID(i)] = kWatchPMT;
         }
     }
     pat->MarkComplete();
@@ -131,8 +124,8 @@ void ICSIAnalyzerCore::HandlePMT() {
     }
     ICSIPMT* pmt = store->FindPMT(tsid, programNumber);
     bool listed = false;
-    for (uint16_t pid : pat->pmtPids) {
-        listed = listed || pid == section.pid;
+    for (int32_t i = 0; i < pat->GetProgramCount(); ++i) {
+        listed = listed || pat->GetPMTPID(i) == section.pid;
     }
     if (!listed) {
         if (pmt != nullptr) {

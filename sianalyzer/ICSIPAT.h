@@ -7,8 +7,8 @@
 #include "core/ICListItem.h"
 #include "sianalyzer/ICSITableState.h"
 
-class ICSIAnalyzerCore;
 class ICSIList;
+class ICSISectionReader;
 
 // The program association table of one transport stream: its programs and their PMT PIDs
 // (program_number 0, the network PID, included).
@@ -30,8 +30,11 @@ public:
     int32_t FindPMTPID(uint16_t programNumber) const;
     bool ListsPMTPID(uint16_t pid) const;
 
+    // Reads the program loop of a PAT section (program_number and PMT PID, four bytes each) up
+    // to the reader's limit, the section's CRC_32; an entry cut short ends the loop.
+    void ParseBody(ICSISectionReader& reader);
+
 private:
-    friend class ICSIAnalyzerCore;
     static uint16_t At(const std::vector<uint16_t>& values, int32_t index) {
         return index >= 0 && static_cast<size_t>(index) < values.size() ? values[index] : 0;
     }

@@ -9,19 +9,9 @@
 
 namespace {
 
-constexpr uint32_t kNotifyModule = 0x00000400;
-
 // Modules above this size are not received: their buffer is allocated at the announced size,
 // and a broken or hostile DII must not make the analyzer allocate gigabytes.
 constexpr uint32_t kMaxModuleSize = 64u * 1024 * 1024;
-
-// Module info descriptor tags.
-constexpr uint8_t kTagType = 0x01;
-constexpr uint8_t kTagName = 0x02;
-constexpr uint8_t kTagInfo = 0x03;
-constexpr uint8_t kTagModuleLink = 0x04;
-constexpr uint8_t kTagCRC32 = 0x05;
-constexpr uint8_t kTagDateList = 0xC3;
 
 // The DSM-CC message header that starts every DII and DDB: protocolDiscriminator, dsmccType,
 // messageId, the 32-bit transactionId (DII) or downloadId (DDB), a reserved byte with
@@ -143,11 +133,11 @@ bool ICSIAnalyzerCore::ParseModuleInfoList(void* owner, ICSIItemList<ICSIModuleI
             const int32_t outerLimit = reader.NarrowLimit(descriptorEnd);
             bool failed = false;
             switch (tag) {
-                case kTagType:
+                case si::kModuleTagType:
                     ReadRaw(info->typeText, length);
                     info->descriptorFlags |= ICSIModuleInfo::kFlagType;
                     break;
-                case kTagName: {
+                case si::kModuleTagName: {
                     const int32_t n = std::min(length, reader.GetRemaining());
                     const int32_t kind = ICSIModule::KindFromName(
                         reinterpret_cast<const char*>(reader.GetCurrent()), static_cast<size_t>(n));
@@ -158,21 +148,21 @@ bool ICSIAnalyzerCore::ParseModuleInfoList(void* owner, ICSIItemList<ICSIModuleI
                     }
                     break;
                 }
-                case kTagInfo:
+                case si::kModuleTagInfo:
                     ReadLanguageCode(info->languageCode);
                     info->infoText = ReadText(length - 3);
                     info->descriptorFlags |= ICSIModuleInfo::kFlagInfo;
                     break;
-                case kTagModuleLink:
+                case si::kModuleTagModuleLink:
                     info->linkPosition = AsByte(reader.ReadUInt8());
                     info->linkModuleId = AsWord(reader.ReadUInt16());
                     info->descriptorFlags |= ICSIModuleInfo::kFlagModuleLink;
                     break;
-                case kTagCRC32:
+                case si::kModuleTagCRC32:
                     info->crc32 = AsUnsigned(reader.ReadUInt32());
                     info->descriptorFlags |= ICSIModuleInfo::kFlagCRC32;
                     break;
-                case kTagDateList: {
+                case si::kModuleTagDateList: {
                     info->dateListType = AsByte(reader.ReadUInt8());
                     info->dateListParameter = AsByte(reader.ReadUInt8());
                     const int32_t dates = std::max(length - 2, 0) / 3;
@@ -337,9 +327,7 @@ void ICSIAnalyzerCore::HandleDDB() {
         return;
     }
     store->EndReset();
-    if (HasNotify(kNotifyModule)) {
-        PostNotify(0x9008, static_cast<intptr_t>(download->downloadId), moduleId);
-    }
+    PostEvent(si::kEventModuleComplete, static_cast<intptr_t>(download->downloadId), moduleId);
     FlushNotify();
 }
 

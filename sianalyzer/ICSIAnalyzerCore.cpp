@@ -6,53 +6,17 @@
 #include "core/CRC32.h"
 #include "core/ICThread.h"
 
-namespace {
-
-// Holds an ICList's lock for a scope.
-class ListLock {
-public:
-    explicit ListLock(ICList& list) : list(list) { list.Lock(); }
-    ~ListLock() { list.Unlock(); }
-    ListLock(const ListLock&) = delete;
-    ListLock& operator=(const ListLock&) = delete;
-
-private:
-    ICList& list;
-};
-
-ICSISection* AsSection(ICListItem* item) {
-    return static_cast<ICSISection*>(item);
-}
-
-void DeleteAll(ICList& list) {
-    ListLock lock(list);
-    while (ICListItem* item = list.GetHead()) {
-        list.Remove(item, false);
-        delete AsSection(item);
-    }
-}
-
-}  // namespace
-
 ICSIAnalyzerCore::ICSIAnalyzerCore()
     : store(std::make_unique<ICSIList>()),
-      watchTable(std::make_unique<std::atomic<uint8_t>[]>(8192)) {
+      watchTable(std::make_unique<std::atomic<uint8_t>[]>(si::kPidCount)),
+      assembler([this] { OnSectionQueued(); }) {
     ClearWatchTable();
     filterParam = reinterpret_cast<intptr_t>(this);
     pendingNotifications.reserve(16);
-    Reset();
     ResetSI();
 }
 
-ICSIAnalyzerCore::~ICSIAnalyzerCore() {
-    DeleteAll(completedList);
-    DeleteAll(inProgressList);
-    DeleteAll(freeList);
-}
-
-void ICSIAnalyzerCore::Reset() {
-    ResetToSIState();
-}
+ICSIAnalyzerCore::~ICSIAnalyzerCore() = default;
 
 // --- streaming side
 
@@ -60,21 +24,22 @@ void ICSIAnalyzerCore::ProcessInput(const uint8_t* data, size_t length) {
     if (!running.load(std::memory_order_relaxed) || data == nullptr) {
         return;
     }
-    while (length >= 188 && data[0] == 0x47) {
+    while (length >= si::kPacketSize && data[0] == si::kSyncByte) {
         // transport_error_indicator clear, and either no adaptation field or one of a
         // possible length.
         if ((data[1] & 0x80) == 0 && ((data[3] & 0x20) == 0 || data[4] <= 183)) {
             RoutePacket(data);
         }
-        data += 188;
-        length -= 188;
+        data += si::kPacketSize;
+        length -= si::kPacketSize;
     }
 }
 
 bool ICSIAnalyzerCore::IsFixedSectionPID(uint16_t pid) {
-    // PAT, NIT, SDT/BAT, EIT, 0x0013, TDT/TOT, 0x001E-0x0025 (SDTT 0x0023, BIT 0x0024), CDT.
-    return pid == 0x0000 || (pid >= 0x0010 && pid <= 0x0014) || (pid >= 0x001E && pid <= 0x0025) ||
-           pid == 0x0029;
+    // PAT, NIT, SDT/BAT, EIT, RST, TDT/TOT, the range with the SDTT and the BIT, CDT.
+    return pid == si::kPidPAT || (pid >= si::kPidNIT && pid <= si::kPidTOT) ||
+           (pid >= si::kPidSectionRangeFirst && pid <= si::kPidSectionRangeLast) ||
+           pid == si::kPidCDT;
 }
 
 void ICSIAnalyzerCore::RoutePacket(const uint8_t* packet) {
@@ -102,7 +67,7 @@ void ICSIAnalyzerCore::RoutePacket(const uint8_t* packet) {
             return;
         }
     }
-    if (pid == 0x1FFF) {
+    if (pid == si::kPidNull) {
         return;
     }
     if (!IsFixedSectionPID(pid)) {
@@ -111,117 +76,15 @@ void ICSIAnalyzerCore::RoutePacket(const uint8_t* packet) {
             return;
         }
     }
-    Assemble(pid, packet);
-}
-
-ICSISection* ICSIAnalyzerCore::GetSectionBuffer(uint16_t pid) {
-    {
-        ListLock lock(inProgressList);
-        for (ICListItem* item = inProgressList.GetHead(); item != nullptr; item = item->next) {
-            if (AsSection(item)->pid == pid) {
-                return AsSection(item);
-            }
-        }
-    }
-    ICSISection* buffer = nullptr;
-    {
-        ListLock lock(freeList);
-        if (ICListItem* item = freeList.GetHead()) {
-            freeList.Remove(item, false);
-            buffer = AsSection(item);
-        }
-    }
-    if (buffer == nullptr) {
-        buffer = new ICSISection();
-    }
-    buffer->Clear();
-    buffer->pid = pid;
-    ListLock lock(inProgressList);
-    inProgressList.AddTail(buffer);
-    return buffer;
-}
-
-void ICSIAnalyzerCore::Assemble(uint16_t pid, const uint8_t* packet) {
-    int32_t start = 4;
-    int32_t left = 184;
-    if ((packet[3] & 0x20) != 0) {
-        const int32_t adaptationLength = packet[4];
-        if (adaptationLength > 183) {
-            return;
-        }
-        start = 5 + adaptationLength;
-        left = 183 - adaptationLength;
-    }
-    ICSISection* buffer = GetSectionBuffer(pid);
-    const uint8_t* payload = packet + start;
-
-    if ((packet[1] & 0x40) == 0) {
-        // A continuation: only useful when a section is in progress.
-        if (buffer->GetLength() == 0 || left == 0) {
-            return;
-        }
-        const int32_t n = std::min(left, buffer->remaining);
-        buffer->Write(payload, n);
-        buffer->remaining -= n;
-        if (buffer->remaining <= 0) {
-            CompleteSection(buffer);
-        }
-        return;
-    }
-
-    if (left == 0) {
-        return;
-    }
-    const int32_t pointerField = payload[0];
-    ++payload;
-    --left;
-    if (left == 0) {
-        return;
-    }
-    if (buffer->GetLength() > 0) {
-        if (pointerField > 0) {
-            // The bytes before the new section finish the one in progress.
-            buffer->Write(payload, std::min(pointerField, left));
-            CompleteSection(buffer);
-            buffer = GetSectionBuffer(pid);
-        } else {
-            buffer->Clear();
-        }
-    }
-    if (pointerField >= left) {
-        return;
-    }
-    payload += pointerField;
-    left -= pointerField;
-    while (left >= 3 && payload[0] != 0xFF) {
-        const int32_t total = ((payload[1] & 0x0F) << 8 | payload[2]) + 3;
-        buffer->totalLength = total;
-        buffer->remaining = total;
-        const int32_t n = std::min(total, left);
-        buffer->Write(payload, n);
-        buffer->remaining -= n;
-        if (buffer->remaining <= 0) {
-            CompleteSection(buffer);
-        }
-        left -= n;
-        payload += n;
-        if (left < 3 || payload[0] == 0xFF) {
-            break;
-        }
-        buffer = GetSectionBuffer(pid);
-    }
+    assembler.Assemble(pid, packet);
 }
 
 void ICSIAnalyzerCore::CompleteSection(ICSISection* buffer) {
-    {
-        ListLock lock(inProgressList);
-        inProgressList.Remove(buffer, false);
-    }
-    {
-        ListLock lock(completedList);
-        completedList.AddTail(buffer);
-    }
-    OnSectionQueued();
+    assembler.CompleteSection(buffer);
+}
+
+ICSISection* ICSIAnalyzerCore::GetSectionBuffer(uint16_t pid) {
+    return assembler.GetSectionBuffer(pid);
 }
 
 void ICSIAnalyzerCore::OnSectionQueued() {
@@ -230,76 +93,16 @@ void ICSIAnalyzerCore::OnSectionQueued() {
     }
 }
 
-void ICSIAnalyzerCore::ReleaseCompletedSections() {
-    ICListItem* first;
-    {
-        ListLock lock(completedList);
-        first = completedList.GetHead();
-        completedList.ClearLinks();
-    }
-    ListLock lock(freeList);
-    while (first != nullptr) {
-        ICListItem* next = first->next;
-        first->next = nullptr;
-        first->prev = nullptr;
-        AsSection(first)->Clear();
-        freeList.AddTail(first);
-        first = next;
-    }
-}
-
-void ICSIAnalyzerCore::DiscardSections() {
-    for (ICList* list : {&completedList, &inProgressList}) {
-        for (;;) {
-            ICListItem* item;
-            {
-                ListLock lock(*list);
-                item = list->GetHead();
-                if (item == nullptr) {
-                    break;
-                }
-                list->Remove(item, false);
-            }
-            AsSection(item)->Clear();
-            ListLock lock(freeList);
-            freeList.AddTail(item);
-        }
-    }
-}
-
-int32_t ICSIAnalyzerCore::GetFreeBufferCount() {
-    ListLock lock(freeList);
-    return freeList.GetCount();
-}
-
-int32_t ICSIAnalyzerCore::GetInProgressCount() {
-    ListLock lock(inProgressList);
-    return inProgressList.GetCount();
-}
-
-int32_t ICSIAnalyzerCore::GetCompletedCount() {
-    ListLock lock(completedList);
-    return completedList.GetCount();
-}
-
 // --- worker side
 
 void ICSIAnalyzerCore::DrainSections() {
     while (running.load()) {
-        ICListItem* item;
-        {
-            ListLock lock(completedList);
-            item = completedList.GetHead();
-            if (item == nullptr) {
-                return;
-            }
-            completedList.Remove(item, false);
+        ICSISection* buffer = assembler.TakeCompleted();
+        if (buffer == nullptr) {
+            return;
         }
-        ICSISection* buffer = AsSection(item);
         DispatchSection(buffer);
-        buffer->Clear();
-        ListLock lock(freeList);
-        freeList.AddTail(buffer);
+        assembler.Recycle(buffer);
     }
 }
 
@@ -307,7 +110,7 @@ void ICSIAnalyzerCore::DispatchSection(ICSISection* buffer) {
     currentSection = buffer;
     const uint8_t* bytes = buffer->GetData();
     const int32_t size = buffer->GetLength();
-    if (size < 1 || bytes[0] == 0xFF) {
+    if (size < 1 || bytes[0] == si::kTableStuffing) {
         return;
     }
     if (size < 3) {
@@ -348,35 +151,13 @@ void ICSIAnalyzerCore::DispatchSection(ICSISection* buffer) {
     }
 
     const uint8_t tableId = buffer->tableId;
-    void (ICSIAnalyzerCore::*handler)() = nullptr;
-    if (tableId == 0x00) {
-        handler = &ICSIAnalyzerCore::HandlePAT;
-    } else if (tableId == 0x02) {
-        handler = &ICSIAnalyzerCore::HandlePMT;
-    } else if (tableId == 0x40) {
-        handler = &ICSIAnalyzerCore::HandleNIT;
-    } else if (tableId == 0x42 || tableId == 0x46) {
-        handler = &ICSIAnalyzerCore::HandleSDT;
-    } else if (tableId == 0x4E || (tableId >= 0x50 && tableId <= 0x5F)) {
-        handler = &ICSIAnalyzerCore::HandleEIT;
-    } else if (tableId == 0x73) {
-        handler = &ICSIAnalyzerCore::HandleTOT;
-    } else if (tableId == 0xC4) {
-        handler = &ICSIAnalyzerCore::HandleBIT;
-    } else if (tableId == 0xC8) {
-        handler = &ICSIAnalyzerCore::HandleCDT;
-    } else if (tableId == 0x3B) {
-        handler = &ICSIAnalyzerCore::HandleDII;
-    } else if (tableId == 0x3C) {
-        handler = &ICSIAnalyzerCore::HandleDDB;
-    } else if (tableId == 0xC3) {
-        handler = &ICSIAnalyzerCore::HandleSDTT;
-    } else {
+    const Handler handler = kHandlers.table[tableId];
+    if (handler == nullptr) {
         return;
     }
     // Only the TOT is a short section: any other table in the short form has lost its
     // section_syntax_indicator to a bit error and would escape the CRC check.
-    if (buffer->sectionSyntaxIndicator == 0 && tableId != 0x73) {
+    if (buffer->sectionSyntaxIndicator == 0 && tableId != si::kTableTOT) {
         sectionErrors.fetch_add(1);
         return;
     }
@@ -384,6 +165,27 @@ void ICSIAnalyzerCore::DispatchSection(ICSISection* buffer) {
     (this->*handler)();
     store->EndUpdate();
 }
+
+ICSIAnalyzerCore::HandlerTable::HandlerTable() {
+    table.fill(nullptr);
+    table[si::kTablePAT] = &ICSIAnalyzerCore::HandlePAT;
+    table[si::kTablePMT] = &ICSIAnalyzerCore::HandlePMT;
+    table[si::kTableDII] = &ICSIAnalyzerCore::HandleDII;
+    table[si::kTableDDB] = &ICSIAnalyzerCore::HandleDDB;
+    table[si::kTableNITActual] = &ICSIAnalyzerCore::HandleNIT;
+    table[si::kTableSDTActual] = &ICSIAnalyzerCore::HandleSDT;
+    table[si::kTableSDTOther] = &ICSIAnalyzerCore::HandleSDT;
+    table[si::kTableEITPresentFollowing] = &ICSIAnalyzerCore::HandleEIT;
+    for (uint32_t id = si::kTableEITScheduleFirst; id <= si::kTableEITScheduleLast; ++id) {
+        table[id] = &ICSIAnalyzerCore::HandleEIT;
+    }
+    table[si::kTableTOT] = &ICSIAnalyzerCore::HandleTOT;
+    table[si::kTableSDTT] = &ICSIAnalyzerCore::HandleSDTT;
+    table[si::kTableBIT] = &ICSIAnalyzerCore::HandleBIT;
+    table[si::kTableCDT] = &ICSIAnalyzerCore::HandleCDT;
+}
+
+const ICSIAnalyzerCore::HandlerTable ICSIAnalyzerCore::kHandlers;
 
 void ICSIAnalyzerCore::PostNotify(uint32_t code, intptr_t param1, intptr_t param2) {
     pendingNotifications.push_back({code, param1, param2});
@@ -422,36 +224,32 @@ void ICSIAnalyzerCore::ResetSI() {
     // tables, which go only when no reader holds the store.
     const bool reset = store->BeginReset();
     for (ICSIPAT* pat : store->patList) {
-        pat->complete.store(0);
+        pat->MarkIncomplete();
     }
     for (ICSIPMT* pmt : store->pmtList) {
-        pmt->complete.store(0);
-        pmt->sectionMask = 0;
+        pmt->MarkIncomplete();
     }
     for (ICSINIT* nit : store->nitList) {
-        nit->complete.store(0);
-        nit->sectionMask = 0;
+        nit->MarkIncomplete();
     }
     for (ICSISDT* sdt : store->sdtList) {
-        sdt->complete.store(0);
-        sdt->sectionMask = 0;
+        sdt->MarkIncomplete();
     }
     for (ICSIEIT* eit : store->eitList) {
         if (reset) {
             eit->presentEventId = 0;
             for (int32_t i = eit->tables.GetCount() - 1; i >= 0; --i) {
                 const uint8_t key = eit->tables.GetAt(i)->tableId;
-                if (key == 0x4E || key == 0x4F) {
+                if (key == si::kTableEITPresentFollowing ||
+                    key == si::kTableEITPresentFollowingOther) {
                     eit->tables.RemoveAt(i);
                 }
             }
         }
         for (ICSIEITTable* table : eit->tables) {
             for (ICSIEITSegment* segment : table->segments) {
-                segment->complete.store(0);
-                segment->extComplete.store(0);
-                segment->receivedMask = 0;
-                segment->extReceivedMask = 0;
+                segment->Progress(true).MarkNotReceived();
+                segment->Progress(false).MarkNotReceived();
             }
         }
     }
@@ -499,26 +297,26 @@ bool ICSIAnalyzerCore::SelectStreams() {
         const ICSIES* es = pmt->FindESByComponentTag(tag);
         return es != nullptr ? es->GetPID() : 0;
     };
-    videoPid.store(pidOf(0x00));
-    audioPid.store(pidOf(0x10));
-    captionPid.store(pidOf(0x30));
+    videoPid.store(pidOf(si::kComponentTagVideo));
+    audioPid.store(pidOf(si::kComponentTagAudio));
+    captionPid.store(pidOf(si::kComponentTagCaption));
     return true;
 }
 
 uint8_t ICSIAnalyzerCore::GetWatch(uint16_t pid) {
-    return watchTable[pid & 0x1FFF].load(std::memory_order_relaxed);
+    return watchTable[pid & si::kPidMask].load(std::memory_order_relaxed);
 }
 
 void ICSIAnalyzerCore::ClearWatchTable() {
     ICLockGuard guard(watchLock);
-    for (uint32_t pid = 0; pid < 8192; ++pid) {
+    for (uint32_t pid = 0; pid < si::kPidCount; ++pid) {
         watchTable[pid].store(0, std::memory_order_relaxed);
     }
 }
 
 void ICSIAnalyzerCore::SetWatch(uint16_t pid, uint8_t value) {
     ICLockGuard guard(watchLock);
-    watchTable[pid & 0x1FFF] = value;
+    watchTable[pid & si::kPidMask] = value;
 }
 
 uint32_t ICSIAnalyzerCore::GetStatistics(uint32_t* sectionErrorCount,
@@ -541,7 +339,7 @@ uint32_t ICSIAnalyzerCore::GetStatistics(uint32_t* sectionErrorCount,
 void ICSIAnalyzerCore::ClearPMTWatch(ICSIPMT* pmt) {
     ICLockGuard guard(watchLock);
     for (uint16_t pid : pmt->watchedPids) {
-        watchTable[pid & 0x1FFF] = 0;
+        watchTable[pid & si::kPidMask] = 0;
     }
     pmt->watchedPids.clear();
 }
@@ -560,7 +358,7 @@ void ICSIAnalyzerCore::LookupEngineeringService() {
     uint16_t serviceId = 0;
     bool found = false;
     for (int32_t i = 0; i < ts->GetServiceCount(); ++i) {
-        if (ts->GetServiceType(i) == 0xA4) {
+        if (ts->GetServiceType(i) == si::kServiceTypeEngineering) {
             serviceId = ts->GetServiceID(i);
             found = true;
             break;
@@ -592,7 +390,7 @@ ICWString ICSIAnalyzerCore::ReadText(int32_t length) {
     if (n == 0) {
         return ICWString();
     }
-    ICWString text = Decode(reader.GetCurrent(), static_cast<size_t>(n));
+    ICWString text = textDecoder.Decode(reader.GetCurrent(), static_cast<size_t>(n));
     reader.Skip(n);
     return text;
 }
@@ -602,7 +400,7 @@ ICWString ICSIAnalyzerCore::ReadText(ICMemory& memory, int32_t length) {
     if (n == 0) {
         return ICWString();
     }
-    ICWString text = Decode(memory.GetCurrent(), static_cast<size_t>(n));
+    ICWString text = textDecoder.Decode(memory.GetCurrent(), static_cast<size_t>(n));
     memory.Seek(memory.GetPosition() + n);
     return text;
 }

@@ -1,13 +1,14 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
-#include "aribtext/ICJIS8Code.h"
+#include "aribtext/ICJIS8SICode.h"
 #include "core/ICCriticalSection.h"
 #include "core/ICList.h"
 #include "core/ICMemory.h"
@@ -15,13 +16,15 @@
 #include "core/ICWString.h"
 #include "sianalyzer/ICSIList.h"
 #include "sianalyzer/ICSISection.h"
+#include "sianalyzer/ICSISectionAssembler.h"
+#include "sianalyzer/SIConstants.h"
 
 class ICThread;
 
 // The analysis core of the SI analyzer: it cuts input buffers into TS packets, routes them by
 // PID, reassembles PSI/SI sections, checks them and hands them by table_id to the table
-// handlers that keep the SI store current. It decodes SI text itself (the 8-unit decoder in the
-// SI initial state).
+// handlers that keep the SI store current. Assembly is the ICSISectionAssembler's; SI text is
+// decoded by the 8-unit decoder it holds (in the SI initial state).
 //
 // Two sides with their own threads:
 // - the streaming side (the thread that delivers input): ProcessInput, RoutePacket, the
@@ -29,11 +32,15 @@ class ICThread;
 //   OnSectionQueued (by default: posts message 32 to the worker thread, when one is set);
 // - the worker side: DrainSections (the handler of message 32), DispatchSection, the table
 //   handlers, stream selection and FlushNotify.
-// A tool or a test may run the worker side on its own thread by calling DrainSections.
+// A tool or a test may run the worker side on its own thread by calling DrainSections. Sections
+// drained after a whole buffer was scanned come too late for the PIDs they make watched (a PAT
+// dispatched after its PMT packets of the same buffer were routed): a tool that must see every
+// table runs the two sides in lock-step by draining from OnSectionQueued, which the assembly
+// allows (it holds no buffer across CompleteSection).
 // The filter that embeds the core gives it its thread (SetWorkerThread), its event sink
 // (OnNotify) and the stream path of the selected service's packets (OnPCRPacket,
 // OnStreamPacket).
-class ICSIAnalyzerCore : public ICJIS8Code {
+class ICSIAnalyzerCore {
 public:
     // The worker message that drains the completed sections.
     static constexpr uint32_t kMsgSections = 32;
@@ -55,10 +62,9 @@ public:
     };
 
     ICSIAnalyzerCore();
-    ~ICSIAnalyzerCore() override;
-
-    // The SI initial state of the decoder (G3 katakana).
-    void Reset() override;
+    virtual ~ICSIAnalyzerCore();
+    ICSIAnalyzerCore(const ICSIAnalyzerCore&) = delete;
+    ICSIAnalyzerCore& operator=(const ICSIAnalyzerCore&) = delete;
 
     // --- streaming side
     // Scans a buffer of whole TS packets while the running flag is set. The scan stops at the
@@ -85,10 +91,10 @@ public:
     // dropped, watch table cleared). The worker must be idle.
     void ResetSI();
     // Returns every queued and partly assembled section to the free list (stop and flush).
-    void DiscardSections();
+    void DiscardSections() { assembler.DiscardSections(); }
     // Returns the queued sections to the free list without dispatching them; sections being
     // assembled stay.
-    void ReleaseCompletedSections();
+    void ReleaseCompletedSections() { assembler.ReleaseCompletedSections(); }
 
     // --- state shared with the filter and the application
     ICSIList* GetSIList() { return store.get(); }
@@ -113,7 +119,7 @@ public:
     void SetAutoSelect(bool value) { autoSelect.store(value); }
     bool GetAutoSelect() const { return autoSelect.load(); }
     // From the PMT of (current TS, selected service): PCR PID, and the PIDs of the streams with
-    // component tags 0x00 (video), 0x10 (audio) and 0x30 (captions), 0 where there is none.
+    // the video, audio and caption component tags, 0 where there is none.
     // False (nothing changed) without that PMT.
     bool SelectStreams();
 
@@ -137,16 +143,17 @@ public:
     uint16_t GetEngineeringServiceID() const { return engineeringServiceId; }
 
     // Buffers in each list, for tests and statistics.
-    int32_t GetFreeBufferCount();
-    int32_t GetInProgressCount();
-    int32_t GetCompletedCount();
+    int32_t GetFreeBufferCount() { return assembler.GetFreeBufferCount(); }
+    int32_t GetInProgressCount() { return assembler.GetInProgressCount(); }
+    int32_t GetCompletedCount() { return assembler.GetCompletedCount(); }
 
 protected:
     // A packet on the PCR PID that has an adaptation field (before any other routing).
     virtual void OnPCRPacket(const uint8_t* packet) {}
     // A packet of the selected video, audio or caption stream while the clock is locked.
     virtual void OnStreamPacket(Stream stream, const uint8_t* packet) {}
-    // A section was queued; the default posts message 32 to the worker thread.
+    // A section was queued; the default posts message 32 to the worker thread. An override may
+    // call DrainSections here (lock-step).
     virtual void OnSectionQueued();
     // Delivers one notification to the graph's event sink; the default drops it.
     virtual void OnNotify(uint32_t code, intptr_t param1, intptr_t param2) {}
@@ -168,11 +175,24 @@ protected:
     bool IsEngineeringLookedUp() const { return engineeringLookedUp; }
 
     bool HasNotify(uint32_t bit) const { return (notifyFlags.load() & bit) != 0; }
+    // Queues the event when its bit is set in the notification mask.
+    void PostEvent(const si::Event& event, intptr_t param1, intptr_t param2) {
+        if (HasNotify(event.bit)) {
+            PostNotify(event.code, param1, param2);
+        }
+    }
 
 private:
-    // Section assembly of one packet that reached a section PID.
-    void Assemble(uint16_t pid, const uint8_t* packet);
     static bool IsFixedSectionPID(uint16_t pid);
+
+    // The handler of each table_id; the others (NIT and EIT of other networks and TSs, BAT,
+    // TDT, ...) are not kept and have none.
+    using Handler = void (ICSIAnalyzerCore::*)();
+    struct HandlerTable {
+        HandlerTable();
+        std::array<Handler, 256> table;
+    };
+    static const HandlerTable kHandlers;
 
     void HandlePAT();
     void HandlePMT();
@@ -190,11 +210,11 @@ private:
     // A compatibilityDescriptor() into `list`; false when it is cut short.
     bool ParseCompatibility(void* owner, ICSIItemList<ICSICompatibility>& list);
     // A module info list into `list` (moduleVersion only in a DII); false when it is cut short
-    // or a descriptor 0xC3 holds too many dates.
+    // or a date list descriptor holds too many dates.
     bool ParseModuleInfoList(void* owner, ICSIItemList<ICSIModuleInfo>& list, bool withVersion);
     // Parses a completed module by its kind; false when its data ends too early.
     bool ParseModule(ICSIModule* module, const ICSIModuleInfo& info);
-    // A download content descriptor (tag 0xC9) into a new item of the content.
+    // A download content descriptor into a new item of the content.
     bool ParseDownloadContent(ICSISDTTContent* content);
 
     // --- descriptor parsers (the reader's limit is the descriptor's end)
@@ -235,10 +255,8 @@ private:
     ICCriticalSection watchLock;
     std::unique_ptr<std::atomic<uint8_t>[]> watchTable;
 
-    // The three buffer lists, each locked for every operation.
-    ICList freeList;
-    ICList inProgressList;
-    ICList completedList;
+    // Packet to section; calls OnSectionQueued for each section it queues.
+    ICSISectionAssembler assembler;
     ICThread* workerThread = nullptr;
 
     // --- worker side
@@ -256,6 +274,8 @@ private:
 
     ICSISection* currentSection = nullptr;
     ICSISectionReader reader;
+    // SI text: the 8-unit code from the SI initial state (G3 katakana) for every string.
+    ICJIS8SICode textDecoder;
     // Raw bytes of the extended event item being continued across descriptors.
     uint8_t continuationBuffer[1024] = {};
     int32_t continuationLength = 0;

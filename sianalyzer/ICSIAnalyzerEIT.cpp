@@ -2,22 +2,6 @@
 
 #include "sianalyzer/ICSIAnalyzerCore.h"
 
-namespace {
-
-constexpr uint32_t kNotifyEIT = 0x00000040;
-constexpr uint32_t kNotifySegmentComplete = 0x02000000;
-constexpr uint32_t kNotifyExtSegmentComplete = 0x04000000;
-constexpr uint32_t kNotifyEventStored = 0x08000000;
-constexpr uint32_t kNotifyEventExtended = 0x10000000;
-constexpr uint32_t kNotifyPresentEvent = 0x20000000;
-
-// The received mask of a segment whose last section is `segmentLast`.
-uint8_t FullMask(uint8_t segmentLast) {
-    return static_cast<uint8_t>((1u << ((segmentLast & 7) + 1)) - 1);
-}
-
-}  // namespace
-
 void ICSIAnalyzerCore::ParseExtendedEvent(ICSIEvent* event, int32_t) {
     reader.Skip(1);  // descriptor_number, last_descriptor_number
     char language[4];
@@ -36,7 +20,8 @@ void ICSIAnalyzerCore::ParseExtendedEvent(ICSIEvent* event, int32_t) {
             item->itemDescription = ReadText(descriptionLength);
             const int32_t itemLength = std::max(reader.ReadUInt8(), 0);
             continuationLength = reader.Read(continuationBuffer, itemLength);
-            item->itemText = Decode(continuationBuffer, static_cast<size_t>(continuationLength));
+            item->itemText =
+                textDecoder.Decode(continuationBuffer, static_cast<size_t>(continuationLength));
             last = item;
         } else {
             // The item continues the previous one, possibly from the previous descriptor:
@@ -52,7 +37,8 @@ void ICSIAnalyzerCore::ParseExtendedEvent(ICSIEvent* event, int32_t) {
                 return;
             }
             continuationLength += reader.Read(continuationBuffer + continuationLength, itemLength);
-            item->itemText = Decode(continuationBuffer, static_cast<size_t>(continuationLength));
+            item->itemText =
+                textDecoder.Decode(continuationBuffer, static_cast<size_t>(continuationLength));
             last = item;
         }
     }
@@ -70,20 +56,20 @@ void ICSIAnalyzerCore::ParseExtendedEvent(ICSIEvent* event, int32_t) {
 
 void ICSIAnalyzerCore::ParseEventDescriptor(ICSIEvent* event, uint8_t tag, int32_t length) {
     switch (tag) {
-        case 0x42:  // stuffing
+        case si::kTagStuffing:
             event->descriptorFlags |= ICSIEvent::kFlagStuffing;
             break;
-        case 0x4D:  // short_event
+        case si::kTagShortEvent:
             ReadLanguageCode(event->languageCode);
             event->eventName = ReadText(reader.ReadUInt8());
             event->eventText = ReadText(reader.ReadUInt8());
             event->descriptorFlags |= ICSIEvent::kFlagShortEvent;
             break;
-        case 0x4E:  // extended_event
+        case si::kTagExtendedEvent:
             ParseExtendedEvent(event, length);
             event->descriptorFlags |= ICSIEvent::kFlagExtendedEvent;
             break;
-        case 0x50: {  // component
+        case si::kTagComponent: {
             ICSIComponent* component = event->components.Add(new ICSIComponent(event));
             component->streamContent = static_cast<uint8_t>(reader.ReadUInt8());
             component->componentType = static_cast<uint8_t>(reader.ReadUInt8());
@@ -93,7 +79,7 @@ void ICSIAnalyzerCore::ParseEventDescriptor(ICSIEvent* event, uint8_t tag, int32
             event->descriptorFlags |= ICSIEvent::kFlagComponent;
             break;
         }
-        case 0x54: {  // content
+        case si::kTagContent: {
             const int32_t count = std::min(length, 14) / 2;
             std::fill(std::begin(event->contents), std::end(event->contents), 0xFFFF);
             int32_t stored = 0;
@@ -108,18 +94,18 @@ void ICSIAnalyzerCore::ParseEventDescriptor(ICSIEvent* event, uint8_t tag, int32
             event->descriptorFlags |= ICSIEvent::kFlagContent;
             break;
         }
-        case 0x55: {  // parental_rating
+        case si::kTagParentalRating: {
             const int32_t bytes = std::min(length / 4 * 4, reader.GetRemaining() / 4 * 4);
             event->parentalRatings.assign(reader.GetCurrent(), reader.GetCurrent() + bytes);
             reader.Skip(bytes);
             event->descriptorFlags |= ICSIEvent::kFlagParentalRating;
             break;
         }
-        case 0xC1:
+        case si::kTagDigitalCopyControl:
             event->digitalCopyControl = ParseDigitalCopyControl(event);
             event->descriptorFlags |= ICSIEvent::kFlagDigitalCopyControl;
             break;
-        case 0xC4: {  // audio_component
+        case si::kTagAudioComponent: {
             ICSIComponent* component = event->audioComponents.Add(new ICSIComponent(event));
             component->streamContent = static_cast<uint8_t>(reader.ReadUInt8());
             component->componentType = static_cast<uint8_t>(reader.ReadUInt8());
@@ -136,7 +122,7 @@ void ICSIAnalyzerCore::ParseEventDescriptor(ICSIEvent* event, uint8_t tag, int32
             event->descriptorFlags |= ICSIEvent::kFlagAudioComponent;
             break;
         }
-        case 0xC5: {  // hyperlink
+        case si::kTagHyperlink: {
             ICSIHyperlink* link = event->hyperlinks.Add(new ICSIHyperlink(event));
             link->hyperLinkageType = static_cast<uint8_t>(reader.ReadUInt8());
             link->linkDestinationType = static_cast<uint8_t>(reader.ReadUInt8());
@@ -150,7 +136,7 @@ void ICSIAnalyzerCore::ParseEventDescriptor(ICSIEvent* event, uint8_t tag, int32
             event->descriptorFlags |= ICSIEvent::kFlagHyperlink;
             break;
         }
-        case 0xC7: {  // data_content
+        case si::kTagDataContent: {
             ICSIDataContent* content = event->dataContents.Add(new ICSIDataContent(event));
             content->dataComponentId = static_cast<uint16_t>(reader.ReadUInt16());
             content->entryComponent = static_cast<uint8_t>(reader.ReadUInt8());
@@ -165,7 +151,7 @@ void ICSIAnalyzerCore::ParseEventDescriptor(ICSIEvent* event, uint8_t tag, int32
             event->descriptorFlags |= ICSIEvent::kFlagDataContent;
             break;
         }
-        case 0xD5: {  // series
+        case si::kTagSeries: {
             event->seriesId = static_cast<uint16_t>(reader.ReadUInt16());
             event->seriesFlags = static_cast<uint8_t>(reader.ReadUInt8());
             event->expireDate = sitime::FromMJD(static_cast<uint16_t>(reader.ReadUInt16()));
@@ -176,7 +162,7 @@ void ICSIAnalyzerCore::ParseEventDescriptor(ICSIEvent* event, uint8_t tag, int32
             event->descriptorFlags |= ICSIEvent::kFlagSeries;
             break;
         }
-        case 0xD6: {  // event_group
+        case si::kTagEventGroup: {
             ICSIEventGroup* group = event->eventGroups.Add(new ICSIEventGroup(event));
             const int32_t head = std::max(reader.ReadUInt8(), 0);
             group->groupType = static_cast<uint8_t>(head >> 4);
@@ -199,7 +185,7 @@ void ICSIAnalyzerCore::ParseEventDescriptor(ICSIEvent* event, uint8_t tag, int32
             event->descriptorFlags |= ICSIEvent::kFlagEventGroup;
             break;
         }
-        case 0xD9: {  // component_group
+        case si::kTagComponentGroup: {
             const int32_t head = std::max(reader.ReadUInt8(), 0);
             event->componentGroupType = static_cast<uint8_t>(head >> 5);
             const bool hasTotalBitRate = (head & 0x10) != 0;
@@ -221,7 +207,7 @@ void ICSIAnalyzerCore::ParseEventDescriptor(ICSIEvent* event, uint8_t tag, int32
             event->descriptorFlags |= ICSIEvent::kFlagComponentGroup;
             break;
         }
-        case 0xDC: {  // LDT_linkage
+        case si::kTagLDTLinkage: {
             auto link = std::make_unique<ICSILDTLink>(event);
             link->originalServiceId = static_cast<uint16_t>(reader.ReadUInt16());
             link->transportStreamId = static_cast<uint16_t>(reader.ReadUInt16());
@@ -253,14 +239,13 @@ void ICSIAnalyzerCore::HandleEIT() {
     if (lastTableId < 0) {
         return;
     }
-    const bool presentFollowing = tableId == 0x4E;
-    const uint8_t key = presentFollowing ? tableId : static_cast<uint8_t>(tableId & 0xF7);
-    const bool basic = tableId < 0x58;
+    const bool presentFollowing = tableId == si::kTableEITPresentFollowing;
+    const uint8_t key =
+        presentFollowing ? tableId : static_cast<uint8_t>(tableId & ~si::kTableEITExtendedBit);
+    const bool basic = tableId < si::kTableEITScheduleExtendedFirst;
     const intptr_t ids = static_cast<intptr_t>(onid) << 16 | tsid;
     const intptr_t serviceIds = static_cast<intptr_t>(serviceId) << 16;
-    if (HasNotify(kNotifyEIT)) {
-        PostNotify(0x9009, ids, serviceIds | tableId << 8 | sectionNumber);
-    }
+    PostEvent(si::kEventEITSection, ids, serviceIds | tableId << 8 | sectionNumber);
 
     ICSIEIT* eit =
         store->FindEIT(static_cast<uint16_t>(onid), static_cast<uint16_t>(tsid), serviceId);
@@ -269,30 +254,18 @@ void ICSIAnalyzerCore::HandleEIT() {
     }
     ICSIEITTable* table = eit != nullptr ? eit->FindTable(key) : nullptr;
     ICSIEITSegment* segment = table != nullptr ? table->FindSegment(sectionNumber) : nullptr;
-    const uint8_t bit = static_cast<uint8_t>(1u << (sectionNumber & 7));
+    // Announces the half of the segment this section belongs to when it has just become
+    // complete; `announcedTableId` goes into the event.
+    auto completeSegment = [&](uint8_t announcedTableId) {
+        if (segment->Progress(basic).CompleteWhenAllIn()) {
+            PostEvent(basic ? si::kEventEITBasicSegment : si::kEventEITExtendedSegment, ids,
+                      serviceIds | announcedTableId << 8 | segment->firstSectionNumber);
+        }
+    };
 
     // A repetition of a section already held.
-    if (segment != nullptr && basic && segment->version == version &&
-        (segment->receivedMask & bit) != 0) {
-        if (!segment->IsComplete() &&
-            segment->receivedMask == FullMask(segment->segmentLastSectionNumber)) {
-            segment->complete.store(1);
-            if (HasNotify(kNotifySegmentComplete)) {
-                PostNotify(0x9019, ids, serviceIds | tableId << 8 | segment->firstSectionNumber);
-            }
-        }
-        FlushNotify();
-        return;
-    }
-    if (segment != nullptr && !basic && segment->extVersion == version &&
-        (segment->extReceivedMask & bit) != 0) {
-        if (!segment->IsExtComplete() &&
-            segment->extReceivedMask == FullMask(segment->extSegmentLastSectionNumber)) {
-            segment->extComplete.store(1);
-            if (HasNotify(kNotifyExtSegmentComplete)) {
-                PostNotify(0x901A, ids, serviceIds | tableId << 8 | segment->firstSectionNumber);
-            }
-        }
+    if (segment != nullptr && segment->Progress(basic).HasSection(version, sectionNumber)) {
+        completeSegment(tableId);
         FlushNotify();
         return;
     }
@@ -310,7 +283,7 @@ void ICSIAnalyzerCore::HandleEIT() {
         eit->tables.Remove(table);
         table = nullptr;
         segment = nullptr;
-    } else if (basic && segment != nullptr && segment->version != version) {
+    } else if (basic && segment != nullptr && segment->Progress(true).GetVersion() != version) {
         // A new version of a schedule segment: its events are replaced, the other segments
         // of the table keep theirs until their own sections arrive in the new version.
         int32_t index = 0;
@@ -320,10 +293,8 @@ void ICSIAnalyzerCore::HandleEIT() {
         table->segments.RemoveAt(index);
         segment = table->segments.InsertAt(index, new ICSIEITSegment(table, sectionNumber));
     }
-    if (!basic && segment->extVersion != version) {
-        segment->extVersion = version;
-        segment->extReceivedMask = 0;
-        segment->extComplete.store(0);
+    if (!basic && segment->Progress(false).GetVersion() != version) {
+        segment->Progress(false).Restart(version);
     }
     if (eit == nullptr) {
         eit = store->eitList.Add(new ICSIEIT(store.get(), static_cast<uint16_t>(onid),
@@ -346,15 +317,12 @@ void ICSIAnalyzerCore::HandleEIT() {
     if (basic) {
         table->version = version;
         table->lastSectionNumber = section.lastSectionNumber;
-        segment->version = version;
-        segment->segmentLastSectionNumber = static_cast<uint8_t>(segmentLast);
-        segment->receivedMask |= bit;
     } else {
         table->extVersion = version;
         table->extLastSectionNumber = section.lastSectionNumber;
-        segment->extSegmentLastSectionNumber = static_cast<uint8_t>(segmentLast);
-        segment->extReceivedMask |= bit;
     }
+    segment->Progress(basic).RecordSection(version, sectionNumber,
+                                           static_cast<uint8_t>(segmentLast));
 
     // Undoes this section when a descriptor loop is cut short: its bit goes, so the next
     // repetition parses it again.
@@ -362,11 +330,7 @@ void ICSIAnalyzerCore::HandleEIT() {
         if (event != nullptr) {
             segment->events.Remove(event);
         }
-        if (basic) {
-            segment->receivedMask &= static_cast<uint8_t>(~bit);
-        } else {
-            segment->extReceivedMask &= static_cast<uint8_t>(~bit);
-        }
+        segment->Progress(basic).ForgetSection(sectionNumber);
         store->EndReset();
         DropNotify();
     };
@@ -418,32 +382,14 @@ void ICSIAnalyzerCore::HandleEIT() {
             return;
         }
         const intptr_t eventIds = serviceIds | eventId;
-        if (basic ? HasNotify(kNotifyEventStored) : HasNotify(kNotifyEventExtended)) {
-            PostNotify(basic ? 0x901B : 0x901C, ids, eventIds);
-        }
+        PostEvent(basic ? si::kEventEventStored : si::kEventEventExtended, ids, eventIds);
         if (presentFollowing && sectionNumber == 0) {
             eit->presentEventId = static_cast<uint16_t>(eventId);
-            if (HasNotify(kNotifyPresentEvent)) {
-                PostNotify(0x901D, ids, eventIds);
-            }
+            PostEvent(si::kEventPresentEvent, ids, eventIds);
         }
     }
 
     store->EndReset();
-    if (basic) {
-        if (!segment->IsComplete() &&
-            segment->receivedMask == FullMask(segment->segmentLastSectionNumber)) {
-            segment->complete.store(1);
-            if (HasNotify(kNotifySegmentComplete)) {
-                PostNotify(0x9019, ids, serviceIds | key << 8 | segment->firstSectionNumber);
-            }
-        }
-    } else if (!segment->IsExtComplete() &&
-               segment->extReceivedMask == FullMask(segment->extSegmentLastSectionNumber)) {
-        segment->extComplete.store(1);
-        if (HasNotify(kNotifyExtSegmentComplete)) {
-            PostNotify(0x901A, ids, serviceIds | key << 8 | segment->firstSectionNumber);
-        }
-    }
+    completeSegment(key);
     FlushNotify();
 }

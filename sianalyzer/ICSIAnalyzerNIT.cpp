@@ -1,14 +1,8 @@
 // The NIT and SDT handlers: networks, transport streams and services.
 
 #include "sianalyzer/ICSIAnalyzerCore.h"
-#include "sianalyzer/ICSISectionMask.h"
 
 namespace {
-
-constexpr uint32_t kNotifyNIT = 0x00000008;
-constexpr uint32_t kNotifySDT = 0x00000010;
-constexpr uint32_t kNotifyNITComplete = 0x00080000;
-constexpr uint32_t kNotifySDTComplete = 0x00100000;
 
 // Eight BCD digits read digit by digit as a decimal number (no validation).
 uint32_t BcdDigits(uint32_t bcd) {
@@ -23,7 +17,7 @@ uint32_t BcdDigits(uint32_t bcd) {
 
 void ICSIAnalyzerCore::ParseTSDescriptor(ICSITS* ts, uint8_t tag, int32_t length) {
     switch (tag) {
-        case 0x41: {  // service_list_descriptor
+        case si::kTagServiceList: {
             ts->serviceIds.clear();
             ts->serviceTypes.clear();
             for (int32_t i = 0; i < length / 3; ++i) {
@@ -38,7 +32,7 @@ void ICSIAnalyzerCore::ParseTSDescriptor(ICSITS* ts, uint8_t tag, int32_t length
             ts->descriptorFlags |= ICSITS::kFlagServiceList;
             break;
         }
-        case 0x43: {  // satellite_delivery_system_descriptor
+        case si::kTagSatelliteDelivery: {
             const int64_t frequency = reader.ReadUInt32();
             // The BCD frequency counts 10 kHz units; kept in kHz.
             ts->frequencies.assign(
@@ -49,7 +43,7 @@ void ICSIAnalyzerCore::ParseTSDescriptor(ICSITS* ts, uint8_t tag, int32_t length
             ts->descriptorFlags |= ICSITS::kFlagSatelliteDelivery;
             break;
         }
-        case 0xCD: {  // TS_information_descriptor
+        case si::kTagTSInformation: {
             ts->remoteControlKeyId = static_cast<uint8_t>(reader.ReadUInt8());
             const int32_t lengths = reader.ReadUInt8();
             if (lengths < 0) {
@@ -76,7 +70,7 @@ void ICSIAnalyzerCore::ParseTSDescriptor(ICSITS* ts, uint8_t tag, int32_t length
             ts->descriptorFlags |= ICSITS::kFlagTSInformation;
             break;
         }
-        case 0xFA: {  // terrestrial_delivery_system_descriptor
+        case si::kTagTerrestrialDelivery: {
             ts->terrestrialInfo = static_cast<uint16_t>(reader.ReadUInt16());
             ts->frequencies.clear();
             // Frequencies count 1/7 MHz units; the store keeps the field times 7.
@@ -90,7 +84,7 @@ void ICSIAnalyzerCore::ParseTSDescriptor(ICSITS* ts, uint8_t tag, int32_t length
             ts->descriptorFlags |= ICSITS::kFlagTerrestrialDelivery;
             break;
         }
-        case 0xFB: {  // partial_reception_descriptor
+        case si::kTagPartialReception: {
             ts->partialReception.clear();
             for (int32_t i = 0; i < length / 2; ++i) {
                 const int32_t serviceId = reader.ReadUInt16();
@@ -121,17 +115,11 @@ void ICSIAnalyzerCore::AutoSelectFirstService(ICSINIT* nit) {
 void ICSIAnalyzerCore::HandleNIT() {
     const ICSISection& section = *GetCurrentSection();
     const uint16_t id = section.tableIdExtension;
-    if (HasNotify(kNotifyNIT)) {
-        PostNotify(0x9003, section.tableId, id);
-    }
-    const uint32_t bit = SectionBit(section.sectionNumber);
+    PostEvent(si::kEventNITSection, section.tableId, id);
     ICSINIT* nit = store->FindNIT(id);
-    if (nit != nullptr && nit->version == section.versionNumber && (nit->sectionMask & bit) != 0) {
-        if (!nit->IsComplete() && AllSectionsIn(nit->sectionMask, nit->lastSectionNumber)) {
-            nit->complete.store(1);
-            if (HasNotify(kNotifyNITComplete)) {
-                PostNotify(0x9013, section.tableId, id);
-            }
+    if (nit != nullptr && nit->HasSection(section.versionNumber, section.sectionNumber)) {
+        if (nit->CompleteWhenAllIn()) {
+            PostEvent(si::kEventNITComplete, section.tableId, id);
         }
         // Each section is announced: the queued events go out with the repetition too.
         FlushNotify();
@@ -144,16 +132,14 @@ void ICSIAnalyzerCore::HandleNIT() {
     if (!store->BeginReset()) {
         return;
     }
-    if (nit != nullptr && nit->version != section.versionNumber) {
+    if (nit != nullptr && nit->StoredVersion() != section.versionNumber) {
         store->nitList.Remove(nit);
         nit = nullptr;
     }
     if (nit == nullptr) {
         nit = store->nitList.Add(new ICSINIT(store.get(), id));
     }
-    nit->version = section.versionNumber;
-    nit->lastSectionNumber = section.lastSectionNumber;
-    nit->sectionMask |= bit;
+    nit->RecordSection(section.versionNumber, section.sectionNumber, section.lastSectionNumber);
     networkId.store(id);
 
     auto abandon = [&] {
@@ -165,10 +151,10 @@ void ICSIAnalyzerCore::HandleNIT() {
     uint32_t flags = nit->descriptorFlags;
     const bool networkLoopRead =
         ParseDescriptors(networkDescriptorsLength, [&](uint8_t tag, int32_t length) {
-            if (tag == 0x40) {
+            if (tag == si::kTagNetworkName) {
                 nit->networkName = ReadText(length);
                 flags |= ICSINIT::kFlagNetworkName;
-            } else if (tag == 0xFE) {
+            } else if (tag == si::kTagSystemManagement) {
                 nit->systemManagementId = static_cast<uint16_t>(reader.ReadUInt16());
                 nit->additionalInfo.assign(reader.GetCurrent(),
                                            reader.GetCurrent() + reader.GetRemaining());
@@ -208,11 +194,8 @@ void ICSIAnalyzerCore::HandleNIT() {
     if (!engineeringLookedUp) {
         LookupEngineeringService();
     }
-    if (!nit->IsComplete() && AllSectionsIn(nit->sectionMask, nit->lastSectionNumber)) {
-        nit->complete.store(1);
-        if (HasNotify(kNotifyNITComplete)) {
-            PostNotify(0x9013, section.tableId, id);
-        }
+    if (nit->CompleteWhenAllIn()) {
+        PostEvent(si::kEventNITComplete, section.tableId, id);
         AutoSelectFirstService(nit);
     }
     FlushNotify();
@@ -220,14 +203,14 @@ void ICSIAnalyzerCore::HandleNIT() {
 
 void ICSIAnalyzerCore::ParseServiceDescriptor(ICSIService* service, uint8_t tag, int32_t length) {
     switch (tag) {
-        case 0x48: {  // service_descriptor
+        case si::kTagService: {
             service->serviceType = static_cast<uint8_t>(reader.ReadUInt8());
             service->providerName = ReadText(reader.ReadUInt8());
             service->serviceName = ReadText(reader.ReadUInt8());
             service->descriptorFlags |= ICSIService::kFlagService;
             break;
         }
-        case 0x4A: {  // linkage_descriptor
+        case si::kTagLinkage: {
             service->linkageTransportStreamId = static_cast<uint16_t>(reader.ReadUInt16());
             service->linkageOriginalNetworkId = static_cast<uint16_t>(reader.ReadUInt16());
             service->linkageServiceId = static_cast<uint16_t>(reader.ReadUInt16());
@@ -237,11 +220,11 @@ void ICSIAnalyzerCore::ParseServiceDescriptor(ICSIService* service, uint8_t tag,
             service->descriptorFlags |= ICSIService::kFlagLinkage;
             break;
         }
-        case 0xC1:
+        case si::kTagDigitalCopyControl:
             service->digitalCopyControl = ParseDigitalCopyControl(service);
             service->descriptorFlags |= ICSIService::kFlagDigitalCopyControl;
             break;
-        case 0xCF: {  // logo_transmission_descriptor
+        case si::kTagLogoTransmission: {
             service->logoTransmissionType = static_cast<uint8_t>(reader.ReadUInt8());
             if (service->logoTransmissionType == 1) {
                 service->logoId = static_cast<uint16_t>(reader.ReadUInt16() & 0x01FF);
@@ -265,27 +248,21 @@ void ICSIAnalyzerCore::HandleSDT() {
     const uint16_t tsid = section.tableIdExtension;
     const uint16_t onid = static_cast<uint16_t>(reader.ReadUInt16());
     reader.Skip(1);
-    if (section.tableId == 0x42 && networkId.load() != onid) {
+    if (section.tableId == si::kTableSDTActual && networkId.load() != onid) {
         networkId.store(onid);
     }
     const intptr_t ids = static_cast<intptr_t>(onid) << 16 | tsid;
-    if (HasNotify(kNotifySDT)) {
-        PostNotify(0x9004, section.tableId, ids);
-    }
-    const uint32_t bit = SectionBit(section.sectionNumber);
+    PostEvent(si::kEventSDTSection, section.tableId, ids);
     ICSISDT* sdt = store->FindSDT(onid, tsid);
     if (sdt != nullptr && sdt->GetOriginalNetworkID() != onid) {
         sdt = nullptr;
     }
-    if (sdt != nullptr && sdt->version == section.versionNumber && (sdt->sectionMask & bit) != 0) {
-        if (!AllSectionsIn(sdt->sectionMask, sdt->lastSectionNumber)) {
+    if (sdt != nullptr && sdt->HasSection(section.versionNumber, section.sectionNumber)) {
+        if (!sdt->HasAllSections()) {
             return;
         }
-        if (!sdt->IsComplete()) {
-            sdt->complete.store(1);
-            if (HasNotify(kNotifySDTComplete)) {
-                PostNotify(0x9014, section.tableId, ids);
-            }
+        if (sdt->CompleteWhenAllIn()) {
+            PostEvent(si::kEventSDTComplete, section.tableId, ids);
         }
         FlushNotify();
         return;
@@ -294,16 +271,14 @@ void ICSIAnalyzerCore::HandleSDT() {
         DropNotify();
         return;
     }
-    if (sdt != nullptr && sdt->version != section.versionNumber) {
+    if (sdt != nullptr && sdt->StoredVersion() != section.versionNumber) {
         store->sdtList.Remove(sdt);
         sdt = nullptr;
     }
     if (sdt == nullptr) {
         sdt = store->sdtList.Add(new ICSISDT(store.get(), onid, tsid));
     }
-    sdt->version = section.versionNumber;
-    sdt->lastSectionNumber = section.lastSectionNumber;
-    sdt->sectionMask |= bit;
+    sdt->RecordSection(section.versionNumber, section.sectionNumber, section.lastSectionNumber);
     sdt->tableId = section.tableId;
 
     auto abandon = [&] {
@@ -336,11 +311,8 @@ void ICSIAnalyzerCore::HandleSDT() {
     }
 
     store->EndReset();
-    if (!sdt->IsComplete() && AllSectionsIn(sdt->sectionMask, sdt->lastSectionNumber)) {
-        sdt->complete.store(1);
-        if (HasNotify(kNotifySDTComplete)) {
-            PostNotify(0x9014, section.tableId, ids);
-        }
+    if (sdt->CompleteWhenAllIn()) {
+        PostEvent(si::kEventSDTComplete, section.tableId, ids);
     }
     FlushNotify();
 }

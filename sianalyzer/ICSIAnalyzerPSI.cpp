@@ -1,16 +1,6 @@
 // The PAT and PMT handlers and the descriptors of the program map.
 
 #include "sianalyzer/ICSIAnalyzerCore.h"
-#include "sianalyzer/ICSISectionMask.h"
-
-namespace {
-
-constexpr uint32_t kNotifyPAT = 0x00000001;
-constexpr uint32_t kNotifyPMT = 0x00000002;
-constexpr uint32_t kNotifyPATStored = 0x00010000;
-constexpr uint32_t kNotifyPMTComplete = 0x00020000;
-
-}  // namespace
 
 void ICSIAnalyzerCore::HandlePAT() {
     const ICSISection& section = *GetCurrentSection();
@@ -21,11 +11,9 @@ void ICSIAnalyzerCore::HandlePAT() {
             transportStreamId.store(tsid);
         }
     }
-    if (HasNotify(kNotifyPAT)) {
-        PostNotify(0x9000, filterParam, tsid);
-    }
+    PostEvent(si::kEventPATSection, filterParam, tsid);
     ICSIPAT* pat = store->FindPAT(tsid);
-    if (pat != nullptr && pat->IsComplete() && pat->version == section.versionNumber) {
+    if (pat != nullptr && pat->IsComplete() && pat->StoredVersion() == section.versionNumber) {
         FlushNotify();
         return;
     }
@@ -36,8 +24,8 @@ void ICSIAnalyzerCore::HandlePAT() {
     if (pat != nullptr) {
         {
             ICLockGuard guard(watchLock);
-            for (uint16_t pid : pat->pmtPids) {
-                watchTable[pid] = 0;
+            for (int32_t i = 0; i < pat->GetProgramCount(); ++i) {
+                watchTable[pat->GetPMTPID(i)] = 0;
             }
             if (currentPat == pat) {
                 currentPat = nullptr;
@@ -46,27 +34,18 @@ void ICSIAnalyzerCore::HandlePAT() {
         store->patList.Remove(pat);
     }
     pat = store->patList.Add(new ICSIPAT(store.get(), tsid, section.versionNumber));
-    const int32_t count = (section.endPosition - reader.GetPosition() - 4) / 4;
+    pat->ParseBody(reader);
     {
         ICLockGuard guard(watchLock);
         if (tsid == transportStreamId.load()) {
             currentPat = pat;
         }
-        for (int32_t i = 0; i < count; ++i) {
-            const int32_t programNumber = reader.ReadUInt16();
-            const int32_t pid = reader.ReadUInt16();
-            if (pid < 0) {
-                break;
-            }
-            pat->programNumbers.push_back(static_cast<uint16_t>(programNumber));
-            pat->pmtPids.push_back(static_cast<uint16_t>(pid & 0x1FFF));
-            watchTable[pid & 0x1FFF] = kWatchPMT;
+        for (int32_t i = 0; i < pat->GetProgramCount(); ++i) {
+            watchTable[pat->GetPMTPID(i)] = kWatchPMT;
         }
     }
-    pat->complete.store(1);
-    if (HasNotify(kNotifyPATStored)) {
-        PostNotify(0x9010, filterParam, tsid);
-    }
+    pat->MarkComplete();
+    PostEvent(si::kEventPATStored, filterParam, tsid);
     store->EndReset();
     FlushNotify();
 }
@@ -117,8 +96,10 @@ std::unique_ptr<ICSIDataComponent> ICSIAnalyzerCore::ParseDataComponent(ICSIES* 
     component->infoLength = infoLength;
     component->info.assign(static_cast<size_t>(std::max(infoLength, 16)), 0);
     reader.Read(component->info.data(), infoLength);
-    if (dataComponentId == 0x0007 || dataComponentId == 0x000B || dataComponentId == 0x000C ||
-        dataComponentId == 0x000D) {
+    if (dataComponentId == si::kDataComponentCarouselFirst ||
+        dataComponentId == si::kDataComponentCarouselB ||
+        dataComponentId == si::kDataComponentCarouselC ||
+        dataComponentId == si::kDataComponentCarouselD) {
         const uint8_t* info = component->info.data();
         if ((info[0] & 0x20) == 0) {
             component->carouselOffset = 1;
@@ -143,8 +124,8 @@ void ICSIAnalyzerCore::HandlePMT() {
     }
     ICSIPMT* pmt = store->FindPMT(tsid, programNumber);
     bool listed = false;
-    for (uint16_t pid : pat->pmtPids) {
-        listed = listed || pid == section.pid;
+    for (int32_t i = 0; i < pat->GetProgramCount(); ++i) {
+        listed = listed || pat->GetPMTPID(i) == section.pid;
     }
     if (!listed) {
         if (pmt != nullptr) {
@@ -152,16 +133,13 @@ void ICSIAnalyzerCore::HandlePMT() {
         }
         return;
     }
-    if (HasNotify(kNotifyPMT)) {
-        PostNotify(0x9001, filterParam, static_cast<intptr_t>(tsid) << 16 | programNumber);
-    }
-    const uint32_t bit = SectionBit(section.sectionNumber);
+    PostEvent(si::kEventPMTSection, filterParam, static_cast<intptr_t>(tsid) << 16 | programNumber);
     const bool selected = autoSelect.load() && programNumber == selectedServiceId.load();
-    if (pmt != nullptr && pmt->version == section.versionNumber) {
+    if (pmt != nullptr && pmt->StoredVersion() == section.versionNumber) {
         if (pmt->IsComplete() && !engineeringLookedUp) {
             LookupEngineeringService();
         }
-        if ((pmt->sectionMask & bit) != 0) {
+        if (pmt->HasSection(section.versionNumber, section.sectionNumber)) {
             if (pmt->IsComplete()) {
                 FlushNotify();
             } else {
@@ -177,7 +155,7 @@ void ICSIAnalyzerCore::HandlePMT() {
         DropNotify();
         return;
     }
-    if (pmt != nullptr && pmt->version != section.versionNumber) {
+    if (pmt != nullptr && pmt->StoredVersion() != section.versionNumber) {
         ClearPMTWatch(pmt);
         store->pmtList.Remove(pmt);
         pmt = nullptr;
@@ -186,9 +164,7 @@ void ICSIAnalyzerCore::HandlePMT() {
         pmt = store->pmtList.Add(new ICSIPMT(store.get(), tsid, programNumber));
     }
     pmt->pid = section.pid;
-    pmt->version = section.versionNumber;
-    pmt->lastSectionNumber = section.lastSectionNumber;
-    pmt->sectionMask |= bit;
+    pmt->RecordSection(section.versionNumber, section.sectionNumber, section.lastSectionNumber);
     pmt->pcrPid = static_cast<uint16_t>(reader.ReadUInt16() & 0x1FFF);
 
     // A descriptor whose length cannot be read ends the loop; what was read stays.
@@ -196,15 +172,15 @@ void ICSIAnalyzerCore::HandlePMT() {
     uint32_t flags = pmt->descriptorFlags;
     ParseDescriptors(programInfoLength, [&](uint8_t tag, int32_t) {
         switch (tag) {
-            case 0xC1:
+            case si::kTagDigitalCopyControl:
                 pmt->digitalCopyControl = ParseDigitalCopyControl(pmt);
                 flags |= ICSIPMT::kFlagDigitalCopyControl;
                 break;
-            case 0xDE:
+            case si::kTagContentAvailability:
                 pmt->contentAvailability = static_cast<uint8_t>(reader.ReadUInt8());
                 flags |= ICSIPMT::kFlagContentAvailability;
                 break;
-            case 0xFC:
+            case si::kTagEmergencyInformation:
                 ParseEmergencyInfo(pmt);
                 flags |= ICSIPMT::kFlagEmergencyInfo;
                 break;
@@ -231,20 +207,20 @@ void ICSIAnalyzerCore::HandlePMT() {
         uint32_t esFlags = 0;
         ParseDescriptors(infoLength & 0x0FFF, [&](uint8_t tag, int32_t length) {
             switch (tag) {
-                case 0x52:
+                case si::kTagStreamIdentifier:
                     es->componentTag = static_cast<uint8_t>(reader.ReadUInt8());
                     esFlags |= ICSIES::kFlagStreamIdentifier;
                     break;
-                case 0xC0:
+                case si::kTagHierarchicalTransmission:
                     es->hierarchical = static_cast<uint8_t>(reader.ReadUInt8());
                     es->referencePid = static_cast<uint16_t>(reader.ReadUInt16() & 0x1FFF);
                     esFlags |= ICSIES::kFlagHierarchicalTransmission;
                     break;
-                case 0xC1:
+                case si::kTagDigitalCopyControl:
                     es->digitalCopyControl = ParseDigitalCopyControl(es);
                     esFlags |= ICSIES::kFlagDigitalCopyControl;
                     break;
-                case 0xC6: {
+                case si::kTagTargetRegion: {
                     es->regionSpecType = static_cast<uint8_t>(reader.ReadUInt8());
                     uint8_t bitmap[7];
                     reader.Read(bitmap, 7);
@@ -256,11 +232,11 @@ void ICSIAnalyzerCore::HandlePMT() {
                     esFlags |= ICSIES::kFlagTargetRegion;
                     break;
                 }
-                case 0xC8:
+                case si::kTagVideoDecodeControl:
                     es->videoDecodeControl = static_cast<uint8_t>(reader.ReadUInt8());
                     esFlags |= ICSIES::kFlagVideoDecodeControl;
                     break;
-                case 0xFD:
+                case si::kTagDataComponent:
                     es->dataComponent = ParseDataComponent(es, length);
                     esFlags |= ICSIES::kFlagDataComponent;
                     break;
@@ -275,11 +251,9 @@ void ICSIAnalyzerCore::HandlePMT() {
     if (!engineeringLookedUp) {
         LookupEngineeringService();
     }
-    if (!pmt->IsComplete() && AllSectionsIn(pmt->sectionMask, pmt->lastSectionNumber)) {
-        pmt->complete.store(1);
-        if (HasNotify(kNotifyPMTComplete)) {
-            PostNotify(0x9011, filterParam, static_cast<intptr_t>(tsid) << 16 | programNumber);
-        }
+    if (pmt->CompleteWhenAllIn()) {
+        PostEvent(si::kEventPMTComplete, filterParam,
+                  static_cast<intptr_t>(tsid) << 16 | programNumber);
     }
     if (selected) {
         SelectStreams();

@@ -7,11 +7,6 @@
 
 namespace {
 
-constexpr uint32_t kNotifySDTT = 0x00000200;
-constexpr uint32_t kNotifySDTTComplete = 0x00800000;
-
-constexpr uint8_t kTagDownloadContent = 0xC9;
-
 // Each schedule entry: start_time (40 bits) and duration (24 bits).
 constexpr int32_t kScheduleEntrySize = 8;
 
@@ -61,15 +56,11 @@ void ICSIAnalyzerCore::HandleSDTT() {
         static_cast<intptr_t>(static_cast<uint32_t>(key) << 16 | static_cast<uint32_t>(onid));
     const intptr_t param2 =
         static_cast<intptr_t>(static_cast<uint32_t>(tsid) << 16 | static_cast<uint32_t>(serviceId));
-    if (HasNotify(kNotifySDTT)) {
-        PostNotify(0x9007, param1, param2);
-    }
+    PostEvent(si::kEventSDTTSection, param1, param2);
     auto markComplete = [&](ICSISDTT* sdtt) {
         if (!sdtt->IsComplete() && sdtt->HasAllSections()) {
             sdtt->complete.store(1);
-            if (HasNotify(kNotifySDTTComplete)) {
-                PostNotify(0x9017, param1, param2);
-            }
+            PostEvent(si::kEventSDTTComplete, param1, param2);
         }
     };
 
@@ -154,7 +145,7 @@ void ICSIAnalyzerCore::HandleSDTT() {
                 return;
             }
             const int32_t descriptorEnd = reader.GetPosition() + length;
-            if (tag == kTagDownloadContent) {
+            if (tag == si::kTagDownloadContent) {
                 const int32_t outerLimit = reader.NarrowLimit(descriptorEnd);
                 const bool parsed = ParseDownloadContent(content);
                 reader.RestoreLimit(outerLimit);

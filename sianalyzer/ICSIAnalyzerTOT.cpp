@@ -2,17 +2,6 @@
 
 #include "core/CRC32.h"
 #include "sianalyzer/ICSIAnalyzerCore.h"
-#include "sianalyzer/ICSISectionMask.h"
-
-namespace {
-
-constexpr uint32_t kNotifyBIT = 0x00000020;
-constexpr uint32_t kNotifyTOT = 0x00000080;
-constexpr uint32_t kNotifyCDT = 0x00000100;
-constexpr uint32_t kNotifyBITComplete = 0x00200000;
-constexpr uint32_t kNotifyCDTStored = 0x00400000;
-
-}  // namespace
 
 void ICSIAnalyzerCore::HandleTOT() {
     ICSISection& section = *GetCurrentSection();
@@ -32,7 +21,7 @@ void ICSIAnalyzerCore::HandleTOT() {
     const ICSIDateTime totTime = ReadAribTime();
     const int32_t loopLength = reader.ReadUInt16() & 0x0FFF;
     const bool read = ParseDescriptors(loopLength, [&](uint8_t tag, int32_t) {
-        if (tag != 0x58) {
+        if (tag != si::kTagLocalTimeOffset) {
             return;
         }
         flags |= ICSITOT::kFlagLocalTimeOffset;
@@ -58,9 +47,9 @@ void ICSIAnalyzerCore::HandleTOT() {
         DropNotify();
         return;
     }
-    if (HasNotify(kNotifyTOT)) {
-        PostNotify(0x900A, totTime.year << 16 | totTime.month << 8 | totTime.day,
-                   totTime.hour << 16 | totTime.minute << 8 | totTime.second);
+    if (HasNotify(si::kEventTOT.bit)) {
+        PostEvent(si::kEventTOT, totTime.year << 16 | totTime.month << 8 | totTime.day,
+                  totTime.hour << 16 | totTime.minute << 8 | totTime.second);
         FlushNotify();
     }
 }
@@ -86,21 +75,14 @@ std::unique_ptr<ICSISIParameter> ICSIAnalyzerCore::ParseSIParameter(void* owner,
 void ICSIAnalyzerCore::HandleBIT() {
     const ICSISection& section = *GetCurrentSection();
     const uint16_t onid = section.tableIdExtension;
-    if (HasNotify(kNotifyBIT)) {
-        PostNotify(0x9005, filterParam, onid);
-    }
-    const uint32_t bit = SectionBit(section.sectionNumber);
+    PostEvent(si::kEventBITSection, filterParam, onid);
     ICSIBIT* bitTable = store->FindBIT(onid);
-    if (bitTable != nullptr && bitTable->version == section.versionNumber &&
-        (bitTable->sectionMask & bit) != 0) {
-        if (!AllSectionsIn(bitTable->sectionMask, bitTable->lastSectionNumber)) {
+    if (bitTable != nullptr && bitTable->HasSection(section.versionNumber, section.sectionNumber)) {
+        if (!bitTable->HasAllSections()) {
             return;
         }
-        if (!bitTable->IsComplete()) {
-            bitTable->complete.store(1);
-            if (HasNotify(kNotifyBITComplete)) {
-                PostNotify(0x9015, filterParam, onid);
-            }
+        if (bitTable->CompleteWhenAllIn()) {
+            PostEvent(si::kEventBITComplete, filterParam, onid);
         }
         FlushNotify();
         return;
@@ -109,16 +91,15 @@ void ICSIAnalyzerCore::HandleBIT() {
         DropNotify();
         return;
     }
-    if (bitTable != nullptr && bitTable->version != section.versionNumber) {
+    if (bitTable != nullptr && bitTable->StoredVersion() != section.versionNumber) {
         store->bitList.Remove(bitTable);
         bitTable = nullptr;
     }
     if (bitTable == nullptr) {
         bitTable = store->bitList.Add(new ICSIBIT(store.get(), onid));
     }
-    bitTable->version = section.versionNumber;
-    bitTable->lastSectionNumber = section.lastSectionNumber;
-    bitTable->sectionMask |= bit;
+    bitTable->RecordSection(section.versionNumber, section.sectionNumber,
+                            section.lastSectionNumber);
 
     auto abandon = [&] {
         store->bitList.Remove(bitTable);
@@ -135,10 +116,10 @@ void ICSIAnalyzerCore::HandleBIT() {
     uint32_t flags = bitTable->descriptorFlags;
     if (!ParseDescriptors(field & 0x0FFF, [&](uint8_t tag, int32_t length) {
             seenDescriptor = true;
-            if (tag == 0xD7) {
+            if (tag == si::kTagSIParameter) {
                 bitTable->siParameters.Add(ParseSIParameter(bitTable, length, false).release());
                 flags |= ICSIBIT::kFlagSIParameter;
-            } else if (tag == 0xDA) {
+            } else if (tag == si::kTagSIPrimeTS) {
                 bitTable->siPrimeTS = ParseSIParameter(bitTable, length, true);
                 flags |= ICSIBIT::kFlagSIPrimeTS;
             }
@@ -165,7 +146,7 @@ void ICSIAnalyzerCore::HandleBIT() {
                                                                            int32_t length) {
             seenDescriptor = true;
             switch (tag) {
-                case 0x41:  // service_list_descriptor
+                case si::kTagServiceList:
                     for (int32_t i = 0; i < length / 3 && reader.GetRemaining() >= 3; ++i) {
                         broadcaster->serviceIds.push_back(
                             static_cast<uint16_t>(reader.ReadUInt16()));
@@ -173,7 +154,7 @@ void ICSIAnalyzerCore::HandleBIT() {
                             static_cast<uint8_t>(reader.ReadUInt8()));
                     }
                     break;
-                case 0xCE: {  // extended_broadcaster_descriptor
+                case si::kTagExtendedBroadcaster: {
                     const int32_t head = std::max(reader.ReadUInt8(), 0);
                     broadcaster->broadcasterType = static_cast<uint8_t>(head >> 4);
                     if (broadcaster->broadcasterType != 1) {
@@ -194,11 +175,11 @@ void ICSIAnalyzerCore::HandleBIT() {
                     }
                     break;
                 }
-                case 0xD7:
+                case si::kTagSIParameter:
                     broadcaster->siParameters.Add(
                         ParseSIParameter(broadcaster, length, false).release());
                     break;
-                case 0xD8:  // broadcaster_name_descriptor
+                case si::kTagBroadcasterName:
                     broadcaster->broadcasterName = ReadText(length);
                     break;
                 default:
@@ -213,12 +194,8 @@ void ICSIAnalyzerCore::HandleBIT() {
     }
 
     store->EndReset();
-    if (!bitTable->IsComplete() &&
-        AllSectionsIn(bitTable->sectionMask, bitTable->lastSectionNumber)) {
-        bitTable->complete.store(1);
-        if (HasNotify(kNotifyBITComplete)) {
-            PostNotify(0x9015, filterParam, onid);
-        }
+    if (bitTable->CompleteWhenAllIn()) {
+        PostEvent(si::kEventBITComplete, filterParam, onid);
     }
     FlushNotify();
 }
@@ -233,12 +210,9 @@ void ICSIAnalyzerCore::HandleCDT() {
     }
     const intptr_t details =
         static_cast<intptr_t>(onid) << 16 | dataType << 8 | section.sectionNumber;
-    if (HasNotify(kNotifyCDT)) {
-        PostNotify(0x9006, downloadDataId, details);
-    }
-    const uint32_t bit = SectionBit(section.sectionNumber);
+    PostEvent(si::kEventCDTSection, downloadDataId, details);
     ICSICDT* cdt = store->FindCDT(static_cast<uint16_t>(onid), downloadDataId);
-    if (cdt != nullptr && cdt->version == section.versionNumber && (cdt->sectionMask & bit) != 0) {
+    if (cdt != nullptr && cdt->HasSection(section.versionNumber, section.sectionNumber)) {
         FlushNotify();
         return;
     }
@@ -246,7 +220,7 @@ void ICSIAnalyzerCore::HandleCDT() {
         DropNotify();
         return;
     }
-    if (cdt != nullptr && cdt->version != section.versionNumber) {
+    if (cdt != nullptr && cdt->StoredVersion() != section.versionNumber) {
         store->cdtList.Remove(cdt);
         cdt = nullptr;
     }
@@ -254,9 +228,7 @@ void ICSIAnalyzerCore::HandleCDT() {
         cdt = store->cdtList.Add(
             new ICSICDT(store.get(), static_cast<uint16_t>(onid), downloadDataId));
     }
-    cdt->version = section.versionNumber;
-    cdt->lastSectionNumber = section.lastSectionNumber;
-    cdt->sectionMask |= bit;
+    cdt->RecordSection(section.versionNumber, section.sectionNumber, section.lastSectionNumber);
     cdt->dataType = static_cast<uint8_t>(dataType);
     reader.Skip(reader.ReadUInt16() & 0x0FFF);
 
@@ -280,9 +252,7 @@ void ICSIAnalyzerCore::HandleCDT() {
     }
 
     store->EndReset();
-    cdt->complete.store(1);
-    if (HasNotify(kNotifyCDTStored)) {
-        PostNotify(0x9016, downloadDataId, details);
-    }
+    cdt->MarkComplete();
+    PostEvent(si::kEventCDTStored, downloadDataId, details);
     FlushNotify();
 }

@@ -8,6 +8,7 @@
 #include "core/ICListItem.h"
 #include "core/ICWString.h"
 #include "sianalyzer/ICSIItemList.h"
+#include "sianalyzer/ICSITableState.h"
 #include "sianalyzer/ICSITime.h"
 
 class ICSIAnalyzerCore;
@@ -113,7 +114,7 @@ private:
 };
 
 // The broadcaster information table of one original network.
-class ICSIBIT : public ICListItem {
+class ICSIBIT : public ICListItem, public ICSITableState {
 public:
     static constexpr uint32_t kFlagSIParameter = 0x01;
     static constexpr uint32_t kFlagSIPrimeTS = 0x02;
@@ -122,7 +123,7 @@ public:
         : owner(owner), originalNetworkId(originalNetworkId) {}
 
     virtual ICSIList* GetOwner() const { return owner; }
-    virtual uint8_t GetVersion() const { return version; }
+    virtual uint8_t GetVersion() const { return StoredVersion(); }
     virtual uint32_t GetDescriptorFlags() const { return descriptorFlags; }
     virtual uint16_t GetOriginalNetworkID() const { return originalNetworkId; }
     virtual uint8_t GetBroadcastViewPropriety() const { return broadcastViewPropriety; }
@@ -144,16 +145,10 @@ public:
             [&](const ICSIBroadcaster& b) { return b.GetTerrestrialBroadcasterID() == id; });
     }
 
-    bool IsComplete() const { return complete.load(std::memory_order_relaxed) != 0; }
-
 private:
     friend class ICSIAnalyzerCore;
     ICSIList* owner;
-    std::atomic<uint8_t> complete{0};
     uint32_t descriptorFlags = 0;
-    uint8_t version = 0xFF;
-    uint8_t lastSectionNumber = 0;
-    uint32_t sectionMask = 0;
     uint16_t originalNetworkId;
     uint8_t broadcastViewPropriety = 0;
     std::unique_ptr<ICSISIParameter> siPrimeTS;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/ICListItem.h"
+#include "sianalyzer/ICSITableState.h"
 
 class ICSIAnalyzerCore;
 class ICSIList;
@@ -62,13 +63,13 @@ private:
 
 // The common data table of one (original_network_id, download_data_id): a logo (data_type 1)
 // or another data module.
-class ICSICDT : public ICListItem {
+class ICSICDT : public ICListItem, public ICSITableState {
 public:
     ICSICDT(ICSIList* owner, uint16_t originalNetworkId, uint16_t downloadDataId)
         : owner(owner), downloadDataId(downloadDataId), originalNetworkId(originalNetworkId) {}
 
     virtual ICSIList* GetOwner() const { return owner; }
-    virtual uint8_t GetVersion() const { return version; }
+    virtual uint8_t GetVersion() const { return StoredVersion(); }
     virtual uint16_t GetDownloadDataID() const { return downloadDataId; }
     virtual uint16_t GetOriginalNetworkID() const { return originalNetworkId; }
     virtual uint8_t GetDataType() const { return dataType; }
@@ -76,15 +77,9 @@ public:
     virtual const uint8_t* GetData() const { return data.data(); }
     virtual ICSILogo* GetLogo() const { return logo.get(); }
 
-    bool IsComplete() const { return complete.load(std::memory_order_relaxed) != 0; }
-
 private:
     friend class ICSIAnalyzerCore;
     ICSIList* owner;
-    std::atomic<uint8_t> complete{0};
-    uint8_t version = 0xFF;
-    uint8_t lastSectionNumber = 0;
-    uint32_t sectionMask = 0;
     uint16_t downloadDataId;
     uint16_t originalNetworkId;
     uint8_t dataType = 0;

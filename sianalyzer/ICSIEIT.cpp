@@ -1,5 +1,7 @@
 #include "sianalyzer/ICSIEIT.h"
 
+#include "sianalyzer/SIConstants.h"
+
 int32_t ICSIEITSegment::LowerBound(uint16_t eventId) const {
     int32_t low = 0;
     int32_t high = events.GetCount();
@@ -30,14 +32,14 @@ ICSIEvent* ICSIEITTable::FindEvent(uint16_t eventId) const {
 
 ICSIEvent* ICSIEIT::FindEvent(uint16_t eventId, bool includePresentFollowing) const {
     if (includePresentFollowing) {
-        if (const ICSIEITTable* table = FindTable(0x4E)) {
+        if (const ICSIEITTable* table = FindTable(si::kTableEITPresentFollowing)) {
             if (ICSIEvent* event = table->FindEvent(eventId)) {
                 return event;
             }
         }
     }
     for (const ICSIEITTable* table : tables) {
-        if (table->GetTableID() == 0x4E) {
+        if (table->GetTableID() == si::kTableEITPresentFollowing) {
             continue;
         }
         if (ICSIEvent* event = table->FindEvent(eventId)) {
@@ -48,7 +50,7 @@ ICSIEvent* ICSIEIT::FindEvent(uint16_t eventId, bool includePresentFollowing) co
 }
 
 ICSIEvent* ICSIEIT::GetPresentEvent() const {
-    const ICSIEITTable* table = FindTable(0x4E);
+    const ICSIEITTable* table = FindTable(si::kTableEITPresentFollowing);
     if (table == nullptr) {
         return nullptr;
     }

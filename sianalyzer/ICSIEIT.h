@@ -12,6 +12,65 @@ class ICSIList;
 class ICSIEIT;
 class ICSIEITTable;
 
+// The sections received of one half of an EIT segment (the basic or the extended one): the
+// version they belong to, one bit per section of the segment, the segment's last section number
+// (segment_last_section_number of its sections) and whether every section is in. Only the
+// worker thread changes it; readers test IsComplete, which is atomic.
+class ICSIEITSegmentProgress {
+public:
+    explicit ICSIEITSegmentProgress(uint8_t lastSectionNumber)
+        : lastSectionNumber(lastSectionNumber) {}
+
+    bool IsComplete() const { return complete.load(std::memory_order_relaxed) != 0; }
+    uint8_t GetLastSectionNumber() const { return lastSectionNumber; }
+    uint8_t GetVersion() const { return version; }
+
+    // True when section `sectionNumber` of version `versionNumber` is already held.
+    bool HasSection(uint8_t versionNumber, uint8_t sectionNumber) const {
+        return version == versionNumber && (receivedMask & Bit(sectionNumber)) != 0;
+    }
+    // Starts over in another version: nothing of it is received yet.
+    void Restart(uint8_t versionNumber) {
+        version = versionNumber;
+        receivedMask = 0;
+        complete.store(0);
+    }
+    void RecordSection(uint8_t versionNumber, uint8_t sectionNumber, uint8_t segmentLast) {
+        version = versionNumber;
+        lastSectionNumber = segmentLast;
+        receivedMask |= Bit(sectionNumber);
+    }
+    // Takes back a section whose parsing was abandoned, so its next repetition is parsed.
+    void ForgetSection(uint8_t sectionNumber) {
+        receivedMask &= static_cast<uint8_t>(~Bit(sectionNumber));
+    }
+    // Marks the half complete when every section of the segment is in; true when it has just
+    // become so.
+    bool CompleteWhenAllIn() {
+        const uint8_t full = static_cast<uint8_t>((1u << ((lastSectionNumber & 7) + 1)) - 1);
+        if (IsComplete() || receivedMask != full) {
+            return false;
+        }
+        complete.store(1);
+        return true;
+    }
+    // Nothing received (stop); the version and the events stay.
+    void MarkNotReceived() {
+        complete.store(0);
+        receivedMask = 0;
+    }
+
+private:
+    static uint8_t Bit(uint8_t sectionNumber) {
+        return static_cast<uint8_t>(1u << (sectionNumber & 7));
+    }
+
+    std::atomic<uint8_t> complete{0};
+    uint8_t version = 0xFF;
+    uint8_t lastSectionNumber;
+    uint8_t receivedMask = 0;
+};
+
 // A group of eight sections of an EIT sub-table and the events they carry, sorted by event_id.
 // The basic half (table_id 0x4E, 0x50-0x57) creates events; the extended half (0x58-0x5F)
 // adds extended descriptions to them.
@@ -20,19 +79,27 @@ public:
     ICSIEITSegment(ICSIEITTable* owner, uint8_t sectionNumber)
         : owner(owner),
           firstSectionNumber(sectionNumber & 0xF8),
-          segmentLastSectionNumber(sectionNumber | 7),
-          extSegmentLastSectionNumber(sectionNumber | 7) {}
+          basicProgress(sectionNumber | 7),
+          extendedProgress(sectionNumber | 7) {}
 
     virtual ICSIEITTable* GetOwner() const { return owner; }
     virtual uint8_t GetFirstSectionNumber() const { return firstSectionNumber; }
-    virtual uint8_t GetSegmentLastSectionNumber() const { return segmentLastSectionNumber; }
-    virtual uint8_t GetExtSegmentLastSectionNumber() const { return extSegmentLastSectionNumber; }
+    virtual uint8_t GetSegmentLastSectionNumber() const {
+        return basicProgress.GetLastSectionNumber();
+    }
+    virtual uint8_t GetExtSegmentLastSectionNumber() const {
+        return extendedProgress.GetLastSectionNumber();
+    }
     virtual int32_t GetEventCount() const { return events.GetCount(); }
     virtual ICSIEvent* GetEvent(int32_t index) const { return events.GetAt(index); }
     virtual ICSIEvent* FindEvent(uint16_t eventId) const;
 
-    bool IsComplete() const { return complete.load(std::memory_order_relaxed) != 0; }
-    bool IsExtComplete() const { return extComplete.load(std::memory_order_relaxed) != 0; }
+    bool IsComplete() const { return basicProgress.IsComplete(); }
+    bool IsExtComplete() const { return extendedProgress.IsComplete(); }
+    // The basic or the extended half.
+    ICSIEITSegmentProgress& Progress(bool basic) {
+        return basic ? basicProgress : extendedProgress;
+    }
 
 private:
     friend class ICSIAnalyzerCore;
@@ -41,16 +108,10 @@ private:
 
     ICSIEITTable* owner;
     uint8_t firstSectionNumber;
-    // The versions the received masks refer to: a segment is rebuilt when its own sections
+    // Each half keeps the version of its own sections: a segment is rebuilt when its sections
     // arrive in another version, whatever other segments of the table have seen.
-    uint8_t version = 0xFF;
-    uint8_t extVersion = 0xFF;
-    std::atomic<uint8_t> complete{0};
-    uint8_t segmentLastSectionNumber;
-    uint8_t receivedMask = 0;
-    std::atomic<uint8_t> extComplete{0};
-    uint8_t extSegmentLastSectionNumber;
-    uint8_t extReceivedMask = 0;
+    ICSIEITSegmentProgress basicProgress;
+    ICSIEITSegmentProgress extendedProgress;
     ICSIItemList<ICSIEvent> events;
 };
 

@@ -1,6 +1,7 @@
 #include "sianalyzer/ICSINIT.h"
 
 #include "sianalyzer/ICSIList.h"
+#include "sianalyzer/SIConstants.h"
 
 int32_t ICSITS::IsServiceAvailable(uint16_t serviceId) const {
     int32_t index = -1;
@@ -21,7 +22,8 @@ int32_t ICSITS::IsServiceAvailable(uint16_t serviceId) const {
     if (pat->FindPMTPID(serviceId) < 0) {
         return 0;
     }
-    if (serviceTypes[index] == 0xC0 && store->FindPMT(transportStreamId, serviceId) == nullptr) {
+    if (serviceTypes[index] == si::kServiceTypeData &&
+        store->FindPMT(transportStreamId, serviceId) == nullptr) {
         return 0;
     }
     return 1;

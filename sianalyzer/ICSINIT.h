@@ -7,6 +7,7 @@
 #include "core/ICListItem.h"
 #include "core/ICWString.h"
 #include "sianalyzer/ICSIItemList.h"
+#include "sianalyzer/ICSITableState.h"
 
 class ICSIAnalyzerCore;
 class ICSIList;
@@ -112,7 +113,7 @@ private:
 };
 
 // The network information table of one network (actual network only).
-class ICSINIT : public ICListItem {
+class ICSINIT : public ICListItem, public ICSITableState {
 public:
     static constexpr uint32_t kFlagNetworkName = 0x01;
     static constexpr uint32_t kFlagSystemManagement = 0x02;
@@ -120,7 +121,7 @@ public:
     ICSINIT(ICSIList* owner, uint16_t networkId) : owner(owner), networkId(networkId) {}
 
     virtual ICSIList* GetOwner() const { return owner; }
-    virtual uint8_t GetVersion() const { return version; }
+    virtual uint8_t GetVersion() const { return StoredVersion(); }
     virtual uint32_t GetDescriptorFlags() const { return descriptorFlags; }
     virtual uint16_t GetNetworkID() const { return networkId; }
     virtual const char16_t* GetNetworkName() const { return networkName.GetText(); }
@@ -136,16 +137,10 @@ public:
             [&](const ICSITS& ts) { return ts.GetTransportStreamID() == transportStreamId; });
     }
 
-    bool IsComplete() const { return complete.load(std::memory_order_relaxed) != 0; }
-
 private:
     friend class ICSIAnalyzerCore;
     ICSIList* owner;
-    std::atomic<uint8_t> complete{0};
     uint32_t descriptorFlags = 0;
-    uint8_t version = 0xFF;
-    uint8_t lastSectionNumber = 0;
-    uint32_t sectionMask = 0;
     uint16_t networkId;
     ICWString networkName;
     uint16_t systemManagementId = 0;

@@ -8,6 +8,7 @@
 #include "core/ICListItem.h"
 #include "sianalyzer/ICSIDigitalCopyControl.h"
 #include "sianalyzer/ICSIItemList.h"
+#include "sianalyzer/ICSITableState.h"
 
 class ICSIAnalyzerCore;
 class ICSIList;
@@ -133,7 +134,7 @@ private:
 };
 
 // The program map of one program of a transport stream.
-class ICSIPMT : public ICListItem {
+class ICSIPMT : public ICListItem, public ICSITableState {
 public:
     static constexpr uint32_t kFlagDigitalCopyControl = 0x04;
     static constexpr uint32_t kFlagEmergencyInfo = 0x08;
@@ -143,7 +144,7 @@ public:
         : owner(owner), transportStreamId(transportStreamId), programNumber(programNumber) {}
 
     virtual ICSIList* GetOwner() const { return owner; }
-    virtual uint8_t GetVersion() const { return version; }
+    virtual uint8_t GetVersion() const { return StoredVersion(); }
     virtual uint32_t GetDescriptorFlags() const { return descriptorFlags; }
     virtual uint16_t GetPID() const { return pid; }
     virtual uint16_t GetTransportStreamID() const { return transportStreamId; }
@@ -173,17 +174,10 @@ public:
             [&](const ICSIES& es) { return es.GetComponentTag() == componentTag; });
     }
 
-    bool IsComplete() const { return complete.load(std::memory_order_relaxed) != 0; }
-    uint8_t GetLastSectionNumber() const { return lastSectionNumber; }
-
 private:
     friend class ICSIAnalyzerCore;
     ICSIList* owner;
-    std::atomic<uint8_t> complete{0};
     uint32_t descriptorFlags = 0;
-    uint8_t version = 0xFF;
-    uint8_t lastSectionNumber = 0;
-    uint32_t sectionMask = 0;
     uint16_t transportStreamId;
     uint16_t pid = 0;
     uint16_t programNumber;

@@ -9,6 +9,7 @@
 #include "core/ICWString.h"
 #include "sianalyzer/ICSIDigitalCopyControl.h"
 #include "sianalyzer/ICSIItemList.h"
+#include "sianalyzer/ICSITableState.h"
 
 class ICSIAnalyzerCore;
 class ICSIList;
@@ -75,7 +76,7 @@ private:
 };
 
 // The service description table of one transport stream (actual or other).
-class ICSISDT : public ICListItem {
+class ICSISDT : public ICListItem, public ICSITableState {
 public:
     ICSISDT(ICSIList* owner, uint16_t originalNetworkId, uint16_t transportStreamId)
         : owner(owner),
@@ -83,7 +84,7 @@ public:
           originalNetworkId(originalNetworkId) {}
 
     virtual ICSIList* GetOwner() const { return owner; }
-    virtual uint8_t GetVersion() const { return version; }
+    virtual uint8_t GetVersion() const { return StoredVersion(); }
     virtual uint16_t GetTransportStreamID() const { return transportStreamId; }
     virtual uint16_t GetOriginalNetworkID() const { return originalNetworkId; }
     virtual int32_t GetServiceCount() const { return services.GetCount(); }
@@ -93,17 +94,12 @@ public:
             [&](const ICSIService& service) { return service.GetServiceID() == serviceId; });
     }
 
-    bool IsComplete() const { return complete.load(std::memory_order_relaxed) != 0; }
     // The table the last section came in: 0x42 (actual) or 0x46 (other).
     uint8_t GetTableID() const { return tableId; }
 
 private:
     friend class ICSIAnalyzerCore;
     ICSIList* owner;
-    std::atomic<uint8_t> complete{0};
-    uint8_t version = 0xFF;
-    uint8_t lastSectionNumber = 0;
-    uint32_t sectionMask = 0;
     uint8_t tableId = 0;
     uint16_t transportStreamId;
     uint16_t originalNetworkId;

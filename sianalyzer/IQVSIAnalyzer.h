@@ -2,6 +2,7 @@
 
 #include "platform/com/Unknown.h"
 #include "sianalyzer/ICSIList.h"
+#include "sianalyzer/SIConstants.h"
 
 // The private interface of the SI analyzer filter ("QV SI Analyzer"), obtained by
 // QueryInterface on the filter. The application reads the SI store through it, chooses the
@@ -13,30 +14,7 @@
 inline constexpr IID IID_IQVSIAnalyzer{
     0x57476D15, 0xE640, 0x45AE, {0x96, 0xA7, 0x2E, 0xBA, 0x82, 0x86, 0x8C, 0xCB}};
 
-// Event codes the analyzer raises through the graph's event sink (each only while its bit is
-// set in the notification mask).
-inline constexpr LONG kQVEventPATSection = 0x9000;
-inline constexpr LONG kQVEventPMTSection = 0x9001;
-inline constexpr LONG kQVEventNITSection = 0x9003;
-inline constexpr LONG kQVEventSDTSection = 0x9004;
-inline constexpr LONG kQVEventBITSection = 0x9005;
-inline constexpr LONG kQVEventCDTSection = 0x9006;
-inline constexpr LONG kQVEventSDTTSection = 0x9007;
-inline constexpr LONG kQVEventModuleComplete = 0x9008;
-inline constexpr LONG kQVEventEITSection = 0x9009;
-inline constexpr LONG kQVEventTOT = 0x900A;
-inline constexpr LONG kQVEventPATStored = 0x9010;
-inline constexpr LONG kQVEventPMTComplete = 0x9011;
-inline constexpr LONG kQVEventNITComplete = 0x9013;
-inline constexpr LONG kQVEventSDTComplete = 0x9014;
-inline constexpr LONG kQVEventBITComplete = 0x9015;
-inline constexpr LONG kQVEventCDTStored = 0x9016;
-inline constexpr LONG kQVEventSDTTComplete = 0x9017;
-inline constexpr LONG kQVEventEITBasicSegment = 0x9019;
-inline constexpr LONG kQVEventEITExtendedSegment = 0x901A;
-inline constexpr LONG kQVEventEventStored = 0x901B;
-inline constexpr LONG kQVEventEventExtended = 0x901C;
-inline constexpr LONG kQVEventPresentEvent = 0x901D;
+// The event codes the analyzer raises are in sianalyzer/SIConstants.h.
 
 class IQVSIAnalyzer : public IUnknown {
 public:

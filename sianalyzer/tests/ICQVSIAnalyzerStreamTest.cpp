@@ -230,7 +230,7 @@ TEST_F(TabrixFromItsModule, TheFirstCompleteNITSelectsTheFirstServiceOfTheCurren
 }
 
 TEST_F(TabrixFromItsModule, WithTheCompletedPMTMaskOnlyThoseEventsAreRaised) {
-    Analyzer()->SetNotifyFlags(0x00020000);
+    Analyzer()->SetNotifyFlags(si::kEventPMTComplete.bit);
     graph.Run();
     ASSERT_EQ(graph.source->PushPaced(Prefix(DefaultStream(), 0.5)), S_OK);
     std::vector<AnalyzerGraph::Event> events;
@@ -243,7 +243,7 @@ TEST_F(TabrixFromItsModule, WithTheCompletedPMTMaskOnlyThoseEventsAreRaised) {
     }));
     std::map<uint16_t, int> programs;
     for (const AnalyzerGraph::Event& event : events) {
-        EXPECT_EQ(event.code, 0x9011);
+        EXPECT_EQ(event.code, kQVEventPMTComplete);
         EXPECT_EQ(event.param1, reinterpret_cast<LONG_PTR>(graph.filter.Get()));
         EXPECT_EQ(uint32_t(event.param2) >> 16, Channel().transportStreamId);
         programs[uint16_t(event.param2)]++;
@@ -259,7 +259,7 @@ TEST_F(TabrixFromItsModule, AServiceWithoutCaptionsGetsCaptionPIDZeroAndThePATSt
     std::string error;
     const Bytes stream = MakeStream(ts, 2.0, &error);
     ASSERT_FALSE(stream.empty()) << error;
-    Analyzer()->SetNotifyFlags(0x00000001);  // every PAT section
+    Analyzer()->SetNotifyFlags(si::kEventPATSection.bit);  // every PAT section
     graph.Run();
     ASSERT_EQ(graph.source->PushPaced(Prefix(stream, 0.5)), S_OK);
     ASSERT_TRUE(WaitFor([&] { return Analyzer()->GetVideoPID() == ts.services[0].videoPid; }));
@@ -277,7 +277,7 @@ TEST_F(TabrixFromItsModule, AServiceWithoutCaptionsGetsCaptionPIDZeroAndThePATSt
     size_t patEvents = 0;
     EXPECT_TRUE(WaitFor([&] {
         for (const AnalyzerGraph::Event& event : graph.TakeEvents()) {
-            patEvents += event.code == 0x9000 ? 1 : 0;
+            patEvents += event.code == kQVEventPATSection ? 1 : 0;
         }
         return patEvents >= 16;
     }));

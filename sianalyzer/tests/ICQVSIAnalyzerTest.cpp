@@ -397,7 +397,7 @@ TEST_F(AnalyzerOnPackets, PersistentLatenessLocksAgainOnTheNextPCR) {
 
 TEST_F(AnalyzerOnPackets, StopClearsTheStreamStateAndKeepsTheChoices) {
     graph.analyzer->SetLatency(1234567);
-    graph.analyzer->SetNotifyFlags(0x00020001);
+    graph.analyzer->SetNotifyFlags(si::kEventPATSection.bit | si::kEventPMTComplete.bit);
     graph.Run();
     Bytes stream = PcrPacket(kPcrPid, kBase * 300);
     for (int k = 0; k < 3; ++k) {

@@ -7,20 +7,18 @@
 namespace sitest {
 namespace {
 
-constexpr uint32_t kNotifyEachPAT = 0x1;
-
 Bytes PatSection(uint16_t tsid, uint8_t version) {
     return BuildSection({0x00, tsid, version, 0, 0, false}, PatBody({{0, 0x10}, {0x400, 0x1F0}}));
 }
 
 TEST(ICSIAssembly, OnlyTheFirstPacketIsRoutedWhenTheSecondLacksItsSyncByte) {
     TestAnalyzer analyzer;
-    analyzer.SetNotifyFlags(kNotifyEachPAT);
+    analyzer.SetNotifyFlags(si::kEventPATSection.bit);
     Bytes first = PacketizeSection(0, PatSection(0x7FE0, 1));
     Bytes second = PacketizeSection(0, PatSection(0x7FE1, 1));
     second[0] = 0x46;
     analyzer.Feed(Concat({first, second}));
-    EXPECT_EQ(analyzer.CountOf(0x9000), 1u);
+    EXPECT_EQ(analyzer.CountOf(si::kEventPATSection.code), 1u);
     EXPECT_NE(analyzer.GetSIList()->FindPAT(0x7FE0), nullptr);
     EXPECT_EQ(analyzer.GetSIList()->FindPAT(0x7FE1), nullptr);
 }
@@ -53,7 +51,7 @@ TEST(ICSIAssembly, PacketsWithErrorsOrImpossibleAdaptationFieldsAreSkipped) {
 
 TEST(ICSIAssembly, APatSplitOverTwoPacketsIsDispatchedOnceAfterTheSecond) {
     TestAnalyzer analyzer;
-    analyzer.SetNotifyFlags(kNotifyEachPAT);
+    analyzer.SetNotifyFlags(si::kEventPATSection.bit);
     Bytes programs;
     std::vector<std::pair<uint16_t, uint16_t>> list;
     for (uint16_t i = 1; i <= 60; ++i) {
@@ -65,10 +63,10 @@ TEST(ICSIAssembly, APatSplitOverTwoPacketsIsDispatchedOnceAfterTheSecond) {
     ASSERT_EQ(packets.size(), 376u);
 
     analyzer.Feed(Bytes(packets.begin(), packets.begin() + 188));
-    EXPECT_EQ(analyzer.CountOf(0x9000), 0u);
+    EXPECT_EQ(analyzer.CountOf(si::kEventPATSection.code), 0u);
     EXPECT_EQ(analyzer.GetInProgressCount(), 1);
     analyzer.Feed(Bytes(packets.begin() + 188, packets.end()));
-    EXPECT_EQ(analyzer.CountOf(0x9000), 1u);
+    EXPECT_EQ(analyzer.CountOf(si::kEventPATSection.code), 1u);
     const ICSIPAT* pat = analyzer.GetSIList()->FindPAT(0x10);
     ASSERT_NE(pat, nullptr);
     EXPECT_EQ(pat->GetProgramCount(), 60);
@@ -77,10 +75,10 @@ TEST(ICSIAssembly, APatSplitOverTwoPacketsIsDispatchedOnceAfterTheSecond) {
 
 TEST(ICSIAssembly, TwoSectionsAndStuffingInOnePayloadAreBothDispatched) {
     TestAnalyzer analyzer;
-    analyzer.SetNotifyFlags(kNotifyEachPAT);
+    analyzer.SetNotifyFlags(si::kEventPATSection.bit);
     const Bytes payload = Concat({Bytes{0x00}, PatSection(0x20, 0), PatSection(0x21, 0)});
     analyzer.Feed(PaddedPacket({0, true, 0}, payload));  // the rest of the packet is 0xFF stuffing
-    EXPECT_EQ(analyzer.CountOf(0x9000), 2u);
+    EXPECT_EQ(analyzer.CountOf(si::kEventPATSection.code), 2u);
     EXPECT_NE(analyzer.GetSIList()->FindPAT(0x20), nullptr);
     EXPECT_NE(analyzer.GetSIList()->FindPAT(0x21), nullptr);
     EXPECT_EQ(analyzer.GetSectionErrors(), 0u);
@@ -88,7 +86,7 @@ TEST(ICSIAssembly, TwoSectionsAndStuffingInOnePayloadAreBothDispatched) {
 
 TEST(ICSIAssembly, PointerFieldBytesCompleteTheUnfinishedSection) {
     TestAnalyzer analyzer;
-    analyzer.SetNotifyFlags(kNotifyEachPAT);
+    analyzer.SetNotifyFlags(si::kEventPATSection.bit);
     const Bytes a = PatSection(0x30, 0);  // 20 bytes
     const Bytes b = PatSection(0x31, 0);
     ASSERT_EQ(a.size(), 20u);
@@ -97,21 +95,21 @@ TEST(ICSIAssembly, PointerFieldBytesCompleteTheUnfinishedSection) {
     const Bytes first = Concat({Bytes{0x00}, Bytes(a.begin(), a.begin() + 10)});
     const Bytes second = Concat({Bytes{10}, Bytes(a.begin() + 10, a.end()), b});
     analyzer.Feed(StuffedPacket({0, true, 0}, first));
-    EXPECT_EQ(analyzer.CountOf(0x9000), 0u);
+    EXPECT_EQ(analyzer.CountOf(si::kEventPATSection.code), 0u);
     analyzer.Feed(PaddedPacket({0, true, 0}, second));
-    EXPECT_EQ(analyzer.CountOf(0x9000), 2u);
+    EXPECT_EQ(analyzer.CountOf(si::kEventPATSection.code), 2u);
     EXPECT_NE(analyzer.GetSIList()->FindPAT(0x30), nullptr);
     EXPECT_NE(analyzer.GetSIList()->FindPAT(0x31), nullptr);
 }
 
 TEST(ICSIAssembly, APointerFieldOfZeroDiscardsTheUnfinishedSection) {
     TestAnalyzer analyzer;
-    analyzer.SetNotifyFlags(kNotifyEachPAT);
+    analyzer.SetNotifyFlags(si::kEventPATSection.bit);
     const Bytes a = PatSection(0x40, 0);
     analyzer.Feed(
         StuffedPacket({0, true, 0}, Concat({Bytes{0x00}, Bytes(a.begin(), a.begin() + 10)})));
     analyzer.Feed(PaddedPacket({0, true, 0}, Concat({Bytes{0x00}, PatSection(0x41, 0)})));
-    EXPECT_EQ(analyzer.CountOf(0x9000), 1u);
+    EXPECT_EQ(analyzer.CountOf(si::kEventPATSection.code), 1u);
     EXPECT_EQ(analyzer.GetSIList()->FindPAT(0x40), nullptr);
     EXPECT_NE(analyzer.GetSIList()->FindPAT(0x41), nullptr);
     EXPECT_EQ(analyzer.GetSectionErrors(), 0u);

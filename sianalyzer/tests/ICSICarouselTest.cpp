@@ -18,7 +18,6 @@ namespace {
 
 constexpr uint16_t kCarouselPid = 0x0901;
 constexpr uint32_t kDownloadId = 0x00010040;
-constexpr uint32_t kNotifyModule = 0x400;
 
 class CarouselAnalyzer : public TestAnalyzer {
 public:
@@ -246,7 +245,7 @@ TEST_F(Carousel, ARepeatedTransactionChangesNothingAndANewOneDropsReceivedModule
 }
 
 TEST_F(Carousel, BlocksArePlacedByNumberAndTheLastOneCompletesTheModule) {
-    analyzer.SetNotifyFlags(kNotifyModule);
+    analyzer.SetNotifyFlags(si::kEventModuleComplete.bit);
     const Bytes data = Pattern(10000, 3);
     Send(DiiSection(1, 4066, {{0x21, 10000, 4, {}}}));
     Send(DdbSection(0x21, 4, 0, Slice(data, 0, 4066)));
@@ -270,7 +269,7 @@ TEST_F(Carousel, BlocksArePlacedByNumberAndTheLastOneCompletesTheModule) {
     EXPECT_EQ(module->GetModuleKind(), 0);
     EXPECT_EQ(module->GetItemCount(), 0);
     ASSERT_EQ(analyzer.delivered.size(), 1u);
-    EXPECT_EQ(analyzer.delivered[0].code, 0x9008u);
+    EXPECT_EQ(analyzer.delivered[0].code, si::kEventModuleComplete.code);
     EXPECT_EQ(analyzer.delivered[0].param1, static_cast<intptr_t>(kDownloadId));
     EXPECT_EQ(analyzer.delivered[0].param2, 0x21);
     // The carousel's next cycle changes nothing.
@@ -280,7 +279,7 @@ TEST_F(Carousel, BlocksArePlacedByNumberAndTheLastOneCompletesTheModule) {
 }
 
 TEST_F(Carousel, AModuleWithAnUnknownNameStaysRawAndIsAnnounced) {
-    analyzer.SetNotifyFlags(kNotifyModule);
+    analyzer.SetNotifyFlags(si::kEventModuleComplete.bit);
     const Bytes data = Pattern(300, 4);
     Send(DiiSection(1, 4066, {{5, 300, 1, Name("logo-03")}}));
     Send(DdbSection(5, 1, 0, data));
@@ -289,11 +288,11 @@ TEST_F(Carousel, AModuleWithAnUnknownNameStaysRawAndIsAnnounced) {
     EXPECT_EQ(module->GetModuleKind(), 0);
     EXPECT_EQ(Bytes(module->GetData(), module->GetData() + module->GetDataLength()), data);
     EXPECT_EQ(module->GetLogo(0), nullptr);
-    EXPECT_EQ(analyzer.CountOf(0x9008), 1u);
+    EXPECT_EQ(analyzer.CountOf(si::kEventModuleComplete.code), 1u);
 }
 
 TEST_F(Carousel, ALostBlockIsWaitedForInTheNextCycleSoTheModuleHasNoHole) {
-    analyzer.SetNotifyFlags(kNotifyModule);
+    analyzer.SetNotifyFlags(si::kEventModuleComplete.bit);
     const Bytes data = Pattern(250, 5);
     Send(DiiSection(1, 100, {{1, 250, 1, {}}}));
     Send(DdbSection(1, 1, 1, Slice(data, 100, 100)));  // before block 0: ignored
@@ -307,7 +306,7 @@ TEST_F(Carousel, ALostBlockIsWaitedForInTheNextCycleSoTheModuleHasNoHole) {
     SendModule(1, 1, data, 100);  // the next cycle
     ASSERT_TRUE(module->IsComplete());
     EXPECT_EQ(Bytes(module->GetData(), module->GetData() + module->GetDataLength()), data);
-    EXPECT_EQ(analyzer.CountOf(0x9008), 1u);
+    EXPECT_EQ(analyzer.CountOf(si::kEventModuleComplete.code), 1u);
 }
 
 TEST_F(Carousel, ANewModuleVersionReplacesTheModule) {
@@ -327,7 +326,7 @@ TEST_F(Carousel, ANewModuleVersionReplacesTheModule) {
 }
 
 TEST_F(Carousel, BlocksNeverWriteBeyondTheModuleSize) {
-    analyzer.SetNotifyFlags(kNotifyModule);
+    analyzer.SetNotifyFlags(si::kEventModuleComplete.bit);
     // One block larger than the whole module; a short last section is padded with zeros.
     Send(DiiSection(
         1, 4000, {{1, 50, 1, {}}, {2, 0, 1, {}}, {3, 300, 1, {}}, {4, 10, 1, {}}, {5, 10, 1, {}}}));
@@ -351,7 +350,7 @@ TEST_F(Carousel, BlocksNeverWriteBeyondTheModuleSize) {
     Send(DdbSection(4, 1, 0, {}));
     ASSERT_TRUE(Download()->FindModule(4)->IsComplete());
     EXPECT_EQ(Download()->FindModule(4)->GetDataLength(), 10);
-    EXPECT_EQ(analyzer.CountOf(0x9008), 4u);
+    EXPECT_EQ(analyzer.CountOf(si::kEventModuleComplete.code), 4u);
     // A section that ends before its block number is ignored.
     Send(BuildSection({0x3C, 5, 1, 0, 0, true},
                       Message(0x1003, kDownloadId, {}, {0x00, 0x05, 0x01})));
@@ -359,7 +358,7 @@ TEST_F(Carousel, BlocksNeverWriteBeyondTheModuleSize) {
 }
 
 TEST_F(Carousel, TableAndKeywordModulesAreParsedIntoItems) {
-    analyzer.SetNotifyFlags(kNotifyModule);
+    analyzer.SetNotifyFlags(si::kEventModuleComplete.bit);
     ByteWriter genre;
     genre.U8(2);
     genre.U8(0x10).Counted(Text(u"ニュース")).Counted(Text(u"報道"));
@@ -392,7 +391,7 @@ TEST_F(Carousel, TableAndKeywordModulesAreParsedIntoItems) {
     EXPECT_EQ(words->GetKeyword(3), nullptr);
     EXPECT_EQ(words->GetKeyword(-1), nullptr);
     EXPECT_EQ(words->GetTableData(0), nullptr);
-    EXPECT_EQ(analyzer.CountOf(0x9008), 2u);
+    EXPECT_EQ(analyzer.CountOf(si::kEventModuleComplete.code), 2u);
 }
 
 Bytes LogoModule(uint8_t logoType, const std::vector<std::pair<uint16_t, Bytes>>& logos) {
@@ -408,7 +407,7 @@ Bytes LogoModule(uint8_t logoType, const std::vector<std::pair<uint16_t, Bytes>>
 }
 
 TEST_F(Carousel, ALogoModuleYieldsLogosWithTheirServicesAndImages) {
-    analyzer.SetNotifyFlags(kNotifyModule);
+    analyzer.SetNotifyFlags(si::kEventModuleComplete.bit);
     const Bytes image = Pattern(700, 11);
     // The leading field's bits above bit 8 are not part of logo_id.
     const Bytes data = LogoModule(3, {{0xFE10, image}, {0x0211, Pattern(5, 12)}});
@@ -435,18 +434,18 @@ TEST_F(Carousel, ALogoModuleYieldsLogosWithTheirServicesAndImages) {
     EXPECT_EQ(module->GetLogo(2), nullptr);
     EXPECT_EQ(module->GetTableData(0), nullptr);
     EXPECT_EQ(module->GetDataLength(), 1);
-    EXPECT_EQ(analyzer.CountOf(0x9008), 1u);
+    EXPECT_EQ(analyzer.CountOf(si::kEventModuleComplete.code), 1u);
 }
 
 TEST_F(Carousel, AModuleThatEndsBeforeItsEntriesIsDiscardedAndReceivedAgain) {
-    analyzer.SetNotifyFlags(kNotifyModule);
+    analyzer.SetNotifyFlags(si::kEventModuleComplete.bit);
     const Bytes good = LogoModule(0, {{1, Pattern(10, 13)}, {2, Pattern(10, 14)}});
     Bytes bad = good;
     bad[2] = 3;  // announces a third logo that is not there
     Send(DiiSection(1, 4066, {{1, static_cast<uint32_t>(bad.size()), 1, Name("LOGO-00")}}));
     Send(DdbSection(1, 1, 0, bad));
     EXPECT_EQ(Download()->FindModule(1), nullptr);
-    EXPECT_EQ(analyzer.CountOf(0x9008), 0u);
+    EXPECT_EQ(analyzer.CountOf(si::kEventModuleComplete.code), 0u);
     // Keyword and table modules whose counts run past the data fail the same way.
     Send(DiiSection(2, 4066,
                     {{1, static_cast<uint32_t>(good.size()), 1, Name("LOGO-00")},
@@ -458,7 +457,7 @@ TEST_F(Carousel, AModuleThatEndsBeforeItsEntriesIsDiscardedAndReceivedAgain) {
     Send(DdbSection(1, 1, 0, good));
     ASSERT_NE(Download()->FindModule(1), nullptr);
     EXPECT_EQ(Download()->FindModule(1)->GetItemCount(), 2);
-    EXPECT_EQ(analyzer.CountOf(0x9008), 1u);
+    EXPECT_EQ(analyzer.CountOf(si::kEventModuleComplete.code), 1u);
 }
 
 TEST_F(Carousel, BlocksAreIgnoredWithoutTheirDiiOrAnnouncement) {
@@ -580,7 +579,7 @@ TEST(SimulatedCarousel, EveryLogoModuleCompletesWithTheLogosTheSimulatorSent) {
     const isdbsim::Carousel sent = isdbsim::BuildLogoCarousel(*info);
 
     TestAnalyzer analyzer;
-    analyzer.SetNotifyFlags(kNotifyModule);
+    analyzer.SetNotifyFlags(si::kEventModuleComplete.bit);
     // One cycle of the carousel's blocks (every 10 s) and of the NIT that leads to it.
     const size_t total = static_cast<size_t>(12.0 * stream.PacketRate());
     std::vector<uint8_t> chunk(4096 * 188);
@@ -595,7 +594,7 @@ TEST(SimulatedCarousel, EveryLogoModuleCompletesWithTheLogosTheSimulatorSent) {
     // The module ids the events named, once each.
     std::map<intptr_t, int> announced;
     for (const auto& event : analyzer.delivered) {
-        if (event.code == 0x9008) {
+        if (event.code == si::kEventModuleComplete.code) {
             EXPECT_EQ(event.param1, static_cast<intptr_t>(sent.downloadId));
             ++announced[event.param2];
         }

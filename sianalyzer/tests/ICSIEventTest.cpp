@@ -41,7 +41,7 @@ protected:
 };
 
 TEST_F(Eit, PresentFollowingSectionZeroAnnouncesThePresentEvent) {
-    analyzer.SetNotifyFlags(0x20000000);
+    analyzer.SetNotifyFlags(si::kEventPresentEvent.bit);
     Send(EitSection(0x4E, 0, 0, 1, 1,
                     {Event(0x1234, 12, ShortEvent(u"ニュース", u"今日の出来事"))}));
     Send(EitSection(0x4E, 0, 1, 1, 1, {Event(0x1235, 13, ShortEvent(u"天気", u""))}));
@@ -54,7 +54,7 @@ TEST_F(Eit, PresentFollowingSectionZeroAnnouncesThePresentEvent) {
     EXPECT_EQ(Utf8(present->GetEventText()), "今日の出来事");
     EXPECT_STREQ(present->GetLanguageCode(), "jpn");
     EXPECT_EQ(present->GetDescriptorFlags(), ICSIEvent::kFlagShortEvent);
-    ASSERT_EQ(analyzer.CountOf(0x901D), 1u);
+    ASSERT_EQ(analyzer.CountOf(si::kEventPresentEvent.code), 1u);
     EXPECT_EQ(analyzer.delivered[0].param1, static_cast<intptr_t>(kOnid) << 16 | kTsid);
     EXPECT_EQ(analyzer.delivered[0].param2, static_cast<intptr_t>(kService) << 16 | 0x1234);
     EXPECT_NE(eit->FindEvent(0x1235, true), nullptr);
@@ -62,14 +62,14 @@ TEST_F(Eit, PresentFollowingSectionZeroAnnouncesThePresentEvent) {
 }
 
 TEST_F(Eit, ASegmentIsCompleteOnceWhenAllItsSectionsAreIn) {
-    analyzer.SetNotifyFlags(0x02000000);
+    analyzer.SetNotifyFlags(si::kEventEITBasicSegment.bit);
     for (int round = 0; round < 2; ++round) {
         for (uint8_t number : {8, 9, 10}) {
             Send(EitSection(0x50, 1, number, 15, 10,
                             {Event(static_cast<uint16_t>(number), number, {})}));
         }
     }
-    ASSERT_EQ(analyzer.CountOf(0x9019), 1u);
+    ASSERT_EQ(analyzer.CountOf(si::kEventEITBasicSegment.code), 1u);
     EXPECT_EQ(analyzer.delivered[0].param2, static_cast<intptr_t>(kService) << 16 | 0x50 << 8 | 8);
     const ICSIEITTable* table = Service()->FindTable(0x50);
     ASSERT_NE(table, nullptr);
@@ -136,14 +136,14 @@ TEST_F(Eit, BasicAndExtendedTablesShareOneObjectUnderTheBasicKey) {
 }
 
 TEST_F(Eit, AnExtendedSectionBeforeItsBasicSegmentWaitsForTheRepetition) {
-    analyzer.SetNotifyFlags(0x10000000);
+    analyzer.SetNotifyFlags(si::kEventEventExtended.bit);
     const Bytes extended = EitSection(
         0x58, 0, 0, 0, 0, {Event(7, 9, ExtendedEvent(0, 0, {{Text(u"内容"), Text(u"詳細")}}))});
     Send(extended);
     EXPECT_EQ(Service(), nullptr);
     Send(EitSection(0x50, 0, 0, 0, 0, {Event(7, 9, ShortEvent(u"番組", u""))}));
     Send(extended);
-    EXPECT_EQ(analyzer.CountOf(0x901C), 1u);
+    EXPECT_EQ(analyzer.CountOf(si::kEventEventExtended.code), 1u);
     EXPECT_EQ(Utf8(Service()->FindEvent(7, false)->GetExtEvent(0)->GetItemText()), "詳細");
 }
 
@@ -302,7 +302,7 @@ TEST_F(Eit, ExtendedItemsContinueAcrossDescriptorsAndCharactersComeOutWhole) {
 }
 
 TEST_F(Eit, ATruncatedDescriptorLoopDropsTheEventAndTheSectionIsParsedAgain) {
-    analyzer.SetNotifyFlags(0x08000000);
+    analyzer.SetNotifyFlags(si::kEventEventStored.bit);
     ByteWriter body;
     body.U16(kTsid).U16(kOnid).U8(0).U8(0x50);
     body.U16(9);
@@ -313,28 +313,28 @@ TEST_F(Eit, ATruncatedDescriptorLoopDropsTheEventAndTheSectionIsParsedAgain) {
     Send(BuildSection({0x50, kService, 0, 0, 0, true}, body.Data()));
     ASSERT_NE(Service(), nullptr);
     EXPECT_EQ(Service()->FindEvent(9, false), nullptr);
-    EXPECT_EQ(analyzer.CountOf(0x901B), 0u);
+    EXPECT_EQ(analyzer.CountOf(si::kEventEventStored.code), 0u);
     Send(EitSection(0x50, 0, 0, 0, 0, {Event(9, 9, ShortEvent(u"完全", u""))}));
     ASSERT_NE(Service()->FindEvent(9, false), nullptr);
     EXPECT_EQ(Utf8(Service()->FindEvent(9, false)->GetEventName()), "完全");
-    EXPECT_EQ(analyzer.CountOf(0x901B), 1u);
+    EXPECT_EQ(analyzer.CountOf(si::kEventEventStored.code), 1u);
 }
 
 TEST_F(Eit, AResetDropsPresentFollowingAndKeepsScheduleEventsForReacquisition) {
-    analyzer.SetNotifyFlags(0x02000000);
+    analyzer.SetNotifyFlags(si::kEventEITBasicSegment.bit);
     Send(EitSection(0x4E, 0, 0, 1, 0, {Event(1, 12, ShortEvent(u"今", u""))}));
     Send(EitSection(0x50, 0, 0, 0, 0, {Event(2, 13, ShortEvent(u"予定", u""))}));
-    ASSERT_EQ(analyzer.CountOf(0x9019), 2u);
+    ASSERT_EQ(analyzer.CountOf(si::kEventEITBasicSegment.code), 2u);
     analyzer.ResetSI();
     ICSIEIT* eit = Service();
-    EXPECT_EQ(eit->FindTable(0x4E), nullptr);
+    EXPECT_EQ(eit->FindTable(si::kTableEITPresentFollowing), nullptr);
     EXPECT_EQ(eit->GetPresentEventID(), 0);
     const ICSIEITSegment* segment = eit->FindTable(0x50)->GetSegment(0);
     EXPECT_FALSE(segment->IsComplete());
     EXPECT_EQ(segment->GetEventCount(), 1);
     Send(EitSection(0x50, 0, 0, 0, 0, {Event(2, 13, ShortEvent(u"予定", u""))}));
     EXPECT_TRUE(segment->IsComplete());
-    EXPECT_EQ(analyzer.CountOf(0x9019), 3u);
+    EXPECT_EQ(analyzer.CountOf(si::kEventEITBasicSegment.code), 3u);
 }
 
 TEST(EitStartTime, StartTimesAreReadAndGivenAsTimeValues) {

@@ -75,11 +75,11 @@ TEST(ICSIList, ARemovalWaitsForTheRunningHandler) {
 // stores it from the next repetition; a removal that holds the store too waits for the reader.
 TEST(ICSIList, AReaderHoldingTheStoreMakesTheNewPatWaitForTheNextRepetition) {
     TestAnalyzer analyzer;
-    analyzer.SetNotifyFlags(0x00010000);
+    analyzer.SetNotifyFlags(si::kEventPATStored.bit);
     analyzer.FeedSection(0, Pat(0x20, 1, 0x1F0));
     analyzer.FeedSection(0, Pat(0x21, 1, 0x1F1));
     ICSIList& store = *analyzer.GetSIList();
-    ASSERT_EQ(analyzer.CountOf(0x9010), 2u);
+    ASSERT_EQ(analyzer.CountOf(si::kEventPATStored.code), 2u);
 
     std::atomic<bool> holding{false};
     std::thread reader([&] {
@@ -106,7 +106,7 @@ TEST(ICSIList, AReaderHoldingTheStoreMakesTheNewPatWaitForTheNextRepetition) {
     const double gaveUpAfter = SecondsSince(start);
     EXPECT_GE(gaveUpAfter, 4.9);
     EXPECT_LT(gaveUpAfter, 5.9);
-    EXPECT_EQ(analyzer.CountOf(0x9010), 2u);
+    EXPECT_EQ(analyzer.CountOf(si::kEventPATStored.code), 2u);
     store.AddRef();  // the removal is under way: look only while holding the store
     EXPECT_EQ(store.FindPAT(0x20)->GetVersion(), 1);
     store.Release();
@@ -118,7 +118,7 @@ TEST(ICSIList, AReaderHoldingTheStoreMakesTheNewPatWaitForTheNextRepetition) {
     EXPECT_GE(removedAfter.load(), 5.9);
 
     analyzer.FeedSection(0, Pat(0x20, 2, 0x1F2));
-    EXPECT_EQ(analyzer.CountOf(0x9010), 3u);
+    EXPECT_EQ(analyzer.CountOf(si::kEventPATStored.code), 3u);
     EXPECT_EQ(store.FindPAT(0x20)->GetVersion(), 2);
     EXPECT_EQ(store.FindPAT(0x21), nullptr);
     EXPECT_EQ(analyzer.GetWatch(0x1F2), ICSIAnalyzerCore::kWatchPMT);

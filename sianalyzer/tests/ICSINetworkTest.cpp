@@ -142,9 +142,9 @@ TEST_F(Network, TheFirstCompleteNitSelectsTheFirstServiceOfTheCurrentStream) {
 }
 
 TEST_F(Network, ATruncatedDescriptorLoopDiscardsTheNit) {
-    analyzer.SetNotifyFlags(0x8);
+    analyzer.SetNotifyFlags(si::kEventNITSection.bit);
     analyzer.FeedSection(0x10, NitSection(0, Descriptor(0x40, Text(u"前")), {}));
-    ASSERT_EQ(analyzer.CountOf(0x9003), 1u);
+    ASSERT_EQ(analyzer.CountOf(si::kEventNITSection.code), 1u);
     // A new version whose last transport descriptor has its tag as the last data byte: the
     // length byte would be the CRC's.
     ByteWriter loop;
@@ -153,7 +153,7 @@ TEST_F(Network, ATruncatedDescriptorLoopDiscardsTheNit) {
     body.Loop({}).Loop(loop.Data());
     analyzer.FeedSection(0x10, BuildSection({0x40, kNetwork, 1, 0, 0, true}, body.Data()));
     EXPECT_EQ(Store().FindNIT(kNetwork), nullptr);
-    EXPECT_EQ(analyzer.CountOf(0x9003), 1u);  // its notification was dropped
+    EXPECT_EQ(analyzer.CountOf(si::kEventNITSection.code), 1u);  // its notification was dropped
     // The next repetition of a good section rebuilds it.
     analyzer.FeedSection(0x10, NitSection(1, Descriptor(0x40, Text(u"後")), {}));
     ASSERT_NE(Store().FindNIT(kNetwork), nullptr);

@@ -7,8 +7,6 @@
 namespace sitest {
 namespace {
 
-constexpr uint32_t kNotifyPMTComplete = 0x00020000;
-
 class Psi : public ::testing::Test {
 protected:
     void SendPat(uint8_t version, const std::vector<std::pair<uint16_t, uint16_t>>& programs) {
@@ -52,22 +50,22 @@ TEST_F(Psi, ANewPatVersionThatDropsAProgramStopsWatchingItsPmtPid) {
 }
 
 TEST_F(Psi, APmtOfTwoSectionsIsCompleteOnlyAfterBoth) {
-    analyzer.SetNotifyFlags(kNotifyPMTComplete);
+    analyzer.SetNotifyFlags(si::kEventPMTComplete.bit);
     SendPat(0, {{0x400, 0x1F0}});
     SendPmt(0x1F0, 0x400, 3, 0, 1, {}, {{0x02, 0x111, Descriptor(0x52, {0x00})}});
     const ICSIPMT* pmt = Store().FindPMT(kTsid, 0x400);
     ASSERT_NE(pmt, nullptr);
     EXPECT_FALSE(pmt->IsComplete());
-    EXPECT_EQ(analyzer.CountOf(0x9011), 0u);
+    EXPECT_EQ(analyzer.CountOf(si::kEventPMTComplete.code), 0u);
     SendPmt(0x1F0, 0x400, 3, 0, 1, {}, {{0x02, 0x111, Descriptor(0x52, {0x00})}});
-    EXPECT_EQ(analyzer.CountOf(0x9011), 0u);
+    EXPECT_EQ(analyzer.CountOf(si::kEventPMTComplete.code), 0u);
     SendPmt(0x1F0, 0x400, 3, 1, 1, {}, {{0x0F, 0x112, Descriptor(0x52, {0x10})}});
     EXPECT_TRUE(pmt->IsComplete());
-    EXPECT_EQ(analyzer.CountOf(0x9011), 1u);
+    EXPECT_EQ(analyzer.CountOf(si::kEventPMTComplete.code), 1u);
     EXPECT_EQ(pmt->GetESCount(), 2);
     SendPmt(0x1F0, 0x400, 3, 0, 1, {}, {{0x02, 0x111, Descriptor(0x52, {0x00})}});
-    EXPECT_EQ(analyzer.CountOf(0x9011), 1u);
-    ASSERT_EQ(analyzer.delivered.back().code, 0x9011u);
+    EXPECT_EQ(analyzer.CountOf(si::kEventPMTComplete.code), 1u);
+    ASSERT_EQ(analyzer.delivered.back().code, si::kEventPMTComplete.code);
     EXPECT_EQ(analyzer.delivered.back().param2, static_cast<intptr_t>(kTsid) << 16 | 0x400);
 }
 
@@ -169,7 +167,7 @@ TEST_F(Psi, SelectionFollowsThePmtOfTheSelectedService) {
 }
 
 TEST_F(Psi, StopAndRunAgainRebuildsThePatAndPmtFromTheNextSections) {
-    analyzer.SetNotifyFlags(kNotifyPMTComplete | 0x00010000);
+    analyzer.SetNotifyFlags(si::kEventPMTComplete.bit | 0x00010000);
     SendPat(0, {{0x400, 0x1F0}});
     SendPmt(0x1F0, 0x400, 2, 0, 0, {}, {{0x02, 0x111, Descriptor(0x52, {0x00})}});
     const ICSIPMT* pmt = Store().FindPMT(kTsid, 0x400);
@@ -186,8 +184,8 @@ TEST_F(Psi, StopAndRunAgainRebuildsThePatAndPmtFromTheNextSections) {
     SendPmt(0x1F0, 0x400, 2, 0, 0, {}, {{0x02, 0x111, Descriptor(0x52, {0x00})}});
     ASSERT_EQ(Store().FindPMT(kTsid, 0x400), pmt);
     EXPECT_TRUE(pmt->IsComplete());
-    EXPECT_EQ(analyzer.CountOf(0x9010), 2u);
-    EXPECT_EQ(analyzer.CountOf(0x9011), 2u);
+    EXPECT_EQ(analyzer.CountOf(si::kEventPATStored.code), 2u);
+    EXPECT_EQ(analyzer.CountOf(si::kEventPMTComplete.code), 2u);
 }
 
 TEST_F(Psi, TheEngineeringServiceIsWatchedOnceItsPmtArrives) {

@@ -14,8 +14,6 @@ constexpr uint16_t kKey = 0xFF01;  // maker 0xFF, model 0x01
 constexpr uint16_t kTsid = 0x4010;
 constexpr uint16_t kOnid = 0x0004;
 constexpr uint16_t kService = 929;
-constexpr uint32_t kNotifySDTT = 0x200;
-constexpr uint32_t kNotifySDTTComplete = 0x800000;
 
 struct ScheduleEntry {
     int year, month, day, hour, minute, second;
@@ -80,7 +78,7 @@ protected:
 };
 
 TEST_F(Sdtt, ASectionStoresItsContentsSchedulesAndDownloadContents) {
-    analyzer.SetNotifyFlags(kNotifySDTT | kNotifySDTTComplete);
+    analyzer.SetNotifyFlags(si::kEventSDTTSection.bit | si::kEventSDTTComplete.bit);
     ByteWriter tail;
     // compatibility: one entry without sub-descriptors
     tail.U16(13).U16(1).U8(0x01).U8(9).U8(0x01).U24(0x0000AB).U16(0x0010).U16(0x0002).U8(0);
@@ -164,7 +162,8 @@ TEST_F(Sdtt, ASectionStoresItsContentsSchedulesAndDownloadContents) {
 
     const intptr_t param1 = static_cast<intptr_t>(kKey) << 16 | kOnid;
     const intptr_t param2 = static_cast<intptr_t>(kTsid) << 16 | kService;
-    ASSERT_EQ(analyzer.Codes(), (std::vector<uint32_t>{0x9007, 0x9017}));
+    ASSERT_EQ(analyzer.Codes(),
+              (std::vector<uint32_t>{si::kEventSDTTSection.code, si::kEventSDTTComplete.code}));
     EXPECT_EQ(analyzer.delivered[0].param1, param1);
     EXPECT_EQ(analyzer.delivered[0].param2, param2);
     EXPECT_EQ(analyzer.delivered[1].param1, param1);
@@ -183,7 +182,7 @@ TEST_F(Sdtt, ADownloadContentWithoutOptionalPartsHasAnEmptyText) {
 }
 
 TEST_F(Sdtt, TwoSectionsCompleteOnceAndEachSectionReplacesTheContents) {
-    analyzer.SetNotifyFlags(kNotifySDTTComplete);
+    analyzer.SetNotifyFlags(si::kEventSDTTComplete.bit);
     const Bytes first = SdttSection(1, 0, 1, {Content(0x010), Content(0x011)});
     const Bytes second = SdttSection(1, 1, 1, {Content(0x020)});
     Send(first);
@@ -205,8 +204,8 @@ TEST_F(Sdtt, TwoSectionsCompleteOnceAndEachSectionReplacesTheContents) {
     Send(second);
     EXPECT_EQ(sdtt->GetContentCount(), 1);
     EXPECT_EQ(sdtt->GetContent(0)->GetNewVersion(), 0x020);
-    EXPECT_EQ(analyzer.CountOf(0x9017), 1u);
-    EXPECT_EQ(analyzer.CountOf(0x9007), 0u);  // its flag is not set
+    EXPECT_EQ(analyzer.CountOf(si::kEventSDTTComplete.code), 1u);
+    EXPECT_EQ(analyzer.CountOf(si::kEventSDTTSection.code), 0u);  // its flag is not set
 
     // A new version starts over.
     Send(SdttSection(2, 0, 1, {Content(0x030)}));
@@ -219,7 +218,7 @@ TEST_F(Sdtt, TwoSectionsCompleteOnceAndEachSectionReplacesTheContents) {
 }
 
 TEST_F(Sdtt, WithLastSectionNumber255AllOfThe256SectionsAreNeeded) {
-    analyzer.SetNotifyFlags(kNotifySDTTComplete);
+    analyzer.SetNotifyFlags(si::kEventSDTTComplete.bit);
     for (int n = 255; n >= 1; --n) {
         Send(SdttSection(0, static_cast<uint8_t>(n), 255, {Content(1)}));
     }
@@ -229,14 +228,14 @@ TEST_F(Sdtt, WithLastSectionNumber255AllOfThe256SectionsAreNeeded) {
     EXPECT_TRUE(analyzer.delivered.empty());
     Send(SdttSection(0, 0, 255, {Content(1)}));
     EXPECT_TRUE(sdtt->IsComplete());
-    EXPECT_EQ(analyzer.CountOf(0x9017), 1u);
+    EXPECT_EQ(analyzer.CountOf(si::kEventSDTTComplete.code), 1u);
 }
 
 TEST_F(Sdtt, ASectionWithoutContentsCreatesNothingButEmptiesAKeptTable) {
-    analyzer.SetNotifyFlags(kNotifySDTT);
+    analyzer.SetNotifyFlags(si::kEventSDTTSection.bit);
     Send(SdttSection(0, 0, 1, {}));
     EXPECT_EQ(Store().GetSDTTCount(), 0);
-    EXPECT_TRUE(analyzer.delivered.empty());  // its 0x9007 was dropped with it
+    EXPECT_TRUE(analyzer.delivered.empty());  // its si::kEventSDTTSection.code was dropped with it
     Send(SdttSection(0, 0, 1, {Content(1)}));
     ASSERT_EQ(Store().FindSDTT(kKey)->GetContentCount(), 1);
     Send(SdttSection(0, 1, 1, {}));
@@ -246,7 +245,7 @@ TEST_F(Sdtt, ASectionWithoutContentsCreatesNothingButEmptiesAKeptTable) {
 }
 
 TEST_F(Sdtt, ABrokenSectionDiscardsTheTableAndItsNotifications) {
-    analyzer.SetNotifyFlags(kNotifySDTT | kNotifySDTTComplete);
+    analyzer.SetNotifyFlags(si::kEventSDTTSection.bit | si::kEventSDTTComplete.bit);
     Send(SdttSection(0, 0, 1, {Content(1)}));
     ASSERT_EQ(Store().GetSDTTCount(), 1);
     analyzer.delivered.clear();
@@ -291,7 +290,8 @@ TEST_F(Sdtt, ABrokenSectionDiscardsTheTableAndItsNotifications) {
     // The intact table is taken again.
     Send(SdttSection(0, 0, 0, {Content(5)}));
     EXPECT_EQ(Store().GetSDTTCount(), 1);
-    EXPECT_EQ(analyzer.Codes(), (std::vector<uint32_t>{0x9007, 0x9017}));
+    EXPECT_EQ(analyzer.Codes(),
+              (std::vector<uint32_t>{si::kEventSDTTSection.code, si::kEventSDTTComplete.code}));
 }
 
 TEST_F(Sdtt, TablesOfDifferentModelsAreKeptApart) {
@@ -310,7 +310,7 @@ TEST(SimulatedSdtt, TheSimulatorsAnnouncementIsStoredAsSent) {
     const isdbsim::TransportStreamInfo* info = isdbsim::FindChannel(1, 0);
     ASSERT_NE(info, nullptr);
     TestAnalyzer analyzer;
-    analyzer.SetNotifyFlags(kNotifySDTTComplete);
+    analyzer.SetNotifyFlags(si::kEventSDTTComplete.bit);
     for (const Bytes& section :
          isdbsim::BuildSdtt(*info, *isdbsim::ParseJstTime("2026-04-01 12:00:00"))) {
         analyzer.FeedSection(isdbsim::kSdttPid, section);
@@ -335,7 +335,7 @@ TEST(SimulatedSdtt, TheSimulatorsAnnouncementIsStoredAsSent) {
     EXPECT_EQ(d->GetLeakRate(), 100u);
     ASSERT_EQ(d->GetModuleInfoCount(), 1);
     EXPECT_EQ(d->GetModuleInfo(0)->GetModuleSize(), 512u * 1024);
-    EXPECT_EQ(analyzer.CountOf(0x9017), 1u);
+    EXPECT_EQ(analyzer.CountOf(si::kEventSDTTComplete.code), 1u);
 }
 
 }  // namespace

@@ -26,7 +26,7 @@ Bytes Tot(int hour, int minute, int second, uint16_t offset) {
 
 TEST(ICSITOT, TheEstimatedTimeAdvancesWithTheComputerClockFromTheLastTot) {
     TestAnalyzer analyzer;
-    analyzer.SetNotifyFlags(0x80);
+    analyzer.SetNotifyFlags(si::kEventTOT.bit);
     ICSITOT* tot = analyzer.GetSIList()->GetTOT();
     tot->SetLocalClock(&FakeClock);
     uint16_t year = 0;
@@ -37,7 +37,7 @@ TEST(ICSITOT, TheEstimatedTimeAdvancesWithTheComputerClockFromTheLastTot) {
     EXPECT_EQ(tot->GetTOTTime(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr), 0);
 
     analyzer.FeedSection(0x14, Tot(23, 59, 50, 0x0900));
-    ASSERT_EQ(analyzer.CountOf(0x900A), 1u);
+    ASSERT_EQ(analyzer.CountOf(si::kEventTOT.code), 1u);
     EXPECT_EQ(analyzer.delivered[0].param1, 2026 << 16 | 4 << 8 | 1);
     EXPECT_EQ(analyzer.delivered[0].param2, 23 << 16 | 59 << 8 | 50);
     EXPECT_EQ(tot->GetFlags(), ICSITOT::kFlagLocalTimeOffset);
@@ -89,7 +89,7 @@ Bytes CdtLogo(uint16_t downloadDataId, uint8_t version, uint16_t logoIdField, co
 
 TEST(ICSICDT, LogosKeepNineBitsOfTheIdAndRepetitionsOnlyFlush) {
     TestAnalyzer analyzer;
-    analyzer.SetNotifyFlags(0x100 | 0x400000);
+    analyzer.SetNotifyFlags(si::kEventCDTSection.bit | si::kEventCDTStored.bit);
     const Bytes image{0x89, 'P', 'N', 'G', 1, 2, 3};
     analyzer.FeedSection(0x29, CdtLogo(0x0010, 0, 0xFE05, image));
     const ICSICDT* cdt = analyzer.GetSIList()->FindCDT(0x7FE8, 0x0010);
@@ -103,11 +103,11 @@ TEST(ICSICDT, LogosKeepNineBitsOfTheIdAndRepetitionsOnlyFlush) {
     EXPECT_EQ(logo->GetLogoVersion(), 1);
     EXPECT_EQ(logo->GetDataSize(), image.size());
     EXPECT_EQ(Bytes(logo->GetData(), logo->GetData() + logo->GetDataLength()), image);
-    EXPECT_EQ(analyzer.CountOf(0x9016), 1u);
+    EXPECT_EQ(analyzer.CountOf(si::kEventCDTStored.code), 1u);
     analyzer.FeedSection(0x29, CdtLogo(0x0010, 0, 0xFE05, image));
     EXPECT_EQ(analyzer.GetSIList()->FindCDT(0x7FE8, 0x0010)->GetLogo(), logo);
-    EXPECT_EQ(analyzer.CountOf(0x9006), 2u);
-    EXPECT_EQ(analyzer.CountOf(0x9016), 1u);
+    EXPECT_EQ(analyzer.CountOf(si::kEventCDTSection.code), 2u);
+    EXPECT_EQ(analyzer.CountOf(si::kEventCDTStored.code), 1u);
     // A logo whose data_size claims more than the section holds keeps what it holds.
     analyzer.FeedSection(0x29, CdtLogo(0x0011, 0, 0x0006, image, 500));
     const ICSILogo* cut = analyzer.GetSIList()->FindCDT(0x7FE8, 0x0011)->GetLogo();
@@ -134,12 +134,12 @@ TEST(ICSIBIT, BroadcastersAndSIParametersAreKept) {
     body.Append(first.Data()).Append(second.Data());
 
     TestAnalyzer analyzer;
-    analyzer.SetNotifyFlags(0x200000);
+    analyzer.SetNotifyFlags(si::kEventBITComplete.bit);
     analyzer.FeedSection(0x24, BuildSection({0xC4, 0x7FE8, 0, 0, 0, true}, body.Data()));
     const ICSIBIT* bit = analyzer.GetSIList()->FindBIT(0x7FE8);
     ASSERT_NE(bit, nullptr);
     EXPECT_TRUE(bit->IsComplete());
-    EXPECT_EQ(analyzer.CountOf(0x9015), 1u);
+    EXPECT_EQ(analyzer.CountOf(si::kEventBITComplete.code), 1u);
     EXPECT_EQ(bit->GetBroadcastViewPropriety(), 1);
     EXPECT_EQ(bit->GetDescriptorFlags(), ICSIBIT::kFlagSIParameter);
     ASSERT_EQ(bit->GetSIParameterCount(), 1);
@@ -174,7 +174,7 @@ TEST(ICSIBIT, BroadcastersAndSIParametersAreKept) {
     EXPECT_EQ(terrestrial->GetServiceID(1), 0x0401);
     // A repetition completes nothing twice.
     analyzer.FeedSection(0x24, BuildSection({0xC4, 0x7FE8, 0, 0, 0, true}, body.Data()));
-    EXPECT_EQ(analyzer.CountOf(0x9015), 1u);
+    EXPECT_EQ(analyzer.CountOf(si::kEventBITComplete.code), 1u);
 }
 
 }  // namespace

@@ -264,7 +264,7 @@ public:
         return true;
     }
 
-    // The analyzer's graph events (codes 0x9000 and above) queued so far.
+    // The analyzer's graph events (codes from kQVEventFirst on) queued so far.
     struct Event {
         LONG code;
         LONG_PTR param1;
@@ -276,7 +276,7 @@ public:
         LONG_PTR param1 = 0;
         LONG_PTR param2 = 0;
         while (events->GetEvent(&code, &param1, &param2, 0) == S_OK) {
-            if (code >= 0x9000) {
+            if (code >= kQVEventFirst) {
                 taken.push_back({code, param1, param2});
             }
             events->FreeEventParams(code, param1, param2);

@@ -20,9 +20,7 @@
 namespace sidump {
 namespace {
 
-constexpr uint32_t kNotifyCDTStored = 0x00400000;
-constexpr uint32_t kNotifyModuleComplete = 0x00000400;
-constexpr size_t kPacket = 188;
+constexpr size_t kPacket = si::kPacketSize;
 
 // SI text for the reader: the additional symbols as their Unicode characters unless the raw
 // private-use codes are asked for.
@@ -56,11 +54,11 @@ std::vector<const ICSIEvent*> EventsOf(const ICSIEIT& eit) {
         }
     };
     for (int32_t t = 0; t < eit.GetTableCount(); ++t) {
-        if (eit.GetTable(t)->GetTableID() != 0x4E) {
+        if (eit.GetTable(t)->GetTableID() != si::kTableEITPresentFollowing) {
             add(*eit.GetTable(t));
         }
     }
-    if (const ICSIEITTable* presentFollowing = eit.FindTable(0x4E)) {
+    if (const ICSIEITTable* presentFollowing = eit.FindTable(si::kTableEITPresentFollowing)) {
         add(*presentFollowing);
     }
     std::vector<const ICSIEvent*> events;
@@ -119,15 +117,19 @@ nlohmann::json LogoJson(const ICSILogo& logo) {
 }  // namespace
 
 DumpAnalyzer::DumpAnalyzer() {
-    SetNotifyFlags(kNotifyCDTStored | kNotifyModuleComplete);
+    SetNotifyFlags(si::kEventCDTStored.bit | si::kEventModuleComplete.bit);
     SetRunning(true);
+}
+
+void DumpAnalyzer::OnSectionQueued() {
+    DrainSections();
 }
 
 void DumpAnalyzer::OnNotify(uint32_t code, intptr_t param1, intptr_t param2) {
     // The handler that made the announcement is running: the store is not being replaced.
-    if (code == 0x9016) {
+    if (code == si::kEventCDTStored.code) {
         CollectCdtLogo(static_cast<uint16_t>(param2 >> 16), static_cast<uint16_t>(param1));
-    } else if (code == 0x9008) {
+    } else if (code == si::kEventModuleComplete.code) {
         CollectModuleLogos(static_cast<uint32_t>(param1), static_cast<uint16_t>(param2));
     }
 }
@@ -215,7 +217,7 @@ void StreamReader::Finish() {
 StreamReader::Sync StreamReader::FindSync(const uint8_t* data, size_t size, size_t from,
                                           bool final) {
     for (size_t i = from; i < size; ++i) {
-        if (data[i] != 0x47) {
+        if (data[i] != si::kSyncByte) {
             continue;
         }
         if (i + kPacket > size) {
@@ -229,7 +231,7 @@ StreamReader::Sync StreamReader::FindSync(const uint8_t* data, size_t size, size
                 complete = false;
                 break;
             }
-            if (data[next] != 0x47) {
+            if (data[next] != si::kSyncByte) {
                 aligned = false;
                 break;
             }
@@ -255,7 +257,7 @@ size_t StreamReader::Scan(const uint8_t* data, size_t size, bool final) {
         }
         // Hand over the run of aligned packets, a sample of at most 1024 at a time.
         size_t run = position;
-        while (run + kPacket <= size && data[run] == 0x47) {
+        while (run + kPacket <= size && data[run] == si::kSyncByte) {
             run += kPacket;
             if (run - position == 1024 * kPacket) {
                 break;
@@ -504,7 +506,7 @@ nlohmann::json ToJson(DumpAnalyzer& analyzer, const DumpStats& stats, const Text
         }
         sdts.push_back({{"original_network_id", sdt->GetOriginalNetworkID()},
                         {"transport_stream_id", sdt->GetTransportStreamID()},
-                        {"actual", sdt->GetTableID() == 0x42},
+                        {"actual", sdt->GetTableID() == si::kTableSDTActual},
                         {"services", services}});
     }
     root["sdt"] = sdts;

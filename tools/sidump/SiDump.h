@@ -33,8 +33,12 @@ struct ReceivedLogo {
     std::vector<uint8_t> data;  // the image bytes as broadcast
 };
 
-// The analysis core with both sides on the reading thread, collecting CDT logos and the logos
-// of carousel modules as they complete.
+// The analysis core with both sides on the reading thread, in lock-step: each section is
+// dispatched as soon as its last byte is assembled, before the next packet is routed. A table
+// that makes a PID watched (the PAT its PMTs, the engineering service's PMT its carousel) thus
+// takes effect at the very next packet, so a short capture or a chunk that holds a table and the
+// sections it announces loses nothing. It collects CDT logos and the logos of carousel modules
+// as they complete.
 class DumpAnalyzer : public ICSIAnalyzerCore {
 public:
     DumpAnalyzer();
@@ -42,6 +46,8 @@ public:
     const std::vector<ReceivedLogo>& GetCarouselLogos() const { return carouselLogos; }
 
 protected:
+    // Dispatches the queued section at once (the core's assembly holds no buffer across it).
+    void OnSectionQueued() override;
     void OnNotify(uint32_t code, intptr_t param1, intptr_t param2) override;
 
 private:

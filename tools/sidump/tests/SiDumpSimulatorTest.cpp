@@ -17,6 +17,8 @@
 #include "aribtext/ICAribSymbolMap.h"
 #include "aribtext/ICJIS8SICode.h"
 #include "core/CodePage.h"
+#include "sianalyzer/SIConstants.h"
+#include "sianalyzer/tests/SiTestSupport.h"
 #include "tools/aribencode/AribEncoder.h"
 #include "tools/isdbsim/Intent.h"
 #include "tools/isdbsim/LogoImage.h"
@@ -408,6 +410,139 @@ TEST(SiDumpCommand, ReadsFilesAndStandardInputAndRejectsBadInput) {
     RunSidump("--frobnicate", status);
     EXPECT_EQ(status, 2);
     std::filesystem::remove_all(folder);
+}
+
+// A short capture as a section dump gives it: each table once per cycle, the PMT right after
+// the PAT that announces its PID, three cycles with the same continuity counters. Every table
+// must come out whatever the reading's chunking: the PMT's PID is watched from the packet after
+// the PAT on, even when both arrive in one buffer.
+namespace capture {
+
+constexpr uint16_t kTsid = 0x7FE8;
+constexpr uint16_t kOnid = 0x7FE8;
+constexpr uint16_t kProgram = 0x0408;
+constexpr uint16_t kPmtPid = 0x01F0;
+constexpr uint16_t kPcrPid = 0x01FF;
+
+std::vector<sitest::EsEntry> Streams() {
+    std::vector<sitest::EsEntry> streams = {
+        {si::kStreamTypeMPEG2Video, 0x0111,
+         sitest::Descriptor(si::kTagStreamIdentifier, {si::kComponentTagVideo})},
+        {si::kStreamTypeAAC, 0x0112,
+         sitest::Descriptor(si::kTagStreamIdentifier, {si::kComponentTagAudio})},
+        {si::kStreamTypePrivatePES, 0x0130,
+         sitest::Descriptor(si::kTagStreamIdentifier, {si::kComponentTagCaption})},
+    };
+    // Enough data streams for the section to need a second packet.
+    for (uint8_t i = 0; i < 24; ++i) {
+        streams.push_back(
+            {si::kStreamTypeDSMCC, static_cast<uint16_t>(0x0140 + i),
+             sitest::Descriptor(si::kTagStreamIdentifier, {static_cast<uint8_t>(0x40 + i)})});
+    }
+    return streams;
+}
+
+Bytes Cycle() {
+    const Bytes pat = sitest::BuildSection({si::kTablePAT, kTsid, 1, 0, 0, false},
+                                           sitest::PatBody({{0, 0x0010}, {kProgram, kPmtPid}}));
+    const Bytes pmt = sitest::BuildSection({si::kTablePMT, kProgram, 1, 0, 0, false},
+                                           sitest::PmtBody(kPcrPid, {}, Streams()));
+
+    sitest::ByteWriter serviceList;
+    serviceList.U16(kProgram).U8(si::kServiceTypeDigitalTV);
+    sitest::ByteWriter tsLoop;
+    tsLoop.U16(kTsid).U16(kOnid).Loop(sitest::Descriptor(si::kTagServiceList, serviceList.Data()));
+    sitest::ByteWriter nitBody;
+    nitBody.Loop(sitest::Descriptor(si::kTagNetworkName, sitest::Text(u"テスト")))
+        .Loop(tsLoop.Data());
+    const Bytes nit =
+        sitest::BuildSection({si::kTableNITActual, kOnid, 1, 0, 0, true}, nitBody.Data());
+
+    // Service names long enough for the SDT to take two packets as well.
+    sitest::ByteWriter sdtBody;
+    sdtBody.U16(kOnid).U8(0xFF);
+    for (uint16_t i = 0; i < 8; ++i) {
+        sitest::ByteWriter service;
+        service.U8(si::kServiceTypeDigitalTV)
+            .Counted(sitest::Text(u"テスト放送"))
+            .Counted(sitest::Text(u"テスト放送のサービス名" +
+                                  std::u16string(1, static_cast<char16_t>(u'０' + i))));
+        const Bytes descriptor = sitest::Descriptor(si::kTagService, service.Data());
+        sdtBody.U16(static_cast<uint16_t>(kProgram + i)).U8(0xFC).Loop(descriptor, 0x8);
+    }
+    const Bytes sdt =
+        sitest::BuildSection({si::kTableSDTActual, kTsid, 1, 0, 0, true}, sdtBody.Data());
+
+    Bytes cycle;
+    for (const Bytes& packets :
+         {sitest::PacketizeSection(si::kPidPAT, pat), sitest::PacketizeSection(kPmtPid, pmt),
+          sitest::PacketizeSection(si::kPidNIT, nit), sitest::PacketizeSection(si::kPidSDT, sdt)}) {
+        cycle.insert(cycle.end(), packets.begin(), packets.end());
+    }
+    return cycle;
+}
+
+Bytes Capture() {
+    Bytes capture;
+    for (int i = 0; i < 3; ++i) {
+        const Bytes cycle = Cycle();
+        capture.insert(capture.end(), cycle.begin(), cycle.end());
+    }
+    return capture;
+}
+
+void ExpectWholeProgram(const json& dump) {
+    EXPECT_EQ(dump["section_errors"], 0);
+    ASSERT_EQ(dump["pmt"].size(), 1u) << dump.dump(1);
+    const json& pmt = dump["pmt"][0];
+    EXPECT_EQ(pmt["program_number"], kProgram);
+    EXPECT_EQ(pmt["pid"], kPmtPid);
+    EXPECT_EQ(pmt["pcr_pid"], kPcrPid);
+    const std::vector<sitest::EsEntry> streams = Streams();
+    ASSERT_EQ(pmt["streams"].size(), streams.size());
+    for (size_t i = 0; i < streams.size(); ++i) {
+        EXPECT_EQ(pmt["streams"][i]["pid"], streams[i].pid);
+        EXPECT_EQ(pmt["streams"][i]["stream_type"], streams[i].streamType);
+        EXPECT_EQ(pmt["streams"][i]["component_tag"], streams[i].descriptors[2]);
+    }
+    EXPECT_EQ(dump["nit"].size(), 1u);
+    ASSERT_EQ(dump["sdt"].size(), 1u);
+    EXPECT_EQ(dump["sdt"][0]["services"].size(), 8u);
+}
+
+}  // namespace capture
+
+TEST(SiDumpCapture, TableWhosePIDTheSameBufferAnnouncesIsDecoded) {
+    const Bytes capture = capture::Capture();
+    ASSERT_EQ(capture.size(), 18u * 188);
+
+    const std::filesystem::path file = std::filesystem::temp_directory_path() /
+                                       ("sidump-capture-" + std::to_string(getpid()) + ".ts");
+    {
+        std::ofstream out(file, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(capture.data()),
+                  static_cast<std::streamsize>(capture.size()));
+    }
+    int status = 0;
+    const json fromFile = json::parse(RunSidump("--json " + file.string(), status), nullptr, false);
+    std::filesystem::remove(file);
+    EXPECT_EQ(status, 0);
+    ASSERT_FALSE(fromFile.is_discarded());
+    capture::ExpectWholeProgram(fromFile);
+
+    // The same from one buffer, packet by packet and in odd pieces that cut packets.
+    capture::ExpectWholeProgram(Dump(capture));
+    for (size_t piece : {size_t{188}, size_t{1000}}) {
+        sidump::DumpAnalyzer analyzer;
+        sidump::StreamReader reader(analyzer);
+        for (size_t offset = 0; offset < capture.size(); offset += piece) {
+            reader.Feed(capture.data() + offset, std::min(piece, capture.size() - offset));
+        }
+        reader.Finish();
+        const json dump = sidump::ToJson(analyzer, {reader.GetBytes(), reader.GetPackets(), 0});
+        capture::ExpectWholeProgram(dump);
+        EXPECT_EQ(dump, fromFile) << "pieces of " << piece;
+    }
 }
 
 }  // namespace

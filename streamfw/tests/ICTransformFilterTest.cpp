@@ -172,6 +172,8 @@ TEST_F(TransformGraph, SamplesQueuedBehindAFlushOrAStopAreReleasedExactlyOnce) {
     ASSERT_EQ(source->PushBeginFlush(), S_OK);  // drops own[1], frees the blocked delivery
     ASSERT_EQ(source->PushEndFlush(), S_OK);
     ASSERT_TRUE(sink->WaitForCall(RecordingSink::kEndFlush));
+    // The freed delivery has finished and the segment behind it has gone down.
+    ASSERT_TRUE(WaitUntil([&] { return sink->Segments().size() == 1; }));
     queueBehindABlockedDelivery(own[2], own[3]);
     ASSERT_TRUE(SUCCEEDED(control->Stop()));  // whatever is still queued goes with the thread
 

@@ -11,6 +11,7 @@
 #include "core/CodePage.h"
 #include "tools/isdbsim/BroadcastModel.h"
 #include "tools/isdbsim/Intent.h"
+#include "tools/isdbsim/oracle/OracleText.h"
 #include "tools/isdbsim/tests/StreamDemux.h"
 #include "tools/isdbsim/tests/TestFiles.h"
 
@@ -19,18 +20,7 @@ namespace {
 
 using nlohmann::json;
 
-// The text as the oracle writes it: the additional symbols the simulator sends as their
-// bracketed names.
-std::string AsOracleWrites(const std::string& utf8) {
-    std::string text = utf8;
-    for (const auto& [symbol, name] :
-         {std::pair<std::string, std::string>{"\U0001F211", "[字]"}, {"\U0001F21F", "[新]"}}) {
-        for (size_t at = text.find(symbol); at != std::string::npos; at = text.find(symbol, at)) {
-            text.replace(at, symbol.size(), name);
-        }
-    }
-    return text;
-}
+using isdbsim::oracle::AsOracleWrites;
 
 // Runs the oracle on a stream of the channel; skips when the oracle is unavailable.
 bool DecodeWithOracle(int space, int channel, double seconds, JstTime start, json& intent,

@@ -24,6 +24,7 @@
 #include "tools/isdbsim/LogoImage.h"
 #include "tools/isdbsim/SiTables.h"
 #include "tools/isdbsim/TsStream.h"
+#include "tools/isdbsim/oracle/OracleText.h"
 #include "tools/sidump/SiDump.h"
 
 namespace {
@@ -209,18 +210,7 @@ TEST(SiDumpSimulator, SatelliteStreamGivesExactlyWhatTheSimulatorSent) {
     ExpectDumpMatchesIntent(1, 0);
 }
 
-// The text as the oracle writes it: the additional symbols the simulator sends as their
-// bracketed names.
-std::string AsOracleWrites(const std::string& utf8) {
-    std::string text = utf8;
-    for (const auto& [symbol, name] :
-         {std::pair<std::string, std::string>{"\U0001F211", "[字]"}, {"\U0001F21F", "[新]"}}) {
-        for (size_t at = text.find(symbol); at != std::string::npos; at = text.find(symbol, at)) {
-            text.replace(at, symbol.size(), name);
-        }
-    }
-    return text;
-}
+using isdbsim::oracle::AsOracleWrites;
 
 TEST(SiDumpSimulator, ServicesNamesAndEventsAgreeWithAribts) {
     const Bytes& stream = Stream(0, 0);

@@ -22,6 +22,7 @@
 #include "tools/isdbsim/SiTables.h"
 #include "tools/isdbsim/TsStream.h"
 #include "tools/sidump/SiDump.h"
+#include "tools/sidump/tests/SiDumpCommand.h"
 #include "tools/streamkit/PsiSection.h"
 #include "tools/streamkit/TsPacketizer.h"
 
@@ -82,23 +83,6 @@ std::string WriteFile(const fs::path& path, const Bytes& data) {
 Bytes ReadFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::string RunSidump(const std::string& arguments, int& status) {
-    std::string output;
-    FILE* pipe = popen((std::string(SIDUMP_PATH) + " " + arguments + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) {
-        status = -1;
-        return output;
-    }
-    char buffer[65536];
-    size_t count;
-    while ((count = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        output.append(buffer, count);
-    }
-    const int raw = pclose(pipe);
-    status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return output;
 }
 
 // The colour indexes the simulator drew: the transmitted image's pixels, row by row (its rows

@@ -26,6 +26,7 @@
 #include "tools/isdbsim/TsStream.h"
 #include "tools/isdbsim/oracle/OracleText.h"
 #include "tools/sidump/SiDump.h"
+#include "tools/sidump/tests/SiDumpCommand.h"
 
 namespace {
 
@@ -328,23 +329,6 @@ TEST(SiDumpSimulator, ADamagedStreamRunsThroughAndCountsItsSectionErrors) {
         ASSERT_NE(it, expectedEvents.end());
         EXPECT_EQ(event["title"], AsSent(it->second["title"]));
     }
-}
-
-std::string RunSidump(const std::string& arguments, int& status) {
-    std::string output;
-    FILE* pipe = popen((std::string(SIDUMP_PATH) + " " + arguments + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) {
-        status = -1;
-        return output;
-    }
-    char buffer[65536];
-    size_t count;
-    while ((count = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        output.append(buffer, count);
-    }
-    const int raw = pclose(pipe);
-    status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return output;
 }
 
 TEST(SiDumpCommand, ReadsFilesAndStandardInputAndRejectsBadInput) {

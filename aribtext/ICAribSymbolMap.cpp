@@ -4,6 +4,8 @@
 #include <array>
 #include <cstdint>
 
+#include "core/Utf16.h"
+
 namespace {
 
 struct SymbolEntry {
@@ -78,16 +80,6 @@ constexpr bool IsSorted() {
     return true;
 }
 static_assert(IsSorted(), "the look-up is a binary search");
-
-void AppendUtf16(std::u16string& out, char32_t c) {
-    if (c < 0x10000) {
-        out.push_back(static_cast<char16_t>(c));
-    } else {
-        c -= 0x10000;
-        out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-        out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-    }
-}
 
 }  // namespace
 

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "core/Utf16.h"
+
 namespace {
 
 #include "Cp932Table.inc"
@@ -30,13 +32,6 @@ size_t CopyAsciiRun(const unsigned char* p, size_t length, char16_t* out) {
         ++copied;
     }
     return copied;
-}
-
-bool IsHighSurrogate(char16_t c) {
-    return c >= 0xD800 && c <= 0xDBFF;
-}
-bool IsLowSurrogate(char16_t c) {
-    return c >= 0xDC00 && c <= 0xDFFF;
 }
 
 }  // namespace

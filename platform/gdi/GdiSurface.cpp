@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "core/Utf16.h"
 #include "platform/gdi/GdiFont.h"
 
 GdiSurface::GdiSurface(int width, int height)
@@ -120,12 +121,7 @@ int GdiSurface::DrawText(int x, int y, std::u16string_view text, GdiFont& font, 
     std::u32string characters;
     characters.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
-        char32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-        }
-        characters.push_back(c);
+        characters.push_back(NextCodePoint(text, i));
     }
     return DrawText(x, y, characters, font, color);
 }

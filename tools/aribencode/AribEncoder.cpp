@@ -9,6 +9,7 @@
 #include "aribtext/ICAribSymbolMap.h"
 #include "aribtext/ICJIS8SICode.h"
 #include "core/CodePage.h"
+#include "core/Utf16.h"
 
 namespace {
 
@@ -278,13 +279,8 @@ size_t AribEncoder::AppendText(std::u16string_view text) {
             output.push_back(static_cast<uint8_t>(unit));
         } else if (unit >= 0xD800 && unit <= 0xDFFF) {
             // Outside the basic plane only additional symbols have a code; a pair counts once.
-            char32_t character = 0;
-            if (unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-                text[i + 1] <= 0xDFFF) {
-                character = 0x10000 + ((unit - 0xD800u) << 10) + (text[i + 1] - 0xDC00u);
-                ++i;
-            }
-            missing += AppendSymbol(character) ? 0 : 1;
+            const char32_t character = NextCodePoint(text, i);
+            missing += AppendSymbol(character < 0x10000 ? 0 : character) ? 0 : 1;
         } else {
             const CharacterCodes& codes = table[unit];
             if (codes.jis == 0 && codes.hiragana == 0 && codes.katakana == 0 &&

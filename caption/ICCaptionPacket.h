@@ -15,7 +15,7 @@ public:
     // Clears the header fields, then everything a packet holds.
     void Reset() override;
 
-    uint8_t dataGroupId = 0;  // 6 bits
+    uint8_t dataGroupId = 0;       // 6 bits
     uint8_t dataGroupVersion = 0;  // 2 bits
     uint8_t linkNumber = 0;
     uint8_t lastLinkNumber = 0;
@@ -28,8 +28,8 @@ public:
     static constexpr LONG kBufferSize = 512;
     static constexpr DWORD kTag = 7;
 
-    ICCaptionAllocator() : ICMemAllocator("Caption Data Allocator", nullptr, kTag, kBufferSize,
-                                          kInitialCount) {}
+    ICCaptionAllocator()
+        : ICMemAllocator("Caption Data Allocator", nullptr, kTag, kBufferSize, kInitialCount) {}
 
     // An idle packet (referenced once), or null when all are out.
     ICCaptionPacket* TakeCaptionPacket() { return static_cast<ICCaptionPacket*>(TakeFree()); }

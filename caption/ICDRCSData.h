@@ -13,8 +13,8 @@ public:
         int32_t depth = 0;
         int32_t width = 0;
         int32_t height = 0;
-        int32_t bitsPerPixel = 0;  // 1, 2, 4 or 8
-        std::vector<uint8_t> pattern;  // rows of width x bits per pixel, each byte-aligned
+        int32_t bitsPerPixel = 0;      // 1, 2, 4 or 8
+        std::vector<uint8_t> pattern;  // width x height pixels, row after row, without padding
     };
 
     explicit ICDRCSData(uint16_t characterCode) : characterCode(characterCode) {}

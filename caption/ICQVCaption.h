@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 
 #include "caption/ICQVCaptionRenderer.h"
 #include "caption/IQVCaption.h"
@@ -23,11 +24,15 @@ class ICQVCaptionOutputPin;
 // Threads: the worker (the framework's) assembles data groups and calls the data-group
 // callback; the renderer thread decodes and draws; the graph thread changes the state;
 // application threads call IQVCaption.
-class ICQVCaption final : public ICTransformFilter, public IQVCaption, public ISpecifyPropertyPages {
+class ICQVCaption final : public ICTransformFilter,
+                          public IQVCaption,
+                          public ISpecifyPropertyPages {
 public:
     // The most packets the caption pool grows to.
     static constexpr LONG kMaxPackets = 512;
     static constexpr const char* kDefaultFaceName = "和田研中丸ゴシック2004絵文字";
+    // The worker message that a stop sends to wait for the worker's current work.
+    static constexpr uint32_t kMsgIdle = 64;
 
     ICQVCaption(IUnknown* outer, HRESULT* hr);
     ~ICQVCaption() override;
@@ -49,6 +54,8 @@ public:
     HRESULT ProcessSample(IMediaSample* sample) override;
     // One input sample into the data group being assembled. Returns 0.
     HRESULT AssembleSample(IMediaSample* sample);
+    uint32_t OnBeginFlush() override;
+    uint32_t OnUserMessage(ICMsg* msg) override;
 
     // --- IQVCaption
     HRESULT SetVideoRenderer(IUnknown* renderer) override;
@@ -75,6 +82,8 @@ private:
     // The data group is complete: checks its CRC and hands it on.
     void FinishGroup();
     void ReleaseCurrentGroup();
+    // The whole length of the data group being assembled, once its header is there; else 0.
+    LONG ExpectedGroupLength();
     uintptr_t FilterParam() { return reinterpret_cast<uintptr_t>(static_cast<IBaseFilter*>(this)); }
 
     ICQVCaptionInputPin* inputPin = nullptr;
@@ -84,6 +93,9 @@ private:
 
     ICCaptionPacket* currentGroup = nullptr;
     int32_t expectedLength = 0;
+    bool groupStarted = false;
+    LONG headerBytesToSkip = 0;  // of a PES header split over samples  // a sync-point sample began
+                                 // the packet being assembled
 
     std::mutex callbackMutex;
     DataGroupCallback dataGroupCallback = nullptr;

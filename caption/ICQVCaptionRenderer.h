@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -54,6 +55,7 @@ public:
     static constexpr uint32_t kBusyWaitMilliseconds = 2000;
     static constexpr size_t kMaxFaceNameBytes = 31;
     static constexpr int kMaxLanguages = 8;
+    static constexpr size_t kMaxCachedFonts = 16;
 
     // The size modes of the size controls.
     enum SizeMode : int {
@@ -68,9 +70,9 @@ public:
     // One entry of the caption management data's language table.
     struct Language {
         uint8_t tag = 0;
-        uint8_t displayMode = 0;  // DMF
+        uint8_t displayMode = 0;       // DMF
         uint8_t displayCondition = 0;  // DC, when DMF is 12, 13 or 14
-        char code[4] = {};  // ISO 639, zero-terminated
+        char code[4] = {};             // ISO 639, zero-terminated
         uint8_t format = 0;
         uint8_t characterCoding = 0;  // TCS
         uint8_t rollupMode = 0;
@@ -95,7 +97,7 @@ public:
         int charHeight = 36;
         int cellWidth = 40;
         int cellHeight = 60;
-        int cursorX = 0;  // left edge of the current cell
+        int cursorX = 0;   // left edge of the current cell
         int cursorY = 60;  // bottom edge of the current cell
         ICAribColor foregroundRegister{255, 255, 255, 255};
         ICAribColor backgroundRegister{0, 0, 0, 255};
@@ -142,6 +144,9 @@ public:
     void SetTextCallback(TextCallback callback, void* context);
     // Not referenced; null removes it. Set it while the renderer is stopped.
     void SetPageObserver(ICCaptionPageObserver* observer) { pageObserver = observer; }
+    // With real-time waits off, a TIME wait only moves the presentation time on: tools that
+    // decode a whole stream at once (dumps, exports) keep the timing without sleeping.
+    void SetRealTimeWaits(bool wait) { realTimeWaits.store(wait); }
 
     // --- decoding (renderer thread)
     void ProcessDue();
@@ -168,8 +173,10 @@ public:
     const Language& GetLanguage(int index) const { return languages[index]; }
     int GetCurrentGroup() const { return currentGroup; }
     int32_t GetDRCSCount();
+    // The downloaded character at `index` of the current data group, or null.
+    const ICDRCSData* GetDRCS(int32_t index);
     REFERENCE_TIME GetPresentationTime() const { return presentationTime; }
-    const GdiFont* GetFont() const { return font.get(); }
+    const GdiFont* GetFont() const { return font; }
 
 protected:
     // --- the decoder's hooks
@@ -189,6 +196,11 @@ private:
     char16_t Replacement(char16_t unit, bool* found);
     void SendText(const char16_t* text);
     void DrawDRCSCode(uint16_t code);
+    // Draws `drawn`; the page observer sees `text`, the unit the text callback receives.
+    void DrawCell(char16_t drawn, char16_t text);
+    void SkipMacroDefinition();
+    void StartRepeat(int p1);
+    void ProcessTime();
     void SetSize(uint8_t control, uint8_t parameter);
     void ComputeSizes();
     void Wait100ms(int count);
@@ -203,11 +215,11 @@ private:
     GdiBrush BackgroundBrushFor(ICAribColor color) const;
     static ICAribColor Visible(ICAribColor color);
     void GlyphOrigin(int& x0, int& y0) const;
+    GdiRect CellRect() const;
     void DrawLines();
     void DrawScaled(char32_t character, int x0, int y0);
-    char32_t DrawableCharacter(char16_t unit);
+    char32_t DrawableCharacter(char16_t unit) const;
     void NotifyCell(std::u16string text, bool drcs);
-    void EnsureFont();
     bool WaitNotBusy();
     void ShowOnRenderer(bool disable);
     void DiscardQueue();
@@ -245,11 +257,10 @@ private:
     GdiBrush blackBrush = GdiBrush::Solid({0, 0, 0});
     GdiBrush backgroundBrush = GdiBrush::Solid({1, 1, 1});
     GdiColor foregroundColor{255, 255, 255};
-    std::unique_ptr<GdiFont> font;
-    int fontEmHeight = 0;  // the em height `font` was made with
+    GdiFont* font = nullptr;  // one of the cache's
+    std::map<std::pair<std::string, int>, std::unique_ptr<GdiFont>> fontCache;  // face, em
     std::string faceName;
     std::string fontFaceName;  // the face `font` was made with
-    bool fontFailed = false;
 
     // --- presentation
     std::atomic<IUnknown*> videoRenderer{nullptr};
@@ -259,6 +270,7 @@ private:
     std::atomic<bool> stopped{true};
     std::atomic<bool> show{true};
     std::atomic<bool> busy{false};
+    std::atomic<bool> realTimeWaits{true};
     std::atomic<bool> rendererStopRequested{false};  // the stop handshake
 
     // --- data groups

@@ -11,6 +11,7 @@
 #include "sianalyzer/ICQVSIAnalyzerInputPin.h"
 #include "sianalyzer/ICQVSIAnalyzerOutputPin.h"
 #include "streamfw/ICModuleTables.h"
+#include "streamfw/ICVersionPage.h"
 
 namespace {
 
@@ -730,15 +731,5 @@ DWORD ICQVSIAnalyzer::GetStatistics(DWORD* sectionErrorCount, DWORD* continuityE
 }
 
 HRESULT ICQVSIAnalyzer::GetPages(CAUUID* pages) {
-    if (pages == nullptr) {
-        return E_POINTER;
-    }
-    pages->cElems = 0;
-    pages->pElems = static_cast<GUID*>(CoTaskMemAlloc(sizeof(GUID)));
-    if (pages->pElems == nullptr) {
-        return E_OUTOFMEMORY;
-    }
-    pages->pElems[0] = CLSID_QVSIAnalyzerVersionPage;
-    pages->cElems = 1;
-    return S_OK;
+    return ICVersionPageList(CLSID_QVSIAnalyzerVersionPage, pages);
 }

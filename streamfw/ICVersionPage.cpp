@@ -207,3 +207,17 @@ bool ICVersionPage::IsActive() {
     std::lock_guard lock(mutex);
     return active;
 }
+
+HRESULT ICVersionPageList(REFCLSID page, CAUUID* pages) {
+    if (pages == nullptr) {
+        return E_POINTER;
+    }
+    pages->cElems = 0;
+    pages->pElems = static_cast<GUID*>(CoTaskMemAlloc(sizeof(GUID)));
+    if (pages->pElems == nullptr) {
+        return E_OUTOFMEMORY;
+    }
+    pages->pElems[0] = page;
+    pages->cElems = 1;
+    return S_OK;
+}

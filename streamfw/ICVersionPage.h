@@ -11,6 +11,10 @@
 // The version page every module offers: its dialog (resource 101) shows the filter's name, an
 // empty line, the version text (control 1012) and a maker line; its title is "Version".
 //
+// What a module filter's ISpecifyPropertyPages::GetPages answers: its one version page, in a
+// block from the task allocator (E_POINTER for a null argument, E_OUTOFMEMORY).
+HRESULT ICVersionPageList(REFCLSID page, CAUUID* pages);
+
 // Connected to an object, the page holds the module's private interface when the object has it
 // (a page whose object lacks it still shows the version). Activating the page fills in the
 // version text "Version 1.51.0010.0".

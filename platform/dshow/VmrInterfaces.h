@@ -6,7 +6,8 @@
 // The video mixing renderer's configuration and alpha-bitmap interfaces, in both generations
 // (9 and the older 7). A filter that draws over the picture (the captions) hands the renderer
 // a drawing context and a source rectangle; the renderer composites that rectangle over the
-// whole frame, leaving the pixels of the colour key transparent.
+// whole frame, leaving the pixels of the colour key transparent. SetAlphaBitmap takes a copy of
+// the rectangle's pixels: the caller may draw on the surface again as soon as it returns.
 //
 // A drawing context here is a surface of the drawing layer (platform/gdi): the renderer reads
 // its pixels when it composites a frame. The Direct3D and DirectDraw surface members stay in

@@ -77,7 +77,7 @@ PushSource::~PushSource() {
 }
 
 HRESULT PushSource::PushSample(const uint8_t* data, size_t size, const REFERENCE_TIME* start,
-                               const REFERENCE_TIME* stop) {
+                               const REFERENCE_TIME* stop, bool syncPoint) {
     IMediaSample* sample = nullptr;
     HRESULT hr = pin->GetDeliveryBuffer(&sample, nullptr, nullptr, 0);
     if (FAILED(hr)) {
@@ -99,6 +99,7 @@ HRESULT PushSource::PushSample(const uint8_t* data, size_t size, const REFERENCE
         REFERENCE_TIME sampleStop = stop != nullptr ? *stop : *start;
         sample->SetTime(&sampleStart, &sampleStop);
     }
+    sample->SetSyncPoint(syncPoint ? TRUE : FALSE);
     hr = pin->Deliver(sample);
     sample->Release();
     return hr;

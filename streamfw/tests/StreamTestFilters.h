@@ -76,9 +76,10 @@ public:
     int GetPinCount() override { return 1; }
     CBasePin* GetPin(int index) override { return index == 0 ? pin : nullptr; }
 
-    // One sample with exactly these bytes; with times when `start` is given.
+    // One sample with exactly these bytes; with times when `start` is given, and the
+    // sync-point flag as asked.
     HRESULT PushSample(const uint8_t* data, size_t size, const REFERENCE_TIME* start = nullptr,
-                       const REFERENCE_TIME* stop = nullptr);
+                       const REFERENCE_TIME* stop = nullptr, bool syncPoint = false);
     // One sample of `size` bytes (at least 4) that carries `sequence` in its first four bytes
     // and 0x47 in the rest, timed from sequence ms to sequence + 1 ms.
     HRESULT PushNumbered(int32_t sequence, LONG size = LONG(kTsPacketSize));

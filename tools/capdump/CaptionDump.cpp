@@ -328,6 +328,11 @@ bool Session::Finish() {
         pageCapture->Close();
     }
     caption->SetTextCallback(nullptr, nullptr);
+    // The caption filter is stopped on its own first. The renderer thread asks the graph for
+    // its clock at every queued "process due" message, under the graph's lock; a graph stop
+    // holds that lock while the filter waits for the renderer thread to suspend, and the two
+    // would wait for each other.
+    captionFilter->Stop();
     control->Stop();
     if (!ended) {
         return Fail("the caption filter did not finish the stream in time");

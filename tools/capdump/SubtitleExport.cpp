@@ -271,9 +271,14 @@ std::string ToVtt(const std::vector<Cue>& cues) {
                    " position:" + Percent(100.0 * row.left / cue.formatWidth) +
                    ",line-left align:left line:" + Percent(100.0 * row.bottom / cue.formatHeight) +
                    ",end\n";
-            for (const Span& span : row.spans) {
-                out += std::string("<c.") + VttColorClass(span.color) + ">" +
-                       Escaped(span.text, Escape::kVtt) + "</c>";
+            // Spans that differ only in size share one colour class.
+            for (size_t i = 0; i < row.spans.size();) {
+                const char* color = VttColorClass(row.spans[i].color);
+                std::u16string text;
+                for (; i < row.spans.size() && VttColorClass(row.spans[i].color) == color; ++i) {
+                    text += row.spans[i].text;
+                }
+                out += std::string("<c.") + color + ">" + Escaped(text, Escape::kVtt) + "</c>";
             }
             out += "\n\n";
         }

@@ -106,13 +106,13 @@ TEST(CueRecorder, APageWithTextLastsUntilTheNextClearOrPresentedPage) {
     EXPECT_EQ(last.GetCues()[0].end, 2 * kSecond + CueRecorder::kLastCueDuration);
 }
 
-// Two cues: two rows (white, then yellow and dark cyan) and one row with characters each
-// format must escape.
+// Two cues: two rows (white, then yellow in two sizes and dark cyan) and one row with characters
+// each format must escape.
 std::vector<Cue> SampleCues() {
-    Cue first{
-        kSecond + 2345, 3 * kSecond + 995'000, 960, 540,
-        RowsFromCells(Join(Cells(u"字幕", 100, 420), Join(Cells(u"黄", 200, 480, kYellow),
-                                                          Cells(u"青", 240, 480, kDarkCyan))))};
+    std::vector<Cell> cells = Join(Cells(u"字幕", 100, 420), Cells(u"黄", 200, 480, kYellow));
+    cells =
+        Join(Join(cells, Cells(u"色", 240, 480, kYellow, 2)), Cells(u"青", 280, 480, kDarkCyan));
+    Cue first{kSecond + 2345, 3 * kSecond + 995'000, 960, 540, RowsFromCells(cells)};
     Cue second{3723 * kSecond, 3724 * kSecond, 720, 480,
                RowsFromCells(Cells(u"<a>&{\\b}", 0, 360))};
     return {first, second};
@@ -120,7 +120,7 @@ std::vector<Cue> SampleCues() {
 
 TEST(SubtitleWriters, SrtNumbersCuesAndKeepsTagsAndBracesFromBeingRead) {
     EXPECT_EQ(ToSrt(SampleCues()),
-              "1\n00:00:01,000 --> 00:00:03,100\n字幕\n黄青\n\n"
+              "1\n00:00:01,000 --> 00:00:03,100\n字幕\n黄色青\n\n"
               "2\n01:02:03,000 --> 01:02:04,000\n＜a＞&｛\\b｝\n\n");
 }
 
@@ -132,6 +132,7 @@ TEST(SubtitleWriters, AssPositionsAndColoursEachRowInTheWritingFormatsResolution
               std::string::npos)
         << ass;
     EXPECT_NE(ass.find("{\\an1\\pos(200,468)}{\\c&H00FFFF&\\fs36\\fscx100}黄"
+                       "{\\c&H00FFFF&\\fs36\\fscx50}色"
                        "{\\c&HAAAA00&\\fs36\\fscx100}青\n"),
               std::string::npos)
         << ass;
@@ -150,7 +151,7 @@ TEST(SubtitleWriters, VttPlacesOneCuePerRowWithColourClassesAndEntities) {
     EXPECT_NE(vtt.find("\n\n00:00:01.000 --> 00:00:03.100 position:10.42%,line-left align:left "
                        "line:77.78%,end\n<c.white>字幕</c>\n\n"
                        "00:00:01.000 --> 00:00:03.100 position:20.83%,line-left align:left "
-                       "line:88.89%,end\n<c.yellow>黄</c><c.cyan>青</c>\n\n"),
+                       "line:88.89%,end\n<c.yellow>黄色</c><c.cyan>青</c>\n\n"),
               std::string::npos)
         << vtt;
     EXPECT_NE(vtt.find("line:75.00%,end\n<c.white>&lt;a&gt;&amp;{\\b}</c>\n\n"), std::string::npos)

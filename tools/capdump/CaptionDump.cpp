@@ -38,21 +38,8 @@ constexpr REFERENCE_TIME kStillTime = 10 * kUnitsPerSecond;
 // packets) must never run dry, or the filter drops samples.
 constexpr int32_t kMaxQueuedGroups = 64;
 constexpr int kEndWaitMs = 60'000;
+constexpr int kStallMs = 30'000;
 constexpr int kSelectionWaitMs = 5'000;
-
-// Polls `done` every millisecond for at most `milliseconds`.
-template <typename Done>
-bool WaitFor(Done done, int milliseconds) {
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
 
 // Reads a transport stream in samples of whole packets, from its first sync byte on.
 class PacketReader {
@@ -117,12 +104,13 @@ public:
     bool PushStream(PacketReader& reader);
     bool Finish();
     bool WriteExports();
+    int GetGroupsPassedOn() const { return groupsPassedOn.load(); }
 
 private:
     static void OnText(REFERENCE_TIME time, const char16_t* text, void* context);
     static void OnDataGroup(ICCaptionPacket* packet, void* context);
     void OnPage(const GdiSurface& surface, const RECT& source);
-    void WaitForRenderer();
+    bool DrainRenderer(int32_t limit);
     bool Fail(const std::string& message);
     bool Connect(IBaseFilter* from, const char16_t* output, IBaseFilter* to, const char16_t* input,
                  const AM_MEDIA_TYPE* type);
@@ -149,7 +137,7 @@ private:
     ICQVCaption* caption = nullptr;
     EndSink* sink = nullptr;
 
-    std::atomic<int> groupsAssembled{0};
+    std::atomic<int> groupsPassedOn{0};
     std::atomic<REFERENCE_TIME> lastGroupTime{0};
     std::mutex pngMutex;
     int pngCount = 0;
@@ -235,7 +223,12 @@ bool Session::SelectService(PacketReader& reader) {
         source->Push(sample.data(), sample.size(), nullptr, false);
     }
     // The last PMT may still be with the analyzer's worker.
-    const bool found = WaitFor(selected, kSelectionWaitMs);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kSelectionWaitMs);
+    while (!selected() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    const bool found = selected();
     control->Stop();
     char text[96];
     if (!found) {
@@ -282,16 +275,34 @@ bool Session::Start() {
     return SUCCEEDED(hr) || Fail("the graph does not run");
 }
 
-void Session::WaitForRenderer() {
-    WaitFor([this] { return caption->GetRenderer().GetQueuedCount() <= kMaxQueuedGroups; },
-            kEndWaitMs);
+// The renderer may spend seconds on one data group (a TIME control waits in real time), so
+// only a renderer that takes nothing off its queue for a while counts as stuck.
+bool Session::DrainRenderer(int32_t limit) {
+    int32_t last = -1;
+    auto deadline = std::chrono::steady_clock::now();
+    for (;;) {
+        const int32_t queued = caption->GetRenderer().GetQueuedCount();
+        if (queued <= limit) {
+            return true;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (queued != last) {
+            last = queued;
+            deadline = now + std::chrono::milliseconds(kStallMs);
+        } else if (now > deadline) {
+            return Fail("the caption renderer stopped taking data groups");
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 bool Session::PushGroups(const DataGroups& groups) {
     for (size_t n = 0; n < groups.groups.size(); ++n) {
         const std::vector<uint8_t>& group = groups.groups[n];
         const REFERENCE_TIME start = REFERENCE_TIME(n) * options.interval;
-        WaitForRenderer();
+        if (!DrainRenderer(kMaxQueuedGroups)) {
+            return false;
+        }
         if (FAILED(source->Push(group.data(), group.size(), &start, true))) {
             return Fail("the caption filter does not take data group " + std::to_string(n));
         }
@@ -308,7 +319,9 @@ bool Session::PushStream(PacketReader& reader) {
         if (sample.empty()) {
             return true;
         }
-        WaitForRenderer();
+        if (!DrainRenderer(kMaxQueuedGroups)) {
+            return false;
+        }
         if (FAILED(source->Push(sample.data(), sample.size(), nullptr, false))) {
             return Fail("the SI analyzer does not take the stream");
         }
@@ -320,9 +333,11 @@ bool Session::PushStream(PacketReader& reader) {
 // queue only after decoding it.
 bool Session::Finish() {
     source->PushEndOfStream();
-    bool ended =
-        sink->WaitForEnd(kEndWaitMs) &&
-        WaitFor([this] { return caption->GetRenderer().GetQueuedCount() == 0; }, kEndWaitMs);
+    bool ended = sink->WaitForEnd(kEndWaitMs);
+    if (!ended) {
+        Fail("the end of the stream did not come through the caption filter");
+    }
+    ended = ended && DrainRenderer(0);
     recorder.Finish(lastGroupTime.load());
     if (pageCapture != nullptr) {
         pageCapture->Close();
@@ -335,7 +350,7 @@ bool Session::Finish() {
     captionFilter->Stop();
     control->Stop();
     if (!ended) {
-        return Fail("the caption filter did not finish the stream in time");
+        return false;
     }
     std::lock_guard guard(pngMutex);
     return pngError.empty() || Fail(pngError);
@@ -362,7 +377,7 @@ void Session::OnText(REFERENCE_TIME time, const char16_t* text, void* context) {
 
 void Session::OnDataGroup(ICCaptionPacket* packet, void* context) {
     auto* self = static_cast<Session*>(context);
-    self->groupsAssembled.fetch_add(1);
+    self->groupsPassedOn.fetch_add(1);
     REFERENCE_TIME start = 0;
     REFERENCE_TIME stop = 0;
     if (SUCCEEDED(packet->GetTime(&start, &stop)) && start > self->lastGroupTime.load()) {
@@ -474,6 +489,11 @@ int RunCaptionDump(const Options& options, FILE* out, FILE* err) {
         }
         good = session.Build(MEDIASUBTYPE_None, LONG(std::max<size_t>(largest, 1))) &&
                session.Start() && session.PushGroups(groups) && session.Finish();
+        // Data groups whose CRC does not match go nowhere.
+        if (good && size_t(session.GetGroupsPassedOn()) < groups.groups.size()) {
+            std::fprintf(err, "capdump: %s: the caption filter passed on %d of %zu data groups\n",
+                         options.input.c_str(), session.GetGroupsPassedOn(), groups.groups.size());
+        }
     }
     std::fflush(out);
     if (good) {

@@ -1,6 +1,7 @@
-// capdump end to end: the recorded caption streams against their reference transcripts, the
-// subtitles it writes through ffmpeg, its PNG pages, and the captions of the simulator's
-// transport stream through the SI analyzer.
+// capdump: how it cuts a caption elementary stream into data groups, and end to end the
+// recorded caption streams against their reference transcripts, the subtitles it writes through
+// ffmpeg, its PNG pages, and the captions of the simulator's transport stream through the SI
+// analyzer.
 
 #include <gtest/gtest.h>
 #include <png.h>
@@ -24,6 +25,7 @@
 #include "aribtext/ICAribSymbolMap.h"
 #include "aribtext/ICJIS8Code.h"
 #include "core/CodePage.h"
+#include "tools/capdump/CaptionDump.h"
 #include "tools/isdbsim/TsStream.h"
 
 namespace {
@@ -94,6 +96,23 @@ std::vector<fs::path> CaptionStreams() {
     }
     std::sort(streams.begin(), streams.end());
     return streams;
+}
+
+TEST(CaptionElementaryStream, SplitsIntoWholeDataGroupsPassingOverJunkAndATruncatedTail) {
+    // Header length 2 and data group size 3: 2 + 3 + 10 bytes; then size 0 without private data.
+    const std::vector<uint8_t> first{0x80, 0xFF, 0xF2, 0xAA, 0xBB, 0x00, 0x00, 0x00,
+                                     0x00, 0x03, 1,    2,    3,    0x12, 0x34};
+    const std::vector<uint8_t> second{0x80, 0xFF, 0xF0, 0x80, 0x00, 0x00, 0x00, 0x00, 0x56, 0x78};
+    std::vector<uint8_t> stream = first;
+    stream.insert(stream.end(), {0x00, 0x80, 0x47});  // not a packet start
+    stream.insert(stream.end(), second.begin(), second.end());
+    stream.insert(stream.end(), first.begin(), first.end() - 1);
+    const capdump::DataGroups groups = capdump::SplitDataGroups(stream.data(), stream.size());
+    ASSERT_EQ(groups.groups.size(), 2u);
+    EXPECT_EQ(groups.groups[0], first);
+    EXPECT_EQ(groups.groups[1], second);
+    EXPECT_EQ(groups.skippedBytes, 3u);
+    EXPECT_EQ(groups.truncatedBytes, first.size() - 1);
 }
 
 // --- the text comparison

@@ -103,10 +103,14 @@ TEST(CaptionElementaryStream, SplitsIntoWholeDataGroupsPassingOverJunkAndATrunca
     const std::vector<uint8_t> first{0x80, 0xFF, 0xF2, 0xAA, 0xBB, 0x00, 0x00, 0x00,
                                      0x00, 0x03, 1,    2,    3,    0x12, 0x34};
     const std::vector<uint8_t> second{0x80, 0xFF, 0xF0, 0x80, 0x00, 0x00, 0x00, 0x00, 0x56, 0x78};
+    // Then bytes where no packet starts, the second group and the first cut short by a byte.
     std::vector<uint8_t> stream = first;
-    stream.insert(stream.end(), {0x00, 0x80, 0x47});  // not a packet start
-    stream.insert(stream.end(), second.begin(), second.end());
-    stream.insert(stream.end(), first.begin(), first.end() - 1);
+    for (uint8_t junk : {0x00, 0x80, 0x47}) {
+        stream.push_back(junk);
+    }
+    for (size_t i = 0; i < second.size() + first.size() - 1; ++i) {
+        stream.push_back(i < second.size() ? second[i] : first[i - second.size()]);
+    }
     const capdump::DataGroups groups = capdump::SplitDataGroups(stream.data(), stream.size());
     ASSERT_EQ(groups.groups.size(), 2u);
     EXPECT_EQ(groups.groups[0], first);

@@ -158,8 +158,9 @@ void ICQVCaptionRenderer::ResetRenderer() {
     }
 }
 
-void ICQVCaptionRenderer::SetGraph(IFilterGraph* filterGraph) {
-    graph.store(filterGraph);
+void ICQVCaptionRenderer::SetClock(IReferenceClock* clock) {
+    std::lock_guard lock(clockMutex);
+    referenceClock = ComPtr<IReferenceClock>(clock);
 }
 
 void ICQVCaptionRenderer::SetStartTime(REFERENCE_TIME start) {
@@ -184,12 +185,9 @@ int32_t ICQVCaptionRenderer::GetQueuedCount() {
 
 void ICQVCaptionRenderer::ProcessDue() {
     ComPtr<IReferenceClock> clock;
-    if (IFilterGraph* filterGraph = graph.load()) {
-        ComPtr<IMediaFilter> mediaFilter;
-        if (SUCCEEDED(
-                filterGraph->QueryInterface(IID_IMediaFilter, mediaFilter.GetVoidAddressOf()))) {
-            mediaFilter->GetSyncSource(clock.GetAddressOf());
-        }
+    {
+        std::lock_guard lock(clockMutex);
+        clock = referenceClock;
     }
     for (;;) {
         REFERENCE_TIME streamTime = 0;
@@ -380,7 +378,8 @@ void ICQVCaptionRenderer::Present() {
     WaitNotBusy();
     if (drawingSurface != nullptr) {
         std::swap(drawingSurface, shownSurface);
-        drawingSurface->Clear();
+        std::swap(drawingDirty, shownDirty);
+        ClearDrawingSurface();
         if (pageObserver != nullptr) {
             pageObserver->OnPresent(presentationTime, *shownSurface);
         }

@@ -134,6 +134,10 @@ protected:
     // messages calls it in its own destructor, while its handlers still exist.
     void StopWorker();
 
+    // The framework's stop, which a concrete filter's Stop extends (a call of the base's Stop()
+    // would be ambiguous beside the thread's).
+    HRESULT StopFilter();
+
     // Makes the two pins (m_pInput, m_pOutput); a concrete filter makes its own kinds.
     virtual HRESULT CreatePins();
 

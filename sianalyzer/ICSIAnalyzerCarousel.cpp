@@ -216,9 +216,9 @@ void ICSIAnalyzerCore::HandleDII() {
     }
     // A new transaction replaces the download with everything received for it.
     if (download != nullptr) {
-        store->downloadList.Remove(download);
+        store->Discard(download);
     }
-    download = store->downloadList.Add(new ICSIDownload(store.get(), downloadId));
+    download = store->Add(new ICSIDownload(store.get(), downloadId));
     download->transactionId = transactionId;
     download->adaptationLength = header.adaptationLength;
     download->adaptationData.assign(header.adaptation, header.adaptation + header.adaptationBytes);
@@ -229,7 +229,7 @@ void ICSIAnalyzerCore::HandleDII() {
 
     if (!ParseCompatibility(download, download->compatibilities) ||
         !ParseModuleInfoList(download, download->moduleInfos, true)) {
-        store->downloadList.Remove(download);
+        store->Discard(download);
         store->EndReset();
         return;
     }

@@ -218,9 +218,6 @@ private:
     bool ParseDownloadContent(ICSISDTTContent* content);
 
     // --- descriptor parsers (the reader's limit is the descriptor's end)
-    std::unique_ptr<ICSIDigitalCopyControl> ParseDigitalCopyControl(void* owner);
-    void ParseEmergencyInfo(ICSIPMT* pmt);
-    std::unique_ptr<ICSIDataComponent> ParseDataComponent(ICSIES* es, int32_t length);
     void ParseTSDescriptor(ICSITS* ts, uint8_t tag, int32_t length);
     void ParseServiceDescriptor(ICSIService* service, uint8_t tag, int32_t length);
     void ParseEventDescriptor(ICSIEvent* event, uint8_t tag, int32_t length);
@@ -273,9 +270,9 @@ private:
     intptr_t filterParam = 0;
 
     ICSISection* currentSection = nullptr;
-    ICSISectionReader reader;
     // SI text: the 8-unit code from the SI initial state (G3 katakana) for every string.
     ICJIS8SICode textDecoder;
+    ICSISectionReader reader{&textDecoder};
     // Raw bytes of the extended event item being continued across descriptors.
     uint8_t continuationBuffer[1024] = {};
     int32_t continuationLength = 0;

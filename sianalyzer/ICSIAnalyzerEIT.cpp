@@ -102,7 +102,7 @@ void ICSIAnalyzerCore::ParseEventDescriptor(ICSIEvent* event, uint8_t tag, int32
             break;
         }
         case si::kTagDigitalCopyControl:
-            event->digitalCopyControl = ParseDigitalCopyControl(event);
+            event->digitalCopyControl = ICSIDigitalCopyControl::Parse(event, reader);
             event->descriptorFlags |= ICSIEvent::kFlagDigitalCopyControl;
             break;
         case si::kTagAudioComponent: {
@@ -297,8 +297,8 @@ void ICSIAnalyzerCore::HandleEIT() {
         segment->Progress(false).Restart(version);
     }
     if (eit == nullptr) {
-        eit = store->eitList.Add(new ICSIEIT(store.get(), static_cast<uint16_t>(onid),
-                                             static_cast<uint16_t>(tsid), serviceId));
+        eit = store->Add(new ICSIEIT(store.get(), static_cast<uint16_t>(onid),
+                                     static_cast<uint16_t>(tsid), serviceId));
     }
     if (table == nullptr) {
         table = eit->tables.Add(new ICSIEITTable(eit, key));

@@ -133,17 +133,17 @@ void ICSIAnalyzerCore::HandleNIT() {
         return;
     }
     if (nit != nullptr && nit->StoredVersion() != section.versionNumber) {
-        store->nitList.Remove(nit);
+        store->Discard(nit);
         nit = nullptr;
     }
     if (nit == nullptr) {
-        nit = store->nitList.Add(new ICSINIT(store.get(), id));
+        nit = store->Add(new ICSINIT(store.get(), id));
     }
     nit->RecordSection(section.versionNumber, section.sectionNumber, section.lastSectionNumber);
     networkId.store(id);
 
     auto abandon = [&] {
-        store->nitList.Remove(nit);
+        store->Discard(nit);
         store->EndReset();
         DropNotify();
     };
@@ -221,7 +221,7 @@ void ICSIAnalyzerCore::ParseServiceDescriptor(ICSIService* service, uint8_t tag,
             break;
         }
         case si::kTagDigitalCopyControl:
-            service->digitalCopyControl = ParseDigitalCopyControl(service);
+            service->digitalCopyControl = ICSIDigitalCopyControl::Parse(service, reader);
             service->descriptorFlags |= ICSIService::kFlagDigitalCopyControl;
             break;
         case si::kTagLogoTransmission: {
@@ -272,17 +272,17 @@ void ICSIAnalyzerCore::HandleSDT() {
         return;
     }
     if (sdt != nullptr && sdt->StoredVersion() != section.versionNumber) {
-        store->sdtList.Remove(sdt);
+        store->Discard(sdt);
         sdt = nullptr;
     }
     if (sdt == nullptr) {
-        sdt = store->sdtList.Add(new ICSISDT(store.get(), onid, tsid));
+        sdt = store->Add(new ICSISDT(store.get(), onid, tsid));
     }
     sdt->RecordSection(section.versionNumber, section.sectionNumber, section.lastSectionNumber);
     sdt->tableId = section.tableId;
 
     auto abandon = [&] {
-        store->sdtList.Remove(sdt);
+        store->Discard(sdt);
         store->EndReset();
         DropNotify();
     };

@@ -76,12 +76,12 @@ void ICSIAnalyzerCore::HandleSDTT() {
         return;
     }
     if (sdtt != nullptr && sdtt->version != section.versionNumber) {
-        store->sdttList.Remove(sdtt);
+        store->Discard(sdtt);
         sdtt = nullptr;
     }
     const bool created = sdtt == nullptr;
     if (created) {
-        sdtt = store->sdttList.Add(new ICSISDTT(store.get(), key));
+        sdtt = store->Add(new ICSISDTT(store.get(), key));
     }
     sdtt->version = section.versionNumber;
     sdtt->lastSectionNumber = section.lastSectionNumber;
@@ -92,7 +92,7 @@ void ICSIAnalyzerCore::HandleSDTT() {
     sdtt->serviceId = static_cast<uint16_t>(serviceId);
 
     auto abandon = [&] {
-        store->sdttList.Remove(sdtt);
+        store->Discard(sdtt);
         store->EndReset();
         DropNotify();
     };

@@ -92,17 +92,17 @@ void ICSIAnalyzerCore::HandleBIT() {
         return;
     }
     if (bitTable != nullptr && bitTable->StoredVersion() != section.versionNumber) {
-        store->bitList.Remove(bitTable);
+        store->Discard(bitTable);
         bitTable = nullptr;
     }
     if (bitTable == nullptr) {
-        bitTable = store->bitList.Add(new ICSIBIT(store.get(), onid));
+        bitTable = store->Add(new ICSIBIT(store.get(), onid));
     }
     bitTable->RecordSection(section.versionNumber, section.sectionNumber,
                             section.lastSectionNumber);
 
     auto abandon = [&] {
-        store->bitList.Remove(bitTable);
+        store->Discard(bitTable);
         store->EndReset();
         DropNotify();
     };
@@ -221,12 +221,11 @@ void ICSIAnalyzerCore::HandleCDT() {
         return;
     }
     if (cdt != nullptr && cdt->StoredVersion() != section.versionNumber) {
-        store->cdtList.Remove(cdt);
+        store->Discard(cdt);
         cdt = nullptr;
     }
     if (cdt == nullptr) {
-        cdt = store->cdtList.Add(
-            new ICSICDT(store.get(), static_cast<uint16_t>(onid), downloadDataId));
+        cdt = store->Add(new ICSICDT(store.get(), static_cast<uint16_t>(onid), downloadDataId));
     }
     cdt->RecordSection(section.versionNumber, section.sectionNumber, section.lastSectionNumber);
     cdt->dataType = static_cast<uint8_t>(dataType);

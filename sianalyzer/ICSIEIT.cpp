@@ -57,3 +57,25 @@ ICSIEvent* ICSIEIT::GetPresentEvent() const {
     const ICSIEITSegment* first = table->GetSegment(0);
     return first != nullptr ? first->FindEvent(presentEventId) : nullptr;
 }
+
+void ICSIEIT::MarkNotReceived(bool dropPresentFollowing) {
+    if (dropPresentFollowing) {
+        presentEventId = 0;
+        for (int32_t i = tables.GetCount() - 1; i >= 0; --i) {
+            const uint8_t key = tables.GetAt(i)->GetTableID();
+            if (key == si::kTableEITPresentFollowing || key == si::kTableEITPresentFollowingOther) {
+                tables.RemoveAt(i);
+            }
+        }
+    }
+    for (ICSIEITTable* table : tables) {
+        table->MarkNotReceived();
+    }
+}
+
+void ICSIEITTable::MarkNotReceived() {
+    for (ICSIEITSegment* segment : segments) {
+        segment->Progress(true).MarkNotReceived();
+        segment->Progress(false).MarkNotReceived();
+    }
+}

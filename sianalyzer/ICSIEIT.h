@@ -137,6 +137,9 @@ public:
     }
     virtual ICSIEvent* FindEvent(uint16_t eventId) const;
 
+    // Forgets the sections received by every segment (stop).
+    void MarkNotReceived();
+
 private:
     friend class ICSIAnalyzerCore;
     ICSIEIT* owner;
@@ -176,6 +179,11 @@ public:
     // The event with the present event_id in the first segment of the present/following
     // table, or null.
     virtual ICSIEvent* GetPresentEvent() const;
+
+    // Forgets the sections received (stop): the events stay for the readers and the next
+    // sections rebuild them. With `dropPresentFollowing` the present/following tables and the
+    // present event go too.
+    void MarkNotReceived(bool dropPresentFollowing);
 
 private:
     friend class ICSIAnalyzerCore;

@@ -18,8 +18,6 @@
 #include "sianalyzer/ICSISDTT.h"
 #include "sianalyzer/ICSITOT.h"
 
-class ICSIAnalyzerCore;
-
 // The SI store of one analyzer: a list per table kind and the single TOT. It is shared without
 // a mutex between one writer (the analyzer's worker, through its table handlers) and any number
 // of readers:
@@ -113,13 +111,34 @@ public:
     void BeginUpdate();
     void EndUpdate();
 
+    // Takes ownership of a new table object (or download) and appends it to its list.
+    template <typename T>
+    T* Add(T* object) {
+        return ListOf<T>().Add(object);
+    }
+    // Deletes a table object (or download) the writer replaces or abandons.
+    template <typename T>
+    void Discard(T* object) {
+        ListOf<T>().Remove(object);
+    }
+
+    // Calls visit(T*) for every object of type T, in list order.
+    template <typename T, typename Visit>
+    void ForEach(Visit visit) {
+        for (T* object : ListOf<T>()) {
+            visit(object);
+        }
+    }
+
     int32_t GetLockCount() const { return lockCount.load(); }
     bool IsUpdating() const { return updating.load() != 0; }
     bool IsResetting() const { return resetting.load() != 0; }
     bool IsRemoving() const { return removing.load() != 0; }
 
 private:
-    friend class ICSIAnalyzerCore;
+    // The list that holds objects of type T.
+    template <typename T>
+    ICSIItemList<T>& ListOf();
 
     // Runs `remove` under the removal protocol; returns its result, 0 when a wait timed out.
     template <typename Remove>
@@ -145,3 +164,40 @@ private:
     ICSIItemList<ICSIDownload> downloadList;
     std::unique_ptr<ICSITOT> tot;
 };
+
+template <>
+inline ICSIItemList<ICSIPAT>& ICSIList::ListOf<ICSIPAT>() {
+    return patList;
+}
+template <>
+inline ICSIItemList<ICSIPMT>& ICSIList::ListOf<ICSIPMT>() {
+    return pmtList;
+}
+template <>
+inline ICSIItemList<ICSINIT>& ICSIList::ListOf<ICSINIT>() {
+    return nitList;
+}
+template <>
+inline ICSIItemList<ICSISDT>& ICSIList::ListOf<ICSISDT>() {
+    return sdtList;
+}
+template <>
+inline ICSIItemList<ICSIBIT>& ICSIList::ListOf<ICSIBIT>() {
+    return bitList;
+}
+template <>
+inline ICSIItemList<ICSIEIT>& ICSIList::ListOf<ICSIEIT>() {
+    return eitList;
+}
+template <>
+inline ICSIItemList<ICSISDTT>& ICSIList::ListOf<ICSISDTT>() {
+    return sdttList;
+}
+template <>
+inline ICSIItemList<ICSICDT>& ICSIList::ListOf<ICSICDT>() {
+    return cdtList;
+}
+template <>
+inline ICSIItemList<ICSIDownload>& ICSIList::ListOf<ICSIDownload>() {
+    return downloadList;
+}

@@ -218,8 +218,6 @@ private:
     bool ParseDownloadContent(ICSISDTTContent* content);
 
     // --- descriptor parsers (the reader's limit is the descriptor's end)
-    void ParseTSDescriptor(ICSITS* ts, uint8_t tag, int32_t length);
-    void ParseServiceDescriptor(ICSIService* service, uint8_t tag, int32_t length);
     void ParseEventDescriptor(ICSIEvent* event, uint8_t tag, int32_t length);
     void ParseExtendedEvent(ICSIEvent* event, int32_t length);
     std::unique_ptr<ICSISIParameter> ParseSIParameter(void* owner, int32_t length, bool prime);
@@ -230,6 +228,15 @@ private:
     // Reads an ARIB time (5 bytes) or a 3-character language code at the reader.
     ICSIDateTime ReadAribTime();
     void ReadLanguageCode(char* code);
+
+    // Drops a table object whose section was cut short, ends the reset and drops the
+    // notifications the section queued.
+    template <typename T>
+    void Abandon(T* table) {
+        store->Discard(table);
+        store->EndReset();
+        DropNotify();
+    }
 
     void ClearWatchTable();
     // Clears the watch entries a PMT added.

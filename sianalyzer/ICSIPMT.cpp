@@ -127,12 +127,12 @@ void ICSIPMT::ParseBody(ICSISectionReader& reader) {
 
     while (reader.GetPosition() < reader.GetLimit()) {
         const int32_t streamType = reader.ReadUInt8();
-        const int32_t pid = reader.ReadUInt16();
+        const int32_t pidField = reader.ReadUInt16();
         const int32_t infoLength = reader.ReadUInt16();
         if (infoLength < 0) {
             break;
         }
-        const uint16_t streamPid = static_cast<uint16_t>(pid & si::kPidMask);
+        const uint16_t streamPid = static_cast<uint16_t>(pidField & si::kPidMask);
         if (ICSIES* old = FindES(streamPid)) {
             streams.Remove(old);
         }

@@ -218,8 +218,6 @@ private:
     bool ParseDownloadContent(ICSISDTTContent* content);
 
     // --- descriptor parsers (the reader's limit is the descriptor's end)
-    void ParseEventDescriptor(ICSIEvent* event, uint8_t tag, int32_t length);
-    void ParseExtendedEvent(ICSIEvent* event, int32_t length);
     std::unique_ptr<ICSISIParameter> ParseSIParameter(void* owner, int32_t length, bool prime);
     // Reads a descriptor loop of `length` bytes, calling parse(tag, length) for each with the
     // reader limited to the descriptor. False when a length byte cannot be read.
@@ -280,9 +278,8 @@ private:
     // SI text: the 8-unit code from the SI initial state (G3 katakana) for every string.
     ICJIS8SICode textDecoder;
     ICSISectionReader reader{&textDecoder};
-    // Raw bytes of the extended event item being continued across descriptors.
-    uint8_t continuationBuffer[1024] = {};
-    int32_t continuationLength = 0;
+    // The extended event item being continued across descriptors.
+    ICSIExtEventJoin extEventJoin;
 
     std::atomic<uint32_t> sectionErrors{0};
     std::atomic<uint32_t> continuityErrors{0};

@@ -79,3 +79,29 @@ void ICSIEITTable::MarkNotReceived() {
         segment->Progress(false).MarkNotReceived();
     }
 }
+
+ICSIEvent* ICSIEITSegment::ReplaceEvent(uint16_t eventId) {
+    if (ICSIEvent* old = FindEvent(eventId)) {
+        events.Remove(old);
+    }
+    return events.InsertAt(LowerBound(eventId), new ICSIEvent(this, eventId));
+}
+
+void ICSIEITTable::RecordSection(bool basic, uint8_t versionNumber, uint8_t lastNumber) {
+    if (basic) {
+        version = versionNumber;
+        lastSectionNumber = lastNumber;
+    } else {
+        extVersion = versionNumber;
+        extLastSectionNumber = lastNumber;
+    }
+}
+
+ICSIEITSegment* ICSIEITTable::RenewSegment(ICSIEITSegment* segment, uint8_t sectionNumber) {
+    int32_t index = 0;
+    while (segments.GetAt(index) != segment) {
+        ++index;
+    }
+    segments.RemoveAt(index);
+    return segments.InsertAt(index, new ICSIEITSegment(this, sectionNumber));
+}

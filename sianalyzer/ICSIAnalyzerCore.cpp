@@ -358,31 +358,3 @@ void ICSIAnalyzerCore::LookupEngineeringService() {
     }
     engineeringLookedUp = true;
 }
-
-// --- text readers
-
-ICWString ICSIAnalyzerCore::ReadText(int32_t length) {
-    return reader.ReadText(length);
-}
-
-ICWString ICSIAnalyzerCore::ReadText(ICMemory& memory, int32_t length) {
-    const int32_t n = std::clamp(length, 0, memory.GetRemaining());
-    if (n == 0) {
-        return ICWString();
-    }
-    ICWString text = textDecoder.Decode(memory.GetCurrent(), static_cast<size_t>(n));
-    memory.Seek(memory.GetPosition() + n);
-    return text;
-}
-
-void ICSIAnalyzerCore::ReadRaw(ICString& text, int32_t length) {
-    reader.ReadRaw(text, length);
-}
-
-ICSIDateTime ICSIAnalyzerCore::ReadAribTime() {
-    return reader.ReadAribTime();
-}
-
-void ICSIAnalyzerCore::ReadLanguageCode(char* code) {
-    reader.ReadLanguageCode(code);
-}

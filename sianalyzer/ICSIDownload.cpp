@@ -95,6 +95,21 @@ ICWString ReadText(ICMemory& data, ICJIS8Code& textDecoder, int32_t length) {
     return text;
 }
 
+// Calls parse() for each of `count` entries of a module while data is ahead of each; false
+// when the count could not be read (negative), the data ends first, or parse() fails.
+template <typename Parse>
+bool ParseEntries(ICMemory& data, int32_t count, Parse parse) {
+    if (count < 0) {
+        return false;
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        if (data.GetPosition() >= data.GetLength() || !parse()) {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 bool ICSIMessageHeader::Read(ICSISectionReader& reader) {
@@ -224,27 +239,9 @@ bool ICSIModuleInfo::Parse(ICSISectionReader& reader, bool withVersion) {
     if (infoLength < 0) {
         return false;
     }
-    const int32_t infoEnd = reader.GetPosition() + infoLength;
-    while (reader.GetPosition() < infoEnd) {
-        if (reader.GetPosition() >= reader.GetLimit()) {
-            return false;
-        }
-        const int32_t tag = reader.ReadUInt8();
-        const int32_t length = reader.ReadUInt8();
-        if (tag < 0 || length < 0) {
-            return false;
-        }
-        const int32_t descriptorEnd = reader.GetPosition() + length;
-        const int32_t outerLimit = reader.NarrowLimit(descriptorEnd);
-        const bool held = ParseDescriptor(reader, static_cast<uint8_t>(tag), length);
-        reader.RestoreLimit(outerLimit);
-        if (!held) {
-            return false;
-        }
-        reader.Seek(descriptorEnd);
-    }
-    reader.Seek(infoEnd);
-    return true;
+    return reader.ParseWholeDescriptors(infoLength, [&](uint8_t tag, int32_t length) {
+        return ParseDescriptor(reader, tag, length);
+    });
 }
 
 bool ICSIModuleInfo::ParseList(ICSISectionReader& reader, void* owner,
@@ -303,63 +300,50 @@ bool ICSIModule::StoreBlock(uint16_t blockNumber, uint16_t blockSize,
 }
 
 bool ICSIModule::ParseItems(const ICSIModuleInfo& info, ICJIS8Code& textDecoder) {
-    auto entryAhead = [&] { return data.GetPosition() < data.GetLength(); };
+    bool parsed;
     if (IsTableKind(moduleKind)) {
-        const int32_t count = data.ReadUInt8();
-        if (count < 0) {
-            return false;
-        }
-        for (int32_t i = 0; i < count; ++i) {
-            if (!entryAhead()) {
-                return false;
-            }
+        parsed = ParseEntries(data, data.ReadUInt8(), [&] {
             tableData.Add(new ICSICommonTableData(this))->Parse(data, textDecoder);
-        }
+            return true;
+        });
     } else if (IsKeywordKind(moduleKind)) {
-        const int32_t count = data.ReadUInt8();
-        if (count < 0) {
-            return false;
-        }
-        for (int32_t i = 0; i < count; ++i) {
-            if (!entryAhead()) {
-                return false;
-            }
+        parsed = ParseEntries(data, data.ReadUInt8(), [&] {
             const int32_t length = std::max(data.ReadUInt8(), 0);
             keywords.Add(new ICWString(ReadText(data, textDecoder, length)));
-        }
+            return true;
+        });
     } else if (IsLogoKind(moduleKind)) {
         const int32_t logoType = data.ReadUInt8();
         const int32_t count = data.ReadUInt16();
-        if (logoType < 0 || count < 0) {
-            return false;
-        }
-        for (int32_t i = 0; i < count; ++i) {
-            if (!entryAhead()) {
-                return false;
-            }
-            ICSILogo* logo = logos.Add(new ICSILogo(this));
-            const int32_t logoIdField = data.ReadUInt16();
-            logo->SetIdentity(static_cast<uint8_t>(logoType), logoIdField, info.GetModuleVersion());
-            const int32_t services = std::max(data.ReadUInt8(), 0);
-            for (int32_t s = 0; s < services; ++s) {
-                if (!entryAhead()) {
-                    return false;
-                }
-                const uint16_t originalNetworkId = AsWord(data.ReadUInt16());
-                const uint16_t transportStreamId = AsWord(data.ReadUInt16());
-                const uint16_t serviceId = AsWord(data.ReadUInt16());
-                logo->AddService(originalNetworkId, transportStreamId, serviceId);
-            }
-            const uint16_t dataSize = AsWord(data.ReadUInt16());
-            const int32_t taken = logo->SetData(dataSize, data.GetCurrent(), data.GetRemaining());
-            data.Seek(data.GetPosition() + taken);
-        }
+        parsed = logoType >= 0 && ParseEntries(data, count, [&] {
+                     ICSILogo* logo = logos.Add(new ICSILogo(this));
+                     const int32_t logoIdField = data.ReadUInt16();
+                     logo->SetIdentity(static_cast<uint8_t>(logoType), logoIdField,
+                                       info.GetModuleVersion());
+                     const bool servicesRead =
+                         ParseEntries(data, std::max(data.ReadUInt8(), 0), [&] {
+                             const uint16_t originalNetworkId = AsWord(data.ReadUInt16());
+                             const uint16_t transportStreamId = AsWord(data.ReadUInt16());
+                             const uint16_t serviceId = AsWord(data.ReadUInt16());
+                             logo->AddService(originalNetworkId, transportStreamId, serviceId);
+                             return true;
+                         });
+                     if (!servicesRead) {
+                         return false;
+                     }
+                     const uint16_t dataSize = AsWord(data.ReadUInt16());
+                     data.Seek(data.GetPosition() +
+                               logo->SetData(dataSize, data.GetCurrent(), data.GetRemaining()));
+                     return true;
+                 });
     } else {
         // Any other kind keeps its raw bytes.
         return true;
     }
-    data.SetCapacity(1);
-    return true;
+    if (parsed) {
+        data.SetCapacity(1);
+    }
+    return parsed;
 }
 
 bool ICSIDownload::ParseInfo(const ICSIMessageHeader& header, ICSISectionReader& reader) {

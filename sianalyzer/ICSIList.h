@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <type_traits>
 
 #include "platform/com/Unknown.h"
 #include "sianalyzer/ICSIBIT.h"
@@ -165,39 +166,26 @@ private:
     std::unique_ptr<ICSITOT> tot;
 };
 
-template <>
-inline ICSIItemList<ICSIPAT>& ICSIList::ListOf<ICSIPAT>() {
-    return patList;
-}
-template <>
-inline ICSIItemList<ICSIPMT>& ICSIList::ListOf<ICSIPMT>() {
-    return pmtList;
-}
-template <>
-inline ICSIItemList<ICSINIT>& ICSIList::ListOf<ICSINIT>() {
-    return nitList;
-}
-template <>
-inline ICSIItemList<ICSISDT>& ICSIList::ListOf<ICSISDT>() {
-    return sdtList;
-}
-template <>
-inline ICSIItemList<ICSIBIT>& ICSIList::ListOf<ICSIBIT>() {
-    return bitList;
-}
-template <>
-inline ICSIItemList<ICSIEIT>& ICSIList::ListOf<ICSIEIT>() {
-    return eitList;
-}
-template <>
-inline ICSIItemList<ICSISDTT>& ICSIList::ListOf<ICSISDTT>() {
-    return sdttList;
-}
-template <>
-inline ICSIItemList<ICSICDT>& ICSIList::ListOf<ICSICDT>() {
-    return cdtList;
-}
-template <>
-inline ICSIItemList<ICSIDownload>& ICSIList::ListOf<ICSIDownload>() {
-    return downloadList;
+template <typename T>
+ICSIItemList<T>& ICSIList::ListOf() {
+    if constexpr (std::is_same_v<T, ICSIPAT>) {
+        return patList;
+    } else if constexpr (std::is_same_v<T, ICSIPMT>) {
+        return pmtList;
+    } else if constexpr (std::is_same_v<T, ICSINIT>) {
+        return nitList;
+    } else if constexpr (std::is_same_v<T, ICSISDT>) {
+        return sdtList;
+    } else if constexpr (std::is_same_v<T, ICSIBIT>) {
+        return bitList;
+    } else if constexpr (std::is_same_v<T, ICSIEIT>) {
+        return eitList;
+    } else if constexpr (std::is_same_v<T, ICSISDTT>) {
+        return sdttList;
+    } else if constexpr (std::is_same_v<T, ICSICDT>) {
+        return cdtList;
+    } else {
+        static_assert(std::is_same_v<T, ICSIDownload>, "the store keeps no list of this type");
+        return downloadList;
+    }
 }

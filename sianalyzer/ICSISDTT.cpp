@@ -88,31 +88,20 @@ bool ICSISDTTContent::Parse(ICSISectionReader& reader) {
         durations.push_back(std::max(reader.ReadUInt24(), 0));
     }
     reader.Seek(descriptorsStart);
-    // The descriptors fill what the content's length leaves after the schedule.
+    // The descriptors fill what the content's length leaves after the schedule; the loop is
+    // measured from where the reader stands.
     const int32_t descriptorsEnd = descriptorsStart + std::max(contentLength - scheduleLength, 0);
-    while (reader.GetPosition() < descriptorsEnd) {
-        if (reader.GetPosition() >= reader.GetLimit()) {
+    const auto parse = [&](uint8_t tag, int32_t) {
+        if (tag != si::kTagDownloadContent) {
+            return true;
+        }
+        if (!downloadContents.Add(new ICSIDownloadContent(this))->Parse(reader)) {
             return false;
         }
-        const int32_t tag = reader.ReadUInt8();
-        const int32_t length = reader.ReadUInt8();
-        if (tag < 0 || length < 0) {
-            return false;
-        }
-        const int32_t descriptorEnd = reader.GetPosition() + length;
-        if (tag == si::kTagDownloadContent) {
-            const int32_t outerLimit = reader.NarrowLimit(descriptorEnd);
-            const bool parsed = downloadContents.Add(new ICSIDownloadContent(this))->Parse(reader);
-            reader.RestoreLimit(outerLimit);
-            if (!parsed) {
-                return false;
-            }
-            descriptorFlags |= kFlagDownloadContent;
-        }
-        reader.Seek(descriptorEnd);
-    }
-    reader.Seek(descriptorsEnd);
-    return true;
+        descriptorFlags |= kFlagDownloadContent;
+        return true;
+    };
+    return reader.ParseWholeDescriptors(descriptorsEnd - reader.GetPosition(), parse);
 }
 
 bool ICSISDTT::ParseBody(ICSISectionReader& reader, bool acceptEmpty) {

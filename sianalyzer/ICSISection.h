@@ -153,8 +153,18 @@ public:
     // cannot be read: the loop ends there.
     template <typename Parse>
     bool ParseDescriptors(int32_t length, Parse parse);
+    // A descriptor loop of `length` bytes that must lie whole before the limit: parse(tag,
+    // length) is called for each descriptor with the limit narrowed to it and returns false
+    // when the descriptor cannot be held. False when the loop reaches the limit first, a tag
+    // or length byte cannot be read, or `parse` fails; the position is then undefined.
+    template <typename Parse>
+    bool ParseWholeDescriptors(int32_t length, Parse parse);
 
 private:
+    // The loop of both: descriptors up to `loopEnd`, each parsed with the limit narrowed to it.
+    template <typename Parse>
+    bool ParseDescriptorLoop(int32_t loopEnd, Parse parse);
+
     int32_t Overrun() {
         position = limit;
         endFlag = true;
@@ -170,8 +180,25 @@ private:
 
 template <typename Parse>
 inline bool ICSISectionReader::ParseDescriptors(int32_t length, Parse parse) {
-    const int32_t loopEnd = std::min(position + std::max(length, 0), limit);
+    // The loop ends at the limit at the latest, so it is never cut short by it.
+    return ParseDescriptorLoop(std::min(position + std::max(length, 0), limit),
+                               [&](uint8_t tag, int32_t descriptorLength) {
+                                   parse(tag, descriptorLength);
+                                   return true;
+                               });
+}
+
+template <typename Parse>
+inline bool ICSISectionReader::ParseWholeDescriptors(int32_t length, Parse parse) {
+    return ParseDescriptorLoop(position + std::max(length, 0), parse);
+}
+
+template <typename Parse>
+inline bool ICSISectionReader::ParseDescriptorLoop(int32_t loopEnd, Parse parse) {
     while (position < loopEnd) {
+        if (position >= limit) {
+            return false;
+        }
         const int32_t tag = ReadUInt8();
         const int32_t descriptorLength = ReadUInt8();
         if (tag < 0 || descriptorLength < 0) {
@@ -179,8 +206,11 @@ inline bool ICSISectionReader::ParseDescriptors(int32_t length, Parse parse) {
         }
         const int32_t descriptorEnd = position + descriptorLength;
         const int32_t outerLimit = NarrowLimit(descriptorEnd);
-        parse(static_cast<uint8_t>(tag), descriptorLength);
+        const bool held = parse(static_cast<uint8_t>(tag), descriptorLength);
         RestoreLimit(outerLimit);
+        if (!held) {
+            return false;
+        }
         Seek(descriptorEnd);
     }
     Seek(loopEnd);

@@ -167,13 +167,36 @@ TEST_F(CaptionRendererTest, PageIsClearedByCSAndByAGroupChange) {
     EXPECT_NE(log.Texts().back(), u"\f");
 }
 
-TEST_F(CaptionRendererTest, TextStillArrivesWhileHidden) {
+TEST_F(CaptionRendererTest, PagesGoToTheMixerBitmapUntilHidden) {
+    auto* mixer = new RecordingMixer();
+    mixer->NonDelegatingAddRef();
+    renderer.SetVideoRenderer(static_cast<IVMRMixerBitmap9*>(mixer));
+    EXPECT_EQ(renderer.GetMixerKind(), 9);
+    renderer.SetDisplayFormat(10);  // 720 x 480
+    renderer.Present();
+    std::vector<VMR9AlphaBitmap> calls = mixer->Calls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].dwFlags, VMR9AlphaBitmap_hDC | VMR9AlphaBitmap_SrcColorKey);
+    EXPECT_EQ(calls[0].hdc, renderer.GetShownSurface());
+    EXPECT_EQ(calls[0].rSrc.right, 720);
+    EXPECT_EQ(calls[0].rSrc.bottom, 480);
+    EXPECT_EQ(calls[0].rDest.right, 1.0F);
+    EXPECT_EQ(calls[0].clrSrcKey, 0u);
+
+    // Hiding disables the bitmap once; pages presented while hidden are not shown.
     renderer.SetVisible(false);
     Body body;
     body.Text(u"字幕");
     Show(body);
-    ASSERT_FALSE(log.Texts().empty());
-    EXPECT_EQ(log.Texts().back(), u"字幕");
+    calls = mixer->Calls();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[1].dwFlags, VMR9AlphaBitmap_Disable);
+    EXPECT_FALSE(log.Texts().empty());
+    renderer.SetVisible(true);
+    Show(body);
+    EXPECT_EQ(mixer->Calls().size(), 3u);
+    renderer.SetVideoRenderer(nullptr);
+    mixer->NonDelegatingRelease();
 }
 
 TEST_F(CaptionRendererTest, LanguageSelection) {

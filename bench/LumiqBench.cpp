@@ -15,8 +15,7 @@
 
 #include "caption/ICCaptionPacket.h"
 #include "caption/ICQVCaptionRenderer.h"
-#include "platform/com/CUnknown.h"
-#include "platform/dshow/VmrInterfaces.h"
+#include "caption/tests/RecordingMixer.h"
 
 namespace {
 
@@ -92,47 +91,10 @@ void BM_CaptionPages(benchmark::State& state) {
 }
 BENCHMARK(BM_CaptionPages)->Unit(benchmark::kMillisecond);
 
-// A video renderer whose alpha bitmap takes a copy of the page, as a compositor would.
-class CopyingMixer final : public CUnknown, public IVMRFilterConfig9, public IVMRMixerBitmap9 {
-public:
-    CopyingMixer() : CUnknown(u"CopyingMixer", nullptr) {}
-    DECLARE_IUNKNOWN
-    HRESULT NonDelegatingQueryInterface(REFIID iid, void** object) override {
-        if (iid == IID_IVMRFilterConfig9) {
-            return GetInterface(static_cast<IVMRFilterConfig9*>(this), object);
-        }
-        if (iid == IID_IVMRMixerBitmap9) {
-            return GetInterface(static_cast<IVMRMixerBitmap9*>(this), object);
-        }
-        return CUnknown::NonDelegatingQueryInterface(iid, object);
-    }
-    HRESULT SetImageCompositor(IUnknown*) override { return E_NOTIMPL; }
-    HRESULT SetNumberOfStreams(DWORD) override { return E_NOTIMPL; }
-    HRESULT GetNumberOfStreams(DWORD*) override { return E_NOTIMPL; }
-    HRESULT SetRenderingPrefs(DWORD) override { return E_NOTIMPL; }
-    HRESULT GetRenderingPrefs(DWORD*) override { return E_NOTIMPL; }
-    HRESULT SetRenderingMode(DWORD) override { return E_NOTIMPL; }
-    HRESULT GetRenderingMode(DWORD*) override { return E_NOTIMPL; }
-    HRESULT SetAlphaBitmap(const VMR9AlphaBitmap* bitmap) override {
-        if ((bitmap->dwFlags & VMR9AlphaBitmap_Disable) == 0 && bitmap->hdc != nullptr) {
-            const GdiSurface& surface = *bitmap->hdc;
-            const uint32_t* pixels = surface.GetPixels();
-            copy.assign(pixels, pixels + static_cast<size_t>(bitmap->rSrc.right) *
-                                             static_cast<size_t>(bitmap->rSrc.bottom));
-        }
-        return S_OK;
-    }
-    HRESULT UpdateAlphaBitmapParameters(const VMR9AlphaBitmap*) override { return S_OK; }
-    HRESULT GetAlphaBitmapParameters(VMR9AlphaBitmap*) override { return E_NOTIMPL; }
-
-private:
-    std::vector<uint32_t> copy;
-};
-
 // Presenting a page: the swap, the clearing of what was drawn on the surface that becomes the
 // drawing surface, and (mixer 1) the alpha bitmap handed over and copied whole by the mixer.
 void BM_Present(benchmark::State& state) {
-    auto* mixer = new CopyingMixer();
+    auto* mixer = new captiontest::RecordingMixer();
     mixer->NonDelegatingAddRef();
     ICQVCaptionRenderer renderer;
     renderer.SetVideoRenderer(static_cast<IVMRMixerBitmap9*>(mixer));

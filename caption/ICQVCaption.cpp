@@ -90,18 +90,7 @@ ICQVCaption::~ICQVCaption() {
 }
 
 CUnknown* ICQVCaption::CreateInstance(IUnknown* outer, HRESULT* hr) {
-    HRESULT result = S_OK;
-    auto* filter = new (std::nothrow) ICQVCaption(outer, &result);
-    if (filter == nullptr) {
-        result = E_OUTOFMEMORY;
-    } else if (FAILED(result)) {
-        delete filter;
-        filter = nullptr;
-    }
-    if (hr != nullptr) {
-        *hr = result;
-    }
-    return filter;
+    return ICCreateFilter<ICQVCaption>(outer, hr);
 }
 
 HRESULT ICQVCaption::CreatePins() {

@@ -37,6 +37,34 @@ std::string CutFaceName(const char* name, size_t limit) {
     return result;
 }
 
+// Hands the shown page to the video renderer's alpha bitmap (or disables it) through the
+// mixer interface of one generation; both bitmap layouts have these members and flag values.
+// False when the renderer lacks that interface.
+template <typename Mixer, typename Bitmap>
+bool SetMixerBitmap(IUnknown* renderer, HDC surface, const RECT& source, bool disable) {
+    static_assert(VMR9AlphaBitmap_Disable == VMRBITMAP_DISABLE &&
+                  VMR9AlphaBitmap_hDC == VMRBITMAP_HDC &&
+                  VMR9AlphaBitmap_SrcColorKey == VMRBITMAP_SRCCOLORKEY);
+    ComPtr<Mixer> mixer;
+    if (FAILED(renderer->QueryInterface(Mixer::kIid, mixer.GetVoidAddressOf()))) {
+        return false;
+    }
+    Bitmap bitmap{};
+    if (disable) {
+        bitmap.dwFlags = VMR9AlphaBitmap_Disable;
+    } else {
+        // Pure black is transparent; the writing-format rectangle covers the whole picture.
+        bitmap.dwFlags = VMR9AlphaBitmap_hDC | VMR9AlphaBitmap_SrcColorKey;
+        bitmap.hdc = surface;
+        bitmap.rSrc = source;
+        bitmap.rDest = {0.0F, 0.0F, 1.0F, 1.0F};
+        bitmap.fAlpha = 1.0F;
+        bitmap.clrSrcKey = 0;
+    }
+    mixer->SetAlphaBitmap(&bitmap);
+    return true;
+}
+
 }  // namespace
 
 ICQVCaptionRenderer::ICQVCaptionRenderer() : tickTimer(nullptr, this) {
@@ -341,36 +369,9 @@ void ICQVCaptionRenderer::ShowOnRenderer(bool disable) {
         return;
     }
     const RECT source{0, 0, page.formatWidth, page.formatHeight};
-    ComPtr<IVMRMixerBitmap9> mixer9;
-    if (SUCCEEDED(renderer->QueryInterface(IID_IVMRMixerBitmap9, mixer9.GetVoidAddressOf()))) {
-        VMR9AlphaBitmap bitmap{};
-        if (disable) {
-            bitmap.dwFlags = VMR9AlphaBitmap_Disable;
-        } else {
-            bitmap.dwFlags = VMR9AlphaBitmap_hDC | VMR9AlphaBitmap_SrcColorKey;
-            bitmap.hdc = shownSurface;
-            bitmap.rSrc = source;
-            bitmap.rDest = {0.0F, 0.0F, 1.0F, 1.0F};
-            bitmap.fAlpha = 1.0F;
-            bitmap.clrSrcKey = 0;
-        }
-        mixer9->SetAlphaBitmap(&bitmap);
-        return;
-    }
-    ComPtr<IVMRMixerBitmap> mixer;
-    if (SUCCEEDED(renderer->QueryInterface(IID_IVMRMixerBitmap, mixer.GetVoidAddressOf()))) {
-        VMRALPHABITMAP bitmap{};
-        if (disable) {
-            bitmap.dwFlags = VMRBITMAP_DISABLE;
-        } else {
-            bitmap.dwFlags = VMRBITMAP_HDC | VMRBITMAP_SRCCOLORKEY;
-            bitmap.hdc = shownSurface;
-            bitmap.rSrc = source;
-            bitmap.rDest = {0.0F, 0.0F, 1.0F, 1.0F};
-            bitmap.fAlpha = 1.0F;
-            bitmap.clrSrcKey = 0;
-        }
-        mixer->SetAlphaBitmap(&bitmap);
+    if (!SetMixerBitmap<IVMRMixerBitmap9, VMR9AlphaBitmap>(renderer, shownSurface, source,
+                                                           disable)) {
+        SetMixerBitmap<IVMRMixerBitmap, VMRALPHABITMAP>(renderer, shownSurface, source, disable);
     }
 }
 

@@ -14,8 +14,7 @@
 
 #include "caption/ICCaptionPacket.h"
 #include "caption/IQVCaption.h"
-#include "platform/com/CUnknown.h"
-#include "platform/dshow/VmrInterfaces.h"
+#include "caption/tests/RecordingMixer.h"
 #include "tools/aribencode/AribEncoder.h"
 #include "tools/isdbsim/CaptionBuilder.h"
 #include "tools/streamkit/ByteWriter.h"
@@ -121,45 +120,6 @@ struct TextLog {
         std::lock_guard lock(mutex);
         return texts;
     }
-};
-
-// A video renderer that records what its alpha bitmap is given.
-class RecordingMixer final : public CUnknown, public IVMRFilterConfig9, public IVMRMixerBitmap9 {
-public:
-    RecordingMixer() : CUnknown(u"RecordingMixer", nullptr) {}
-    DECLARE_IUNKNOWN
-    HRESULT NonDelegatingQueryInterface(REFIID iid, void** object) override {
-        if (iid == IID_IVMRFilterConfig9) {
-            return GetInterface(static_cast<IVMRFilterConfig9*>(this), object);
-        }
-        if (iid == IID_IVMRMixerBitmap9) {
-            return GetInterface(static_cast<IVMRMixerBitmap9*>(this), object);
-        }
-        return CUnknown::NonDelegatingQueryInterface(iid, object);
-    }
-    HRESULT SetImageCompositor(IUnknown*) override { return E_NOTIMPL; }
-    HRESULT SetNumberOfStreams(DWORD) override { return E_NOTIMPL; }
-    HRESULT GetNumberOfStreams(DWORD*) override { return E_NOTIMPL; }
-    HRESULT SetRenderingPrefs(DWORD) override { return E_NOTIMPL; }
-    HRESULT GetRenderingPrefs(DWORD*) override { return E_NOTIMPL; }
-    HRESULT SetRenderingMode(DWORD) override { return E_NOTIMPL; }
-    HRESULT GetRenderingMode(DWORD*) override { return E_NOTIMPL; }
-    HRESULT SetAlphaBitmap(const VMR9AlphaBitmap* bitmap) override {
-        std::lock_guard lock(mutex);
-        calls.push_back(*bitmap);
-        return S_OK;
-    }
-    HRESULT UpdateAlphaBitmapParameters(const VMR9AlphaBitmap*) override { return S_OK; }
-    HRESULT GetAlphaBitmapParameters(VMR9AlphaBitmap*) override { return E_NOTIMPL; }
-
-    std::vector<VMR9AlphaBitmap> Calls() {
-        std::lock_guard lock(mutex);
-        return calls;
-    }
-
-private:
-    std::mutex mutex;
-    std::vector<VMR9AlphaBitmap> calls;
 };
 
 // The shared test data folder's caption streams; empty when the folder is absent.

@@ -6,6 +6,7 @@
 
 #include "caption/ICCaptionPacket.h"
 #include "caption/ICDRCSData.h"
+#include "core/CodePage.h"
 #include "core/ICErrors.h"
 #include "platform/com/ComPtr.h"
 #include "platform/dshow/VmrInterfaces.h"
@@ -18,23 +19,27 @@ int64_t NowMilliseconds() {
         .count();
 }
 
-// The longest prefix of `name` that fits `limit` bytes without cutting a code page 932
-// character in two.
-std::string CutFaceName(const char* name, size_t limit) {
-    std::string result;
-    for (size_t i = 0; name[i] != '\0';) {
-        const auto lead = static_cast<uint8_t>(name[i]);
-        const size_t length =
-            ((lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC)) && name[i + 1] != 0
-                ? 2
-                : 1;
-        if (result.size() + length > limit) {
+// A face name in UTF-8, as fontconfig takes it. Callers give it in UTF-8 or, as the caption
+// interface's callers elsewhere do, in code page 932; either way it is cut to what 31 bytes of
+// code page 932 hold (the size of a font description's face name).
+std::string FaceNameUtf8(const char* name, size_t limit) {
+    const std::string_view bytes(name);
+    std::u16string text = Utf8ToUtf16(bytes);
+    if (text.find(u'\uFFFD') != std::u16string::npos) {
+        text = Cp932ToUtf16(bytes);
+    }
+    size_t used = 0;
+    size_t kept = 0;
+    for (; kept < text.size(); ++kept) {
+        char encoded[2];
+        const size_t width = Utf16ToCp932(&text[kept], 1, encoded);
+        if (used + width > limit) {
             break;
         }
-        result.append(name + i, length);
-        i += length;
+        used += width;
     }
-    return result;
+    text.resize(kept);
+    return Utf16ToUtf8(text);
 }
 
 // Hands the shown page to the video renderer's alpha bitmap (or disables it) through the
@@ -282,12 +287,17 @@ void ICQVCaptionRenderer::SetVideoRenderer(IUnknown* renderer) {
 HRESULT ICQVCaptionRenderer::SetFontName(const char* name) {
     {
         std::lock_guard lock(settingsMutex);
-        faceName = name != nullptr ? CutFaceName(name, kMaxFaceNameBytes) : std::string();
+        faceName = name != nullptr ? FaceNameUtf8(name, kMaxFaceNameBytes) : std::string();
     }
     if (!stopped.load(std::memory_order_acquire)) {
         return E_FAIL;  // the next data group makes the font with it
     }
     return CreateCaptionFont();
+}
+
+std::string ICQVCaptionRenderer::GetFaceName() {
+    std::lock_guard lock(settingsMutex);
+    return faceName;
 }
 
 HRESULT ICQVCaptionRenderer::SelectLanguageByCode(const uint32_t* code) {

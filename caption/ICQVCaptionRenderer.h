@@ -180,6 +180,7 @@ public:
     const ICDRCSData* GetDRCS(int32_t index);
     REFERENCE_TIME GetPresentationTime() const { return presentationTime; }
     const GdiFont* GetFont() const { return font; }
+    std::string GetFaceName();
 
 protected:
     // --- the decoder's hooks
@@ -207,6 +208,7 @@ private:
     void SetSize(uint8_t control, uint8_t parameter);
     void ComputeSizes();
     void Wait100ms(int count);
+    void PresentBeforeWait();
     // Cursor movements.
     void MoveForward();
     void MoveBack();

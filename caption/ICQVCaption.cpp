@@ -2,9 +2,9 @@
 
 #include <new>
 
-#include "caption/ICCaptionCRC16.h"
 #include "caption/ICCaptionPacket.h"
 #include "caption/ICQVCaptionPins.h"
+#include "core/CRC16.h"
 #include "platform/dshow/CMediaType.h"
 #include "streamfw/ICModuleTables.h"
 #include "streamfw/ICVersionPage.h"
@@ -90,18 +90,7 @@ ICQVCaption::~ICQVCaption() {
 }
 
 CUnknown* ICQVCaption::CreateInstance(IUnknown* outer, HRESULT* hr) {
-    HRESULT result = S_OK;
-    auto* filter = new (std::nothrow) ICQVCaption(outer, &result);
-    if (filter == nullptr) {
-        result = E_OUTOFMEMORY;
-    } else if (FAILED(result)) {
-        delete filter;
-        filter = nullptr;
-    }
-    if (hr != nullptr) {
-        *hr = result;
-    }
-    return filter;
+    return ICCreateFilter<ICQVCaption>(outer, hr);
 }
 
 HRESULT ICQVCaption::CreatePins() {
@@ -141,7 +130,10 @@ HRESULT ICQVCaption::CheckInputType(const CMediaType* mediaType) {
 
 HRESULT ICQVCaption::Run(REFERENCE_TIME start) {
     HRESULT hr = ICTransformFilter::Run(start);
-    renderer->SetGraph(m_pGraph);
+    {
+        CAutoLock lock(m_pLock);
+        renderer->SetClock(m_pClock);
+    }
     renderer->SetStartTime(start);
     if (renderer->IsStopped()) {
         renderer->StartRenderer();
@@ -150,14 +142,17 @@ HRESULT ICQVCaption::Run(REFERENCE_TIME start) {
 }
 
 HRESULT ICQVCaption::Pause() {
-    renderer->SetGraph(m_pGraph);
+    {
+        CAutoLock lock(m_pLock);
+        renderer->SetClock(m_pClock);
+    }
     // The caption shown stays on screen.
     renderer->StopRenderer();
     return ICTransformFilter::Pause();
 }
 
 HRESULT ICQVCaption::Stop() {
-    HRESULT hr = ICTransformFilter::Stop();
+    HRESULT hr = StopFilter();
     // Samples still queued are ignored; the one the worker may be inside is waited for before
     // the data group being assembled is let go.
     stopping.store(true, std::memory_order_release);
@@ -165,6 +160,7 @@ HRESULT ICQVCaption::Stop() {
         SendMsg(kMsgIdle);
     }
     renderer->StopRenderer();
+    renderer->SetClock(nullptr);
     // Queued messages and data groups go, and the page is cleared.
     renderer->ResetRenderer();
     ReleaseCurrentGroup();
@@ -288,7 +284,7 @@ void ICQVCaption::FinishGroup() {
     const LONG privateLength = bytes[kHeaderLengthOffset] & 0x0F;
     const LONG checked = length - kGroupOverhead - privateLength + kGroupHeaderSize;
     const uint16_t crc =
-        ICCaptionCRC16(bytes + kGroupHeaderOffset + privateLength, static_cast<size_t>(checked));
+        CalcCRC16(bytes + kGroupHeaderOffset + privateLength, static_cast<size_t>(checked));
     if (crc != (bytes[length - 2] << 8 | bytes[length - 1])) {
         group->Release();
         return;

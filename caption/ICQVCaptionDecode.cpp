@@ -412,7 +412,19 @@ void ICQVCaptionRenderer::ProcessTime() {
     }
 }
 
+void ICQVCaptionRenderer::PresentBeforeWait() {
+    if (drawingDirty.IsEmpty() || drawingSurface == nullptr) {
+        return;
+    }
+    // What the statement has drawn so far is shown during the wait, and the statement goes on
+    // drawing on top of it.
+    Present();
+    drawingSurface->StretchBlt(shownDirty, *shownSurface, shownDirty, GdiSurface::RasterOp::kCopy);
+    drawingDirty = shownDirty;
+}
+
 void ICQVCaptionRenderer::Wait100ms(int count) {
+    PresentBeforeWait();
     // What follows the wait happens that much later in the stream.
     presentationTime += static_cast<REFERENCE_TIME>(count) * 100 * kUnitsPerMillisecond;
     if (!realTimeWaits.load()) {

@@ -188,6 +188,7 @@ void ICQVCaptionRenderer::DrawCell(char16_t drawn, char16_t text) {
             }
         }
         DrawLines();
+        MarkCell();
     }
     NotifyCell(std::u16string(1, text), false);
     MoveForward();
@@ -198,11 +199,10 @@ void ICQVCaptionRenderer::DrawScaled(char32_t character, int x0, int y0) {
     const GdiRect from{0, 0, page.fontWidth, page.fontHeight};
     const GdiRect to{x0, y0, x0 + page.charWidth, y0 + page.charHeight};
     // The glyph's shape is cut out of what is there, then filled with the colour.
-    glyphSurface->FillRect({0, 0, glyphSurface->GetWidth(), glyphSurface->GetHeight()},
-                           GdiBrush::Solid(GdiColor::FromPixel(kWhitePixel)));
+    glyphSurface->FillRect(from, GdiBrush::Solid(GdiColor::FromPixel(kWhitePixel)));
     glyphSurface->DrawText(0, 0, text, *font, GdiColor{0, 0, 0});
     drawingSurface->StretchBlt(to, *glyphSurface, from, GdiSurface::RasterOp::kAnd);
-    glyphSurface->Clear();
+    glyphSurface->FillRect(from, blackBrush);
     glyphSurface->DrawText(0, 0, text, *font, foregroundColor);
     drawingSurface->StretchBlt(to, *glyphSurface, from, GdiSurface::RasterOp::kOr);
 }
@@ -257,9 +257,17 @@ void ICQVCaptionRenderer::DrawDRCS(const ICDRCSData& data, size_t fontIndex) {
         drawingSurface->StretchBlt(to, shape, from, GdiSurface::RasterOp::kAnd);
         drawingSurface->StretchBlt(to, colour, from, GdiSurface::RasterOp::kOr);
         DrawLines();
+        MarkCell();
     }
     NotifyCell({}, true);
     MoveForward();
+}
+
+void ICQVCaptionRenderer::MarkCell() {
+    // The cell, and as far around it as a glyph of this size can reach.
+    const GdiRect cell = CellRect();
+    const int reach = std::max({page.fontWidth, page.fontHeight, page.charWidth, page.charHeight});
+    MarkDrawn({cell.left - reach, cell.top - reach, cell.right + reach, cell.bottom + reach});
 }
 
 void ICQVCaptionRenderer::NotifyCell(std::u16string text, bool drcs) {
@@ -281,10 +289,31 @@ void ICQVCaptionRenderer::NotifyCell(std::u16string text, bool drcs) {
 
 // --- pages
 
-void ICQVCaptionRenderer::ClearPage() {
-    if (drawingSurface != nullptr) {
-        drawingSurface->Clear();
+void ICQVCaptionRenderer::MarkDrawn(const GdiRect& rect) {
+    const GdiRect clipped{std::max(rect.left, 0), std::max(rect.top, 0),
+                          std::min(rect.right, kSurfaceWidth),
+                          std::min(rect.bottom, kSurfaceHeight)};
+    if (clipped.IsEmpty()) {
+        return;
     }
+    if (drawingDirty.IsEmpty()) {
+        drawingDirty = clipped;
+        return;
+    }
+    drawingDirty = {
+        std::min(drawingDirty.left, clipped.left), std::min(drawingDirty.top, clipped.top),
+        std::max(drawingDirty.right, clipped.right), std::max(drawingDirty.bottom, clipped.bottom)};
+}
+
+void ICQVCaptionRenderer::ClearDrawingSurface() {
+    if (drawingSurface != nullptr && !drawingDirty.IsEmpty()) {
+        drawingSurface->FillRect(drawingDirty, blackBrush);
+    }
+    drawingDirty = {};
+}
+
+void ICQVCaptionRenderer::ClearPage() {
+    ClearDrawingSurface();
     if (pageObserver != nullptr) {
         pageObserver->OnClear(presentationTime);
     }
@@ -300,7 +329,8 @@ void ICQVCaptionRenderer::FillDisplayArea(ICAribColor color) {
     } else if (color.alpha != 0) {
         brush = GdiBrush::Hatched(GdiBrush::Hatch::kForwardDiagonal, ToGdi(color));
     }
-    drawingSurface->FillRect({page.areaLeft, page.areaTop, page.areaLeft + page.areaWidth,
-                              page.areaTop + page.areaHeight},
-                             brush);
+    const GdiRect area{page.areaLeft, page.areaTop, page.areaLeft + page.areaWidth,
+                       page.areaTop + page.areaHeight};
+    drawingSurface->FillRect(area, brush);
+    MarkDrawn(area);
 }

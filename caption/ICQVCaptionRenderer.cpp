@@ -6,6 +6,7 @@
 
 #include "caption/ICCaptionPacket.h"
 #include "caption/ICDRCSData.h"
+#include "core/CodePage.h"
 #include "core/ICErrors.h"
 #include "platform/com/ComPtr.h"
 #include "platform/dshow/VmrInterfaces.h"
@@ -18,23 +19,55 @@ int64_t NowMilliseconds() {
         .count();
 }
 
-// The longest prefix of `name` that fits `limit` bytes without cutting a code page 932
-// character in two.
-std::string CutFaceName(const char* name, size_t limit) {
-    std::string result;
-    for (size_t i = 0; name[i] != '\0';) {
-        const auto lead = static_cast<uint8_t>(name[i]);
-        const size_t length =
-            ((lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC)) && name[i + 1] != 0
-                ? 2
-                : 1;
-        if (result.size() + length > limit) {
+// A face name in UTF-8, as fontconfig takes it. Callers give it in UTF-8 or, as the caption
+// interface's callers elsewhere do, in code page 932; either way it is cut to what 31 bytes of
+// code page 932 hold (the size of a font description's face name).
+std::string FaceNameUtf8(const char* name, size_t limit) {
+    const std::string_view bytes(name);
+    std::u16string text = Utf8ToUtf16(bytes);
+    if (text.find(u'\uFFFD') != std::u16string::npos) {
+        text = Cp932ToUtf16(bytes);
+    }
+    size_t used = 0;
+    size_t kept = 0;
+    for (; kept < text.size(); ++kept) {
+        char encoded[2];
+        const size_t width = Utf16ToCp932(&text[kept], 1, encoded);
+        if (used + width > limit) {
             break;
         }
-        result.append(name + i, length);
-        i += length;
+        used += width;
     }
-    return result;
+    text.resize(kept);
+    return Utf16ToUtf8(text);
+}
+
+// Hands the shown page to the video renderer's alpha bitmap (or disables it) through the
+// mixer interface of one generation; both bitmap layouts have these members and flag values.
+// False when the renderer lacks that interface.
+template <typename Mixer, typename Bitmap>
+bool SetMixerBitmap(IUnknown* renderer, HDC surface, const RECT& source, bool disable) {
+    static_assert(VMR9AlphaBitmap_Disable == VMRBITMAP_DISABLE &&
+                  VMR9AlphaBitmap_hDC == VMRBITMAP_HDC &&
+                  VMR9AlphaBitmap_SrcColorKey == VMRBITMAP_SRCCOLORKEY);
+    ComPtr<Mixer> mixer;
+    if (FAILED(renderer->QueryInterface(Mixer::kIid, mixer.GetVoidAddressOf()))) {
+        return false;
+    }
+    Bitmap bitmap{};
+    if (disable) {
+        bitmap.dwFlags = VMR9AlphaBitmap_Disable;
+    } else {
+        // Pure black is transparent; the writing-format rectangle covers the whole picture.
+        bitmap.dwFlags = VMR9AlphaBitmap_hDC | VMR9AlphaBitmap_SrcColorKey;
+        bitmap.hdc = surface;
+        bitmap.rSrc = source;
+        bitmap.rDest = {0.0F, 0.0F, 1.0F, 1.0F};
+        bitmap.fAlpha = 1.0F;
+        bitmap.clrSrcKey = 0;
+    }
+    mixer->SetAlphaBitmap(&bitmap);
+    return true;
 }
 
 }  // namespace
@@ -158,8 +191,9 @@ void ICQVCaptionRenderer::ResetRenderer() {
     }
 }
 
-void ICQVCaptionRenderer::SetGraph(IFilterGraph* filterGraph) {
-    graph.store(filterGraph);
+void ICQVCaptionRenderer::SetClock(IReferenceClock* clock) {
+    std::lock_guard lock(clockMutex);
+    referenceClock = ComPtr<IReferenceClock>(clock);
 }
 
 void ICQVCaptionRenderer::SetStartTime(REFERENCE_TIME start) {
@@ -184,12 +218,9 @@ int32_t ICQVCaptionRenderer::GetQueuedCount() {
 
 void ICQVCaptionRenderer::ProcessDue() {
     ComPtr<IReferenceClock> clock;
-    if (IFilterGraph* filterGraph = graph.load()) {
-        ComPtr<IMediaFilter> mediaFilter;
-        if (SUCCEEDED(
-                filterGraph->QueryInterface(IID_IMediaFilter, mediaFilter.GetVoidAddressOf()))) {
-            mediaFilter->GetSyncSource(clock.GetAddressOf());
-        }
+    {
+        std::lock_guard lock(clockMutex);
+        clock = referenceClock;
     }
     for (;;) {
         REFERENCE_TIME streamTime = 0;
@@ -256,12 +287,17 @@ void ICQVCaptionRenderer::SetVideoRenderer(IUnknown* renderer) {
 HRESULT ICQVCaptionRenderer::SetFontName(const char* name) {
     {
         std::lock_guard lock(settingsMutex);
-        faceName = name != nullptr ? CutFaceName(name, kMaxFaceNameBytes) : std::string();
+        faceName = name != nullptr ? FaceNameUtf8(name, kMaxFaceNameBytes) : std::string();
     }
     if (!stopped.load(std::memory_order_acquire)) {
         return E_FAIL;  // the next data group makes the font with it
     }
     return CreateCaptionFont();
+}
+
+std::string ICQVCaptionRenderer::GetFaceName() {
+    std::lock_guard lock(settingsMutex);
+    return faceName;
 }
 
 HRESULT ICQVCaptionRenderer::SelectLanguageByCode(const uint32_t* code) {
@@ -343,36 +379,9 @@ void ICQVCaptionRenderer::ShowOnRenderer(bool disable) {
         return;
     }
     const RECT source{0, 0, page.formatWidth, page.formatHeight};
-    ComPtr<IVMRMixerBitmap9> mixer9;
-    if (SUCCEEDED(renderer->QueryInterface(IID_IVMRMixerBitmap9, mixer9.GetVoidAddressOf()))) {
-        VMR9AlphaBitmap bitmap{};
-        if (disable) {
-            bitmap.dwFlags = VMR9AlphaBitmap_Disable;
-        } else {
-            bitmap.dwFlags = VMR9AlphaBitmap_hDC | VMR9AlphaBitmap_SrcColorKey;
-            bitmap.hdc = shownSurface;
-            bitmap.rSrc = source;
-            bitmap.rDest = {0.0F, 0.0F, 1.0F, 1.0F};
-            bitmap.fAlpha = 1.0F;
-            bitmap.clrSrcKey = 0;
-        }
-        mixer9->SetAlphaBitmap(&bitmap);
-        return;
-    }
-    ComPtr<IVMRMixerBitmap> mixer;
-    if (SUCCEEDED(renderer->QueryInterface(IID_IVMRMixerBitmap, mixer.GetVoidAddressOf()))) {
-        VMRALPHABITMAP bitmap{};
-        if (disable) {
-            bitmap.dwFlags = VMRBITMAP_DISABLE;
-        } else {
-            bitmap.dwFlags = VMRBITMAP_HDC | VMRBITMAP_SRCCOLORKEY;
-            bitmap.hdc = shownSurface;
-            bitmap.rSrc = source;
-            bitmap.rDest = {0.0F, 0.0F, 1.0F, 1.0F};
-            bitmap.fAlpha = 1.0F;
-            bitmap.clrSrcKey = 0;
-        }
-        mixer->SetAlphaBitmap(&bitmap);
+    if (!SetMixerBitmap<IVMRMixerBitmap9, VMR9AlphaBitmap>(renderer, shownSurface, source,
+                                                           disable)) {
+        SetMixerBitmap<IVMRMixerBitmap, VMRALPHABITMAP>(renderer, shownSurface, source, disable);
     }
 }
 
@@ -380,7 +389,8 @@ void ICQVCaptionRenderer::Present() {
     WaitNotBusy();
     if (drawingSurface != nullptr) {
         std::swap(drawingSurface, shownSurface);
-        drawingSurface->Clear();
+        std::swap(drawingDirty, shownDirty);
+        ClearDrawingSurface();
         if (pageObserver != nullptr) {
             pageObserver->OnPresent(presentationTime, *shownSurface);
         }

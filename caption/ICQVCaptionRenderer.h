@@ -16,6 +16,7 @@
 #include "core/ICThread.h"
 #include "core/ICTimer.h"
 #include "core/ICWString.h"
+#include "platform/com/ComPtr.h"
 #include "platform/dshow/DShowInterfaces.h"
 #include "platform/gdi/GdiBrush.h"
 #include "platform/gdi/GdiFont.h"
@@ -118,8 +119,10 @@ public:
     void StartRenderer();
     void StopRenderer();
     void ResetRenderer();
-    // The graph whose reference clock gives the stream time (not referenced; may be null).
-    void SetGraph(IFilterGraph* graph);
+    // The graph's reference clock, which gives the stream time (referenced; may be null). The
+    // filter hands it over at every run and pause: asking the graph for it from the renderer
+    // thread could wait on the graph's lock while the graph waits for the renderer to stop.
+    void SetClock(IReferenceClock* clock);
     void SetStartTime(REFERENCE_TIME start);
     bool IsStopped() const { return stopped.load(std::memory_order_acquire); }
 
@@ -177,6 +180,7 @@ public:
     const ICDRCSData* GetDRCS(int32_t index);
     REFERENCE_TIME GetPresentationTime() const { return presentationTime; }
     const GdiFont* GetFont() const { return font; }
+    std::string GetFaceName();
 
 protected:
     // --- the decoder's hooks
@@ -204,6 +208,7 @@ private:
     void SetSize(uint8_t control, uint8_t parameter);
     void ComputeSizes();
     void Wait100ms(int count);
+    void PresentBeforeWait();
     // Cursor movements.
     void MoveForward();
     void MoveBack();
@@ -220,6 +225,10 @@ private:
     void DrawScaled(char32_t character, int x0, int y0);
     char32_t DrawableCharacter(char16_t unit) const;
     void NotifyCell(std::u16string text, bool drcs);
+    void MarkDrawn(const GdiRect& rect);
+    void MarkCell();
+    // Clears what was drawn on the drawing surface.
+    void ClearDrawingSurface();
     bool WaitNotBusy();
     void ShowOnRenderer(bool disable);
     void DiscardQueue();
@@ -254,6 +263,10 @@ private:
     std::unique_ptr<GdiSurface> glyphSurface;
     GdiSurface* drawingSurface = nullptr;
     GdiSurface* shownSurface = nullptr;
+    // What has been drawn on each surface since it was last cleared: clearing a page clears
+    // only that, not the whole 2 MB.
+    GdiRect drawingDirty{};
+    GdiRect shownDirty{};
     GdiBrush blackBrush = GdiBrush::Solid({0, 0, 0});
     GdiBrush backgroundBrush = GdiBrush::Solid({1, 1, 1});
     GdiColor foregroundColor{255, 255, 255};
@@ -265,7 +278,8 @@ private:
     // --- presentation
     std::atomic<IUnknown*> videoRenderer{nullptr};
     std::atomic<int> mixerKind{0};
-    std::atomic<IFilterGraph*> graph{nullptr};
+    std::mutex clockMutex;
+    ComPtr<IReferenceClock> referenceClock;
     std::atomic<REFERENCE_TIME> startTime{0};
     std::atomic<bool> stopped{true};
     std::atomic<bool> show{true};

@@ -76,18 +76,7 @@ ICQVSIAnalyzer::~ICQVSIAnalyzer() {
 }
 
 CUnknown* ICQVSIAnalyzer::CreateInstance(IUnknown* outer, HRESULT* hr) {
-    HRESULT result = S_OK;
-    auto* filter = new (std::nothrow) ICQVSIAnalyzer(outer, &result);
-    if (filter == nullptr) {
-        result = E_OUTOFMEMORY;
-    } else if (FAILED(result)) {
-        delete filter;
-        filter = nullptr;
-    }
-    if (hr != nullptr) {
-        *hr = result;
-    }
-    return filter;
+    return ICCreateFilter<ICQVSIAnalyzer>(outer, hr);
 }
 
 HRESULT ICQVSIAnalyzer::NonDelegatingQueryInterface(REFIID iid, void** object) {

@@ -223,36 +223,11 @@ void ICSIAnalyzerCore::ResetSI() {
     // masks, which no reader sees, are cleared), not deleted, except the present/following
     // tables, which go only when no reader holds the store.
     const bool reset = store->BeginReset();
-    for (ICSIPAT* pat : store->patList) {
-        pat->MarkIncomplete();
-    }
-    for (ICSIPMT* pmt : store->pmtList) {
-        pmt->MarkIncomplete();
-    }
-    for (ICSINIT* nit : store->nitList) {
-        nit->MarkIncomplete();
-    }
-    for (ICSISDT* sdt : store->sdtList) {
-        sdt->MarkIncomplete();
-    }
-    for (ICSIEIT* eit : store->eitList) {
-        if (reset) {
-            eit->presentEventId = 0;
-            for (int32_t i = eit->tables.GetCount() - 1; i >= 0; --i) {
-                const uint8_t key = eit->tables.GetAt(i)->tableId;
-                if (key == si::kTableEITPresentFollowing ||
-                    key == si::kTableEITPresentFollowingOther) {
-                    eit->tables.RemoveAt(i);
-                }
-            }
-        }
-        for (ICSIEITTable* table : eit->tables) {
-            for (ICSIEITSegment* segment : table->segments) {
-                segment->Progress(true).MarkNotReceived();
-                segment->Progress(false).MarkNotReceived();
-            }
-        }
-    }
+    store->ForEach<ICSIPAT>([](ICSIPAT* pat) { pat->MarkIncomplete(); });
+    store->ForEach<ICSIPMT>([](ICSIPMT* pmt) { pmt->MarkIncomplete(); });
+    store->ForEach<ICSINIT>([](ICSINIT* nit) { nit->MarkIncomplete(); });
+    store->ForEach<ICSISDT>([](ICSISDT* sdt) { sdt->MarkIncomplete(); });
+    store->ForEach<ICSIEIT>([&](ICSIEIT* eit) { eit->MarkNotReceived(reset); });
     ClearWatchTable();
     engineeringServiceId = 0;
     engineeringLookedUp = false;
@@ -338,10 +313,10 @@ uint32_t ICSIAnalyzerCore::GetStatistics(uint32_t* sectionErrorCount,
 
 void ICSIAnalyzerCore::ClearPMTWatch(ICSIPMT* pmt) {
     ICLockGuard guard(watchLock);
-    for (uint16_t pid : pmt->watchedPids) {
+    for (uint16_t pid : pmt->GetWatchedPIDs()) {
         watchTable[pid & si::kPidMask] = 0;
     }
-    pmt->watchedPids.clear();
+    pmt->ClearWatchedPIDs();
 }
 
 void ICSIAnalyzerCore::LookupEngineeringService() {
@@ -375,49 +350,11 @@ void ICSIAnalyzerCore::LookupEngineeringService() {
     engineeringServiceId = serviceId;
     {
         ICLockGuard guard(watchLock);
-        for (const ICSIES* es : pmt->streams) {
-            watchTable[es->GetPID()] = kWatchEngineering;
-            pmt->watchedPids.push_back(es->GetPID());
+        for (int32_t i = 0; i < pmt->GetESCount(); ++i) {
+            const uint16_t pid = pmt->GetES(i)->GetPID();
+            watchTable[pid] = kWatchEngineering;
+            pmt->AddWatchedPID(pid);
         }
     }
     engineeringLookedUp = true;
-}
-
-// --- text readers
-
-ICWString ICSIAnalyzerCore::ReadText(int32_t length) {
-    const int32_t n = std::clamp(length, 0, reader.GetRemaining());
-    if (n == 0) {
-        return ICWString();
-    }
-    ICWString text = textDecoder.Decode(reader.GetCurrent(), static_cast<size_t>(n));
-    reader.Skip(n);
-    return text;
-}
-
-ICWString ICSIAnalyzerCore::ReadText(ICMemory& memory, int32_t length) {
-    const int32_t n = std::clamp(length, 0, memory.GetRemaining());
-    if (n == 0) {
-        return ICWString();
-    }
-    ICWString text = textDecoder.Decode(memory.GetCurrent(), static_cast<size_t>(n));
-    memory.Seek(memory.GetPosition() + n);
-    return text;
-}
-
-void ICSIAnalyzerCore::ReadRaw(ICString& text, int32_t length) {
-    const int32_t n = std::clamp(length, 0, reader.GetRemaining());
-    text.Set(reinterpret_cast<const char*>(reader.GetCurrent()), static_cast<size_t>(n));
-    reader.Skip(n);
-}
-
-ICSIDateTime ICSIAnalyzerCore::ReadAribTime() {
-    uint8_t bytes[5];
-    reader.Read(bytes, 5);
-    return sitime::FromAribTime(bytes);
-}
-
-void ICSIAnalyzerCore::ReadLanguageCode(char* code) {
-    reader.Read(code, 3);
-    code[3] = '\0';
 }

@@ -23,8 +23,11 @@ class ICThread;
 
 // The analysis core of the SI analyzer: it cuts input buffers into TS packets, routes them by
 // PID, reassembles PSI/SI sections, checks them and hands them by table_id to the table
-// handlers that keep the SI store current. Assembly is the ICSISectionAssembler's; SI text is
-// decoded by the 8-unit decoder it holds (in the SI initial state).
+// handlers that keep the SI store current. A handler decides which store object a section goes
+// to, keeps the version and section bookkeeping and posts the notifications; the store object
+// parses the table's body itself from the section reader. Assembly is the
+// ICSISectionAssembler's; SI text is decoded by the 8-unit decoder the core holds (in the SI
+// initial state) and lends to the reader.
 //
 // Two sides with their own threads:
 // - the streaming side (the thread that delivers input): ProcessInput, RoutePacket, the
@@ -159,15 +162,10 @@ protected:
     virtual void OnNotify(uint32_t code, intptr_t param1, intptr_t param2) {}
 
     // --- the handler side, for the handlers of the embedding filter
-    // The section being dispatched and the reader over it (limit: the section end).
+    // The section being dispatched and the reader over it (limit: the section's CRC_32),
+    // which also decodes its SI text.
     ICSISection* GetCurrentSection() const { return currentSection; }
     ICSISectionReader& SectionReader() { return reader; }
-    // Decodes `length` bytes at the reader's position as 8-unit text and advances.
-    ICWString ReadText(int32_t length);
-    // Decodes `length` bytes at the buffer's position and advances it.
-    ICWString ReadText(ICMemory& memory, int32_t length);
-    // Copies `length` raw bytes at the reader's position and advances.
-    void ReadRaw(ICString& text, int32_t length);
     // Sets the watch value of a PID (under the watch lock).
     void SetWatch(uint16_t pid, uint8_t value);
     // Looks for the engineering service of the current TS and watches its elementary PIDs.
@@ -206,33 +204,14 @@ private:
     void HandleDDB();
     void HandleSDTT();
 
-    // --- data carousel and download trigger (the reader's limit is the section's data end)
-    // A compatibilityDescriptor() into `list`; false when it is cut short.
-    bool ParseCompatibility(void* owner, ICSIItemList<ICSICompatibility>& list);
-    // A module info list into `list` (moduleVersion only in a DII); false when it is cut short
-    // or a date list descriptor holds too many dates.
-    bool ParseModuleInfoList(void* owner, ICSIItemList<ICSIModuleInfo>& list, bool withVersion);
-    // Parses a completed module by its kind; false when its data ends too early.
-    bool ParseModule(ICSIModule* module, const ICSIModuleInfo& info);
-    // A download content descriptor into a new item of the content.
-    bool ParseDownloadContent(ICSISDTTContent* content);
-
-    // --- descriptor parsers (the reader's limit is the descriptor's end)
-    std::unique_ptr<ICSIDigitalCopyControl> ParseDigitalCopyControl(void* owner);
-    void ParseEmergencyInfo(ICSIPMT* pmt);
-    std::unique_ptr<ICSIDataComponent> ParseDataComponent(ICSIES* es, int32_t length);
-    void ParseTSDescriptor(ICSITS* ts, uint8_t tag, int32_t length);
-    void ParseServiceDescriptor(ICSIService* service, uint8_t tag, int32_t length);
-    void ParseEventDescriptor(ICSIEvent* event, uint8_t tag, int32_t length);
-    void ParseExtendedEvent(ICSIEvent* event, int32_t length);
-    std::unique_ptr<ICSISIParameter> ParseSIParameter(void* owner, int32_t length, bool prime);
-    // Reads a descriptor loop of `length` bytes, calling parse(tag, length) for each with the
-    // reader limited to the descriptor. False when a length byte cannot be read.
-    template <typename Parse>
-    bool ParseDescriptors(int32_t length, Parse parse);
-    // Reads an ARIB time (5 bytes) or a 3-character language code at the reader.
-    ICSIDateTime ReadAribTime();
-    void ReadLanguageCode(char* code);
+    // Drops a table object whose section was cut short, ends the reset and drops the
+    // notifications the section queued.
+    template <typename T>
+    void Abandon(T* table) {
+        store->Discard(table);
+        store->EndReset();
+        DropNotify();
+    }
 
     void ClearWatchTable();
     // Clears the watch entries a PMT added.
@@ -273,12 +252,11 @@ private:
     intptr_t filterParam = 0;
 
     ICSISection* currentSection = nullptr;
-    ICSISectionReader reader;
     // SI text: the 8-unit code from the SI initial state (G3 katakana) for every string.
     ICJIS8SICode textDecoder;
-    // Raw bytes of the extended event item being continued across descriptors.
-    uint8_t continuationBuffer[1024] = {};
-    int32_t continuationLength = 0;
+    ICSISectionReader reader{&textDecoder};
+    // The extended event item being continued across descriptors.
+    ICSIExtEventJoin extEventJoin;
 
     std::atomic<uint32_t> sectionErrors{0};
     std::atomic<uint32_t> continuityErrors{0};
@@ -291,23 +269,3 @@ protected:
     void CountBufferTimeout() { bufferTimeouts.fetch_add(1); }
     void CountLateSample() { lateSamples.fetch_add(1); }
 };
-
-template <typename Parse>
-inline bool ICSIAnalyzerCore::ParseDescriptors(int32_t length, Parse parse) {
-    const int32_t loopEnd = std::min(reader.GetPosition() + std::max(length, 0), reader.GetLimit());
-    while (reader.GetPosition() < loopEnd) {
-        const int32_t tag = reader.ReadUInt8();
-        const int32_t descriptorLength = reader.ReadUInt8();
-        if (tag < 0 || descriptorLength < 0) {
-            return false;
-        }
-        const int32_t descriptorStart = reader.GetPosition();
-        const int32_t descriptorEnd = descriptorStart + descriptorLength;
-        const int32_t outerLimit = reader.NarrowLimit(descriptorEnd);
-        parse(static_cast<uint8_t>(tag), descriptorLength);
-        reader.RestoreLimit(outerLimit);
-        reader.Seek(descriptorEnd);
-    }
-    reader.Seek(loopEnd);
-    return true;
-}

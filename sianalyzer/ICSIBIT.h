@@ -11,7 +11,7 @@
 #include "sianalyzer/ICSITableState.h"
 #include "sianalyzer/ICSITime.h"
 
-class ICSIAnalyzerCore;
+class ICSISectionReader;
 class ICSIList;
 
 // The SI parameters of one SI_parameter_descriptor (or the SI prime TS descriptor): the
@@ -35,8 +35,11 @@ public:
     uint16_t GetPrimeNetworkID() const { return primeNetworkId; }
     uint16_t GetPrimeTransportStreamID() const { return primeTransportStreamId; }
 
+    // Reads an SI parameter descriptor's body of `length` bytes, or with `prime` that of an
+    // SI prime TS descriptor (which names the prime network and TS before the table entries).
+    void Parse(ICSISectionReader& reader, int32_t length, bool prime);
+
 private:
-    friend class ICSIAnalyzerCore;
     // Counts the table entries of the data; an entry cut short by the end is not counted.
     void IndexTables();
 
@@ -97,8 +100,14 @@ public:
         return siParameters.GetAt(index);
     }
 
+    // Reads the broadcaster's descriptor loop of `length` bytes; `seenDescriptor` tells
+    // whether the section has had a descriptor so far, which HasDescriptors then reports.
+    // False when the loop is cut short.
+    bool ParseDescriptors(ICSISectionReader& reader, int32_t length, bool& seenDescriptor);
+
 private:
-    friend class ICSIAnalyzerCore;
+    void ParseDescriptor(ICSISectionReader& reader, uint8_t tag, int32_t length);
+
     ICSIBIT* owner;
     uint8_t hasDescriptors = 0;
     uint8_t broadcasterId;
@@ -145,8 +154,12 @@ public:
             [&](const ICSIBroadcaster& b) { return b.GetTerrestrialBroadcasterID() == id; });
     }
 
+    // Reads a section's body after its header: broadcast_view_propriety, the first descriptor
+    // loop and the broadcaster loop (a broadcaster already held is replaced). False when it
+    // is cut short.
+    bool ParseBody(ICSISectionReader& reader);
+
 private:
-    friend class ICSIAnalyzerCore;
     ICSIList* owner;
     uint32_t descriptorFlags = 0;
     uint16_t originalNetworkId;

@@ -8,7 +8,7 @@
 #include "core/ICListItem.h"
 #include "sianalyzer/ICSITableState.h"
 
-class ICSIAnalyzerCore;
+class ICSISectionReader;
 class ICSIList;
 
 // A station logo as broadcast in a CDT (terrestrial) or a logo module of the data carousel
@@ -44,8 +44,16 @@ public:
 
     int32_t GetDataLength() const { return static_cast<int32_t>(data.size()); }
 
+    // --- building a logo, from a CDT or from a logo module alike
+    // logo_type, the logo_id field (9 bits kept; a negative field leaves -1) and the version.
+    void SetIdentity(uint8_t type, int32_t logoIdField, uint16_t version);
+    // A service that shows the logo.
+    void AddService(uint16_t originalNetworkId, uint16_t transportStreamId, uint16_t serviceId);
+    // data_size as broadcast and the image: at most data_size of the `available` bytes at
+    // `bytes` are kept. Returns how many.
+    int32_t SetData(uint16_t size, const uint8_t* bytes, int32_t available);
+
 private:
-    friend class ICSIAnalyzerCore;
     static uint16_t At(const std::vector<uint16_t>& values, int32_t index) {
         return index >= 0 && static_cast<size_t>(index) < values.size() ? values[index] : 0;
     }
@@ -77,8 +85,11 @@ public:
     virtual const uint8_t* GetData() const { return data.data(); }
     virtual ICSILogo* GetLogo() const { return logo.get(); }
 
+    // Reads a section's body after data_type: the descriptor loop (skipped), then a logo
+    // (data_type 1) or the raw module bytes up to the reader's limit.
+    void ParseBody(ICSISectionReader& reader, uint8_t type);
+
 private:
-    friend class ICSIAnalyzerCore;
     ICSIList* owner;
     uint16_t downloadDataId;
     uint16_t originalNetworkId;

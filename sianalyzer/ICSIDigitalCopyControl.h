@@ -1,11 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "core/ICListItem.h"
 #include "sianalyzer/ICSIItemList.h"
 
-class ICSIAnalyzerCore;
+class ICSISectionReader;
 
 // One component entry of a digital copy control descriptor.
 class ICSIComponentDigitalCopyControl : public ICListItem {
@@ -22,8 +23,11 @@ public:
     // The broadcast value times 4 (the field counts units of 1/4 Mbit/s).
     virtual int32_t GetMaximumBitrate() const { return maximumBitrate * 4; }
 
+    // Reads one component entry: component_tag, the flags byte and, when its flag is set,
+    // maximum_bitrate.
+    void Parse(ICSISectionReader& reader);
+
 private:
-    friend class ICSIAnalyzerCore;
     void* owner;
     uint8_t componentTag = 0;
     // digital_recording_control_data bits 7-6, maximum_bitrate_flag bit 5, copy_control_type
@@ -56,8 +60,11 @@ public:
         });
     }
 
+    // Reads a descriptor's body (the reader limited to it) into a new object for `owner`: the
+    // flags byte, maximum_bitrate when flagged, and the component loop when flagged.
+    static std::unique_ptr<ICSIDigitalCopyControl> Parse(void* owner, ICSISectionReader& reader);
+
 private:
-    friend class ICSIAnalyzerCore;
     void* owner;
     uint8_t flags = 0;
     uint8_t maximumBitrate = 0;

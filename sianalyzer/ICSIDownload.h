@@ -12,11 +12,26 @@
 #include "sianalyzer/ICSIItemList.h"
 #include "sianalyzer/ICSITime.h"
 
-class ICSIAnalyzerCore;
+class ICJIS8Code;
 class ICSIList;
+class ICSISectionReader;
 class ICSICompatibility;
 class ICSIDownload;
 class ICSIModule;
+
+// The DSM-CC message header that starts every DII and DDB: protocolDiscriminator, dsmccType,
+// messageId, the 32-bit transactionId (DII) or downloadId (DDB), a reserved byte with
+// adaptationLength, messageLength and the adaptation header.
+struct ICSIMessageHeader {
+    uint32_t id = 0;
+    uint8_t adaptationLength = 0;
+    // The adaptation header as far as the section holds it.
+    const uint8_t* adaptation = nullptr;
+    int32_t adaptationBytes = 0;
+
+    // Reads the header; false when it is cut short.
+    bool Read(ICSISectionReader& reader);
+};
 
 // One sub-descriptor of a compatibility descriptor entry: its type, length and bytes.
 class ICSICompatibilitySub : public ICListItem {
@@ -31,8 +46,10 @@ public:
 
     int32_t GetDataLength() const { return static_cast<int32_t>(data.size()); }
 
+    // Reads the sub-descriptor: type, length and as many of its bytes as there are.
+    void Parse(ICSISectionReader& reader);
+
 private:
-    friend class ICSIAnalyzerCore;
     ICSICompatibility* owner;
     uint8_t subDescriptorType = 0;
     uint8_t subDescriptorLength = 0;
@@ -59,8 +76,15 @@ public:
         return subDescriptors.GetAt(index);
     }
 
+    // Reads a compatibilityDescriptor() (its length, then its entries, bounded by that
+    // length) into `list`; the reader ends after it. False when an entry is cut short.
+    static bool ParseList(ICSISectionReader& reader, void* owner,
+                          ICSIItemList<ICSICompatibility>& list);
+
 private:
-    friend class ICSIAnalyzerCore;
+    // Reads one entry with its sub-descriptors; false when it is cut short.
+    bool Parse(ICSISectionReader& reader);
+
     void* owner;
     uint8_t descriptorType = 0;
     uint8_t descriptorLength = 0;
@@ -113,8 +137,18 @@ public:
         return index >= 0 && index < dateCount ? dateValues[index] : 0;
     }
 
+    // Reads a module info list (its count, then the modules; moduleVersion only in a DII)
+    // into `list`. False when it is cut short or a date list holds too many dates.
+    static bool ParseList(ICSISectionReader& reader, void* owner,
+                          ICSIItemList<ICSIModuleInfo>& list, bool withVersion);
+
 private:
-    friend class ICSIAnalyzerCore;
+    // Reads one module's entry and its descriptors; false as ParseList.
+    bool Parse(ICSISectionReader& reader, bool withVersion);
+    // Reads one descriptor of the module info (the reader limited to it); false when it
+    // cannot be held.
+    bool ParseDescriptor(ICSISectionReader& reader, uint8_t tag, int32_t length);
+
     void* owner;
     uint32_t descriptorFlags = 0;
     uint8_t moduleVersion = 0;
@@ -145,8 +179,11 @@ public:
     virtual const char16_t* GetName() const { return name.GetText(); }
     virtual const char16_t* GetText() const { return text.GetText(); }
 
+    // Reads the entry from a table module: data_id, then the name and the text, each with
+    // its length byte.
+    void Parse(ICMemory& data, ICJIS8Code& textDecoder);
+
 private:
-    friend class ICSIAnalyzerCore;
     ICSIModule* owner;
     uint8_t id = 0;
     ICWString name;
@@ -217,8 +254,20 @@ public:
     int32_t GetDataLength() const { return data.GetLength(); }
     uint16_t GetNextBlockNumber() const { return nextBlockNumber; }
 
+    // --- the analyzer's side
+    // Starts receiving the module in `moduleVersion` as `info` announces it: its buffer takes
+    // the announced size. False when that cannot be allocated.
+    bool Begin(uint8_t moduleVersion, const ICSIModuleInfo& info);
+    // Writes block `blockNumber` (blocks of `blockSize` bytes, never beyond the module's
+    // size) from the reader's remaining bytes; a section shorter than its block leaves zeros,
+    // so the module keeps its layout. True when it was the module's last block: the module is
+    // then complete.
+    bool StoreBlock(uint16_t blockNumber, uint16_t blockSize, const ICSISectionReader& reader);
+    // Parses a completed module of a known kind into its items and gives up its bytes; any
+    // other kind keeps them. False when the data ends too early.
+    bool ParseItems(const ICSIModuleInfo& info, ICJIS8Code& textDecoder);
+
 private:
-    friend class ICSIAnalyzerCore;
     ICSIDownload* owner;
     uint16_t moduleId;
     uint8_t version = 0;
@@ -266,8 +315,15 @@ public:
     // GetPrivateDataLength bytes (fewer when the section ended first).
     virtual const uint8_t* GetPrivateData() const { return privateData.data(); }
 
+    // --- the analyzer's side
+    // Reads a DII's body after downloadId (the header gives the transaction and the
+    // adaptation header): the block size, the compatibility descriptor, the module info list
+    // and the private data. False when it is cut short.
+    bool ParseInfo(const ICSIMessageHeader& header, ICSISectionReader& reader);
+    ICSIModule* AddModule(uint16_t moduleId) { return modules.Add(new ICSIModule(this, moduleId)); }
+    void RemoveModule(ICSIModule* module) { modules.Remove(module); }
+
 private:
-    friend class ICSIAnalyzerCore;
     ICSIList* owner;
     uint32_t downloadId;
     uint32_t transactionId = 0;

@@ -57,3 +57,51 @@ ICSIEvent* ICSIEIT::GetPresentEvent() const {
     const ICSIEITSegment* first = table->GetSegment(0);
     return first != nullptr ? first->FindEvent(presentEventId) : nullptr;
 }
+
+void ICSIEIT::MarkNotReceived(bool dropPresentFollowing) {
+    if (dropPresentFollowing) {
+        presentEventId = 0;
+        for (int32_t i = tables.GetCount() - 1; i >= 0; --i) {
+            const uint8_t key = tables.GetAt(i)->GetTableID();
+            if (key == si::kTableEITPresentFollowing || key == si::kTableEITPresentFollowingOther) {
+                tables.RemoveAt(i);
+            }
+        }
+    }
+    for (ICSIEITTable* table : tables) {
+        table->MarkNotReceived();
+    }
+}
+
+void ICSIEITTable::MarkNotReceived() {
+    for (ICSIEITSegment* segment : segments) {
+        segment->Progress(true).MarkNotReceived();
+        segment->Progress(false).MarkNotReceived();
+    }
+}
+
+ICSIEvent* ICSIEITSegment::ReplaceEvent(uint16_t eventId) {
+    if (ICSIEvent* old = FindEvent(eventId)) {
+        events.Remove(old);
+    }
+    return events.InsertAt(LowerBound(eventId), new ICSIEvent(this, eventId));
+}
+
+void ICSIEITTable::RecordSection(bool basic, uint8_t versionNumber, uint8_t lastNumber) {
+    if (basic) {
+        version = versionNumber;
+        lastSectionNumber = lastNumber;
+    } else {
+        extVersion = versionNumber;
+        extLastSectionNumber = lastNumber;
+    }
+}
+
+ICSIEITSegment* ICSIEITTable::RenewSegment(ICSIEITSegment* segment, uint8_t sectionNumber) {
+    int32_t index = 0;
+    while (segments.GetAt(index) != segment) {
+        ++index;
+    }
+    segments.RemoveAt(index);
+    return segments.InsertAt(index, new ICSIEITSegment(this, sectionNumber));
+}

@@ -7,7 +7,6 @@
 #include "sianalyzer/ICSIEvent.h"
 #include "sianalyzer/ICSIItemList.h"
 
-class ICSIAnalyzerCore;
 class ICSIList;
 class ICSIEIT;
 class ICSIEITTable;
@@ -101,8 +100,12 @@ public:
         return basic ? basicProgress : extendedProgress;
     }
 
+    // --- the analyzer's side
+    // A new event in event_id order; an event with that id is replaced.
+    ICSIEvent* ReplaceEvent(uint16_t eventId);
+    void RemoveEvent(ICSIEvent* event) { events.Remove(event); }
+
 private:
-    friend class ICSIAnalyzerCore;
     // The index at which an event with this id is or would be inserted.
     int32_t LowerBound(uint16_t eventId) const;
 
@@ -137,8 +140,18 @@ public:
     }
     virtual ICSIEvent* FindEvent(uint16_t eventId) const;
 
+    // --- the analyzer's side
+    // Holds the version and last_section_number of the basic or the extended sections.
+    void RecordSection(bool basic, uint8_t versionNumber, uint8_t lastNumber);
+    ICSIEITSegment* AddSegment(uint8_t sectionNumber) {
+        return segments.Add(new ICSIEITSegment(this, sectionNumber));
+    }
+    // Replaces a segment by an empty one in its place (a new version of its sections).
+    ICSIEITSegment* RenewSegment(ICSIEITSegment* segment, uint8_t sectionNumber);
+    // Forgets the sections received by every segment (stop).
+    void MarkNotReceived();
+
 private:
-    friend class ICSIAnalyzerCore;
     ICSIEIT* owner;
     uint8_t tableId;
     uint8_t version = 0xFF;
@@ -177,8 +190,21 @@ public:
     // table, or null.
     virtual ICSIEvent* GetPresentEvent() const;
 
+    // Forgets the sections received (stop): the events stay for the readers and the next
+    // sections rebuild them. With `dropPresentFollowing` the present/following tables and the
+    // present event go too.
+    void MarkNotReceived(bool dropPresentFollowing);
+
+    // --- the analyzer's side
+    ICSIEITTable* AddTable(uint8_t key) { return tables.Add(new ICSIEITTable(this, key)); }
+    void RemoveTable(ICSIEITTable* table) { tables.Remove(table); }
+    // last_table_id of the basic or the extended schedule sections.
+    void SetLastTableID(bool basic, uint8_t value) {
+        (basic ? lastTableId : extLastTableId) = value;
+    }
+    void SetPresentEventID(uint16_t value) { presentEventId = value; }
+
 private:
-    friend class ICSIAnalyzerCore;
     ICSIList* owner;
     uint16_t originalNetworkId;
     uint16_t transportStreamId;

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "core/ICListItem.h"
@@ -10,15 +12,29 @@
 #include "sianalyzer/ICSIItemList.h"
 #include "sianalyzer/ICSITime.h"
 
-class ICSIAnalyzerCore;
 class ICSIEITSegment;
+class ICSISectionReader;
 class ICSIEvent;
+
+// The raw bytes of the extended event item read last, which the analyzer keeps from one
+// descriptor to the next: an item's text may continue in the next descriptor, and the joined
+// bytes are decoded again so that a character split between the two parts comes out whole.
+struct ICSIExtEventJoin {
+    static constexpr int32_t kCapacity = 1024;
+    // Joined items longer than this are given up.
+    static constexpr int32_t kMaxLength = 999;
+    uint8_t bytes[kCapacity] = {};
+    int32_t length = 0;
+};
 
 // One item of the extended event descriptors of an event (a heading and its text), or the
 // text of a descriptor without items.
 class ICSIExtEvent : public ICListItem {
 public:
-    explicit ICSIExtEvent(ICSIEvent* owner) : owner(owner) {}
+    // `languageCode`: 3 characters and a terminator.
+    ICSIExtEvent(ICSIEvent* owner, const char* languageCode) : owner(owner) {
+        std::memcpy(this->languageCode, languageCode, sizeof this->languageCode);
+    }
 
     virtual ICSIEvent* GetOwner() const { return owner; }
     virtual const char* GetLanguageCode() const { return languageCode; }
@@ -27,8 +43,11 @@ public:
     // The text field of the descriptor that created or last continued the item.
     virtual const char16_t* GetText() const { return text.GetText(); }
 
+    void SetItemDescription(ICWString value) { itemDescription = std::move(value); }
+    void SetItemText(ICWString value) { itemText = std::move(value); }
+    void SetText(ICWString value) { text = std::move(value); }
+
 private:
-    friend class ICSIAnalyzerCore;
     ICSIEvent* owner;
     char languageCode[4] = {};
     ICWString itemDescription;
@@ -60,8 +79,12 @@ public:
     virtual const char* GetLanguageCode2() const { return languageCode2; }
     virtual const char16_t* GetText() const { return text.GetText(); }
 
+    // Reads a component descriptor's body of `length` bytes.
+    void ParseComponent(ICSISectionReader& reader, int32_t length);
+    // Reads an audio component descriptor's body of `length` bytes.
+    void ParseAudioComponent(ICSISectionReader& reader, int32_t length);
+
 private:
-    friend class ICSIAnalyzerCore;
     ICSIEvent* owner;
     uint8_t streamContent = 0;
     uint8_t componentType = 0;
@@ -84,8 +107,11 @@ public:
     virtual int32_t GetTotalBitRate() const { return totalBitRate * 4; }
     virtual const char16_t* GetText() const { return text.GetText(); }
 
+    // Reads one group of the descriptor: its id, its CA units (skipped), the total bit rate
+    // when the descriptor has one, and its text.
+    void Parse(ICSISectionReader& reader, bool hasTotalBitRate);
+
 private:
-    friend class ICSIAnalyzerCore;
     ICSIEvent* owner;
     uint8_t componentGroupId = 0;
     uint8_t totalBitRate = 0;
@@ -123,8 +149,10 @@ public:
     virtual const uint16_t* GetOtherEventIDs() const { return otherEventIds.data(); }
     virtual uint16_t GetOtherEventID(int32_t index) const { return At(otherEventIds, index); }
 
+    // Reads the descriptor's body of `length` bytes.
+    void Parse(ICSISectionReader& reader, int32_t length);
+
 private:
-    friend class ICSIAnalyzerCore;
     static uint16_t At(const std::vector<uint16_t>& values, int32_t index) {
         return index >= 0 && static_cast<size_t>(index) < values.size() ? values[index] : 0;
     }
@@ -170,8 +198,10 @@ public:
                    : nullptr;
     }
 
+    // Reads the descriptor's body.
+    void Parse(ICSISectionReader& reader);
+
 private:
-    friend class ICSIAnalyzerCore;
     bool HasEntry(int32_t index) const {
         return index >= 0 && static_cast<size_t>(1 + 4 * index) < selector.size();
     }
@@ -200,8 +230,10 @@ public:
     }
     virtual const uint8_t* GetPrivateData() const { return privateData.data(); }
 
+    // Reads the descriptor's body of `length` bytes.
+    void Parse(ICSISectionReader& reader, int32_t length);
+
 private:
-    friend class ICSIAnalyzerCore;
     ICSIEvent* owner;
     uint8_t hyperLinkageType = 0;
     uint8_t linkDestinationType = 0;
@@ -232,8 +264,10 @@ public:
     // The raw 4-byte entries.
     virtual const uint8_t* GetDescriptions() const { return descriptions.data(); }
 
+    // Reads the descriptor's body of `length` bytes.
+    void Parse(ICSISectionReader& reader, int32_t length);
+
 private:
-    friend class ICSIAnalyzerCore;
     bool InRange(int32_t index) const { return index >= 0 && index < GetDescriptionCount(); }
 
     ICSIEvent* owner;
@@ -333,8 +367,19 @@ public:
 
     const ICSIDateTime& GetStartDateTime() const { return startTime; }
 
+    // --- the analyzer's side
+    // Reads the event's fields after its event_id: start_time, duration, running_status,
+    // free_CA_mode and the descriptor loop. `join` carries an extended item from one
+    // descriptor to the next. False when the event is cut short.
+    bool ParseBody(ICSISectionReader& reader, ICSIExtEventJoin& join);
+    // Forgets what the extended sections add (extended event items and hyperlinks) before
+    // they are read again.
+    void ClearExtendedDescriptors();
+
 private:
-    friend class ICSIAnalyzerCore;
+    void ParseDescriptor(ICSISectionReader& reader, uint8_t tag, int32_t length,
+                         ICSIExtEventJoin& join);
+    void ParseExtendedEvent(ICSISectionReader& reader, ICSIExtEventJoin& join);
     static ICSIComponent* FindByTag(const ICSIItemList<ICSIComponent>& list, uint8_t tag) {
         return list.FindIf([&](const ICSIComponent& c) { return c.GetComponentTag() == tag; });
     }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <type_traits>
 
 #include "platform/com/Unknown.h"
 #include "sianalyzer/ICSIBIT.h"
@@ -17,8 +18,6 @@
 #include "sianalyzer/ICSISDT.h"
 #include "sianalyzer/ICSISDTT.h"
 #include "sianalyzer/ICSITOT.h"
-
-class ICSIAnalyzerCore;
 
 // The SI store of one analyzer: a list per table kind and the single TOT. It is shared without
 // a mutex between one writer (the analyzer's worker, through its table handlers) and any number
@@ -113,13 +112,34 @@ public:
     void BeginUpdate();
     void EndUpdate();
 
+    // Takes ownership of a new table object (or download) and appends it to its list.
+    template <typename T>
+    T* Add(T* object) {
+        return ListOf<T>().Add(object);
+    }
+    // Deletes a table object (or download) the writer replaces or abandons.
+    template <typename T>
+    void Discard(T* object) {
+        ListOf<T>().Remove(object);
+    }
+
+    // Calls visit(T*) for every object of type T, in list order.
+    template <typename T, typename Visit>
+    void ForEach(Visit visit) {
+        for (T* object : ListOf<T>()) {
+            visit(object);
+        }
+    }
+
     int32_t GetLockCount() const { return lockCount.load(); }
     bool IsUpdating() const { return updating.load() != 0; }
     bool IsResetting() const { return resetting.load() != 0; }
     bool IsRemoving() const { return removing.load() != 0; }
 
 private:
-    friend class ICSIAnalyzerCore;
+    // The list that holds objects of type T.
+    template <typename T>
+    ICSIItemList<T>& ListOf();
 
     // Runs `remove` under the removal protocol; returns its result, 0 when a wait timed out.
     template <typename Remove>
@@ -145,3 +165,27 @@ private:
     ICSIItemList<ICSIDownload> downloadList;
     std::unique_ptr<ICSITOT> tot;
 };
+
+template <typename T>
+ICSIItemList<T>& ICSIList::ListOf() {
+    if constexpr (std::is_same_v<T, ICSIPAT>) {
+        return patList;
+    } else if constexpr (std::is_same_v<T, ICSIPMT>) {
+        return pmtList;
+    } else if constexpr (std::is_same_v<T, ICSINIT>) {
+        return nitList;
+    } else if constexpr (std::is_same_v<T, ICSISDT>) {
+        return sdtList;
+    } else if constexpr (std::is_same_v<T, ICSIBIT>) {
+        return bitList;
+    } else if constexpr (std::is_same_v<T, ICSIEIT>) {
+        return eitList;
+    } else if constexpr (std::is_same_v<T, ICSISDTT>) {
+        return sdttList;
+    } else if constexpr (std::is_same_v<T, ICSICDT>) {
+        return cdtList;
+    } else {
+        static_assert(std::is_same_v<T, ICSIDownload>, "the store keeps no list of this type");
+        return downloadList;
+    }
+}

@@ -9,15 +9,16 @@
 #include "sianalyzer/ICSIItemList.h"
 #include "sianalyzer/ICSITableState.h"
 
-class ICSIAnalyzerCore;
 class ICSIList;
+class ICSISectionReader;
 class ICSINIT;
 class ICSITS;
 
 // One transmission type of a TS information descriptor and the services it carries.
 class ICSILayer : public ICListItem {
 public:
-    explicit ICSILayer(ICSITS* owner) : owner(owner) {}
+    explicit ICSILayer(ICSITS* owner, uint8_t transmissionTypeInfo = 0)
+        : owner(owner), transmissionTypeInfo(transmissionTypeInfo) {}
 
     virtual ICSITS* GetOwner() const { return owner; }
     virtual uint8_t GetTransmissionTypeInfo() const { return transmissionTypeInfo; }
@@ -27,8 +28,10 @@ public:
         return index >= 0 && index < GetServiceCount() ? serviceIds[index] : 0;
     }
 
+    // Reads `count` service_ids; one cut short ends the list.
+    void ParseServiceIDs(ICSISectionReader& reader, int32_t count);
+
 private:
-    friend class ICSIAnalyzerCore;
     ICSITS* owner;
     uint8_t transmissionTypeInfo = 0;
     std::vector<uint16_t> serviceIds;
@@ -93,8 +96,13 @@ public:
     // not list it, or it is a data service (type 0xC0) whose PMT has not arrived; 1: available.
     virtual int32_t IsServiceAvailable(uint16_t serviceId) const;
 
+    // Reads the transport stream's descriptor loop of `length` bytes; false when it is cut
+    // short.
+    bool ParseDescriptors(ICSISectionReader& reader, int32_t length);
+
 private:
-    friend class ICSIAnalyzerCore;
+    void ParseDescriptor(ICSISectionReader& reader, uint8_t tag, int32_t length);
+
     ICSINIT* owner;
     uint32_t descriptorFlags = 0;
     uint16_t transportStreamId;
@@ -137,8 +145,11 @@ public:
             [&](const ICSITS& ts) { return ts.GetTransportStreamID() == transportStreamId; });
     }
 
+    // Reads a section's body after its header: the network descriptors and the transport
+    // stream loop (an entry already held is replaced). False when a loop is cut short.
+    bool ParseBody(ICSISectionReader& reader);
+
 private:
-    friend class ICSIAnalyzerCore;
     ICSIList* owner;
     uint32_t descriptorFlags = 0;
     uint16_t networkId;

@@ -10,8 +10,8 @@
 #include "sianalyzer/ICSIItemList.h"
 #include "sianalyzer/ICSITableState.h"
 
-class ICSIAnalyzerCore;
 class ICSIList;
+class ICSISectionReader;
 class ICSIPMT;
 class ICSIES;
 
@@ -33,8 +33,10 @@ public:
     // The index of the area code, or -1.
     virtual int32_t FindAreaCode(uint16_t code) const;
 
+    // Reads one service entry: service_id, the flags byte and the area code list.
+    void Parse(ICSISectionReader& reader);
+
 private:
-    friend class ICSIAnalyzerCore;
     ICSIPMT* owner;
     uint16_t serviceId = 0;
     uint8_t flags = 0;                // start_end_flag bit 7, signal_level bit 6
@@ -74,8 +76,12 @@ public:
 
     int32_t GetCarouselOffset() const { return carouselOffset; }
 
+    // Reads the descriptor's body of `length` bytes (the reader limited to it):
+    // data_component_id and the additional information, whose carousel part is located for
+    // the carousel data components.
+    void Parse(ICSISectionReader& reader, int32_t length);
+
 private:
-    friend class ICSIAnalyzerCore;
     uint8_t Byte(int32_t index) const {
         return index >= 0 && static_cast<size_t>(index) < info.size() ? info[index] : 0;
     }
@@ -99,7 +105,8 @@ public:
     static constexpr uint32_t kFlagHierarchicalTransmission = 0x40;
     static constexpr uint32_t kFlagTargetRegion = 0x80;
 
-    explicit ICSIES(ICSIPMT* owner) : owner(owner) {}
+    explicit ICSIES(ICSIPMT* owner, uint8_t streamType = 0, uint16_t pid = 0)
+        : owner(owner), pid(pid), streamType(streamType) {}
 
     virtual ICSIPMT* GetOwner() const { return owner; }
     virtual uint32_t GetDescriptorFlags() const { return descriptorFlags; }
@@ -117,8 +124,11 @@ public:
     // The 56-bit prefecture bitmap, first bitmap byte in the top byte, lowest byte 0.
     virtual uint64_t GetTargetRegion() const { return targetRegion; }
 
+    // Reads the stream's descriptor loop of `length` bytes; the descriptor flags name what it
+    // held.
+    void ParseDescriptors(ICSISectionReader& reader, int32_t length);
+
 private:
-    friend class ICSIAnalyzerCore;
     ICSIPMT* owner;
     uint32_t descriptorFlags = 0;
     uint16_t pid = 0;
@@ -174,8 +184,20 @@ public:
             [&](const ICSIES& es) { return es.GetComponentTag() == componentTag; });
     }
 
+    // --- the analyzer's side
+    // The PID the last section came on.
+    void SetPID(uint16_t value) { pid = value; }
+    // Reads a section's body after its header: PCR_PID, the program descriptors and the
+    // elementary stream loop (a stream already held is replaced), up to the reader's limit.
+    void ParseBody(ICSISectionReader& reader);
+    // The PIDs the analyzer watches for this program (the engineering service's streams).
+    const std::vector<uint16_t>& GetWatchedPIDs() const { return watchedPids; }
+    void AddWatchedPID(uint16_t value) { watchedPids.push_back(value); }
+    void ClearWatchedPIDs() { watchedPids.clear(); }
+
 private:
-    friend class ICSIAnalyzerCore;
+    void ParseEmergencyInfo(ICSISectionReader& reader);
+
     ICSIList* owner;
     uint32_t descriptorFlags = 0;
     uint16_t transportStreamId;

@@ -11,8 +11,8 @@
 #include "sianalyzer/ICSIItemList.h"
 #include "sianalyzer/ICSITableState.h"
 
-class ICSIAnalyzerCore;
 class ICSIList;
+class ICSISectionReader;
 class ICSISDT;
 
 // One service of an SDT: type, names, EIT flags, linkage, logo transmission and copy control.
@@ -23,7 +23,8 @@ public:
     static constexpr uint32_t kFlagLogoTransmission = 0x08;
     static constexpr uint32_t kFlagLinkage = 0x10;
 
-    ICSIService(ICSISDT* owner, uint16_t serviceId) : owner(owner), serviceId(serviceId) {}
+    ICSIService(ICSISDT* owner, uint16_t serviceId, uint8_t eitFlags = 0, uint8_t status = 0)
+        : owner(owner), serviceId(serviceId), eitFlags(eitFlags), status(status) {}
 
     virtual ICSISDT* GetOwner() const { return owner; }
     virtual uint32_t GetDescriptorFlags() const { return descriptorFlags; }
@@ -52,8 +53,12 @@ public:
     virtual uint16_t GetDownloadDataID() const { return downloadDataId; }
     virtual const char16_t* GetLogoChar() const { return logoChar.GetText(); }
 
+    // Reads the service's descriptor loop of `length` bytes; false when it is cut short.
+    bool ParseDescriptors(ICSISectionReader& reader, int32_t length);
+
 private:
-    friend class ICSIAnalyzerCore;
+    void ParseDescriptor(ICSISectionReader& reader, uint8_t tag, int32_t length);
+
     ICSISDT* owner;
     uint32_t descriptorFlags = 0;
     uint16_t serviceId;
@@ -97,8 +102,13 @@ public:
     // The table the last section came in: 0x42 (actual) or 0x46 (other).
     uint8_t GetTableID() const { return tableId; }
 
+    // --- the analyzer's side
+    void SetTableID(uint8_t value) { tableId = value; }
+    // Reads the service loop of a section (after original_network_id), up to the reader's
+    // limit; a service already held is replaced. False when it is cut short.
+    bool ParseBody(ICSISectionReader& reader);
+
 private:
-    friend class ICSIAnalyzerCore;
     ICSIList* owner;
     uint8_t tableId = 0;
     uint16_t transportStreamId;

@@ -10,8 +10,8 @@
 #include "sianalyzer/ICSIItemList.h"
 #include "sianalyzer/ICSITime.h"
 
-class ICSIAnalyzerCore;
 class ICSIList;
+class ICSISectionReader;
 class ICSISDTT;
 class ICSISDTTContent;
 
@@ -55,8 +55,11 @@ public:
     virtual int32_t GetModuleInfoCount() const { return moduleInfos.GetCount(); }
     virtual ICSIModuleInfo* GetModuleInfo(int32_t index) const { return moduleInfos.GetAt(index); }
 
+    // Reads the descriptor's body (the reader limited to it); false when a compatibility
+    // descriptor or the module info list is cut short.
+    bool Parse(ICSISectionReader& reader);
+
 private:
-    friend class ICSIAnalyzerCore;
     ICSISDTTContent* owner;
     uint8_t flags = 0;
     uint32_t componentSize = 0;
@@ -109,8 +112,11 @@ public:
         return index >= 0 && index < GetScheduleCount() ? &startTimes[index] : nullptr;
     }
 
+    // Reads the content: versions, schedule and descriptors (download content descriptors
+    // are kept). False when it is cut short.
+    bool Parse(ICSISectionReader& reader);
+
 private:
-    friend class ICSIAnalyzerCore;
     ICSISDTT* owner;
     uint32_t descriptorFlags = 0;
     uint8_t group = 0;
@@ -149,8 +155,32 @@ public:
     // Whether sections 0 ... last_section_number are all in the mask.
     bool HasAllSections() const;
 
+    // --- the analyzer's side
+    // Records a section; the table holds that version from now on.
+    void RecordSection(uint8_t versionNumber, uint8_t sectionNumber, uint8_t lastNumber) {
+        version = versionNumber;
+        lastSectionNumber = lastNumber;
+        sectionMask[sectionNumber >> 3] |= static_cast<uint8_t>(1u << (sectionNumber & 7));
+    }
+    // The service the last section named.
+    void SetService(uint16_t originalNetwork, uint16_t transportStream, uint16_t service) {
+        originalNetworkId = originalNetwork;
+        transportStreamId = transportStream;
+        serviceId = service;
+    }
+    // Marks the table complete when every section is in; true when it has just become so.
+    bool CompleteWhenAllIn() {
+        if (IsComplete() || !HasAllSections()) {
+            return false;
+        }
+        complete.store(1);
+        return true;
+    }
+    // Reads a section's contents (after service_id), which replace those held. False when it
+    // is cut short, or when it has none and `acceptEmpty` is false.
+    bool ParseBody(ICSISectionReader& reader, bool acceptEmpty);
+
 private:
-    friend class ICSIAnalyzerCore;
     ICSIList* owner;
     std::atomic<uint8_t> complete{0};
     uint8_t version = 0xFF;

@@ -1,5 +1,11 @@
 #include "sianalyzer/ICSITOT.h"
 
+#include <algorithm>
+#include <cstring>
+
+#include "sianalyzer/ICSISection.h"
+#include "sianalyzer/SIConstants.h"
+
 int32_t ICSITOT::Put(const ICSIDateTime& time, int32_t result, uint16_t* year, uint8_t* month,
                      uint8_t* day, uint8_t* hour, uint8_t* minute, uint8_t* second) {
     if (year) {
@@ -92,4 +98,38 @@ int32_t ICSITOT::GetNextTimeOffset() const {
 int64_t ICSITOT::GetCurrentTimeValue() const {
     std::lock_guard guard(lock);
     return received ? EstimateLocked() : sitime::ToValue(Now());
+}
+
+bool ICSITOT::ParseBody(ICSISectionReader& reader) {
+    uint32_t newFlags = 0;
+    char newCountryCode[4] = {};
+    uint8_t newRegionPolarity = 0;
+    int32_t newLocalTimeOffset = 0;
+    ICSIDateTime newTimeOfChange;
+    int32_t newNextTimeOffset = 0;
+    const ICSIDateTime newReceiveTime = Now();
+    const ICSIDateTime newTotTime = reader.ReadAribTime();
+    const int32_t loopLength = reader.ReadUInt16() & 0x0FFF;
+    const bool read = reader.ParseDescriptors(loopLength, [&](uint8_t tag, int32_t) {
+        if (tag != si::kTagLocalTimeOffset) {
+            return;
+        }
+        newFlags |= kFlagLocalTimeOffset;
+        reader.ReadLanguageCode(newCountryCode);
+        newRegionPolarity = static_cast<uint8_t>(std::max(reader.ReadUInt8(), 0));
+        newLocalTimeOffset = sitime::MinutesFromBcd(static_cast<uint16_t>(reader.ReadUInt16()));
+        newTimeOfChange = reader.ReadAribTime();
+        newNextTimeOffset = sitime::MinutesFromBcd(static_cast<uint16_t>(reader.ReadUInt16()));
+    });
+    std::lock_guard guard(lock);
+    received = true;
+    flags = newFlags;
+    totTime = newTotTime;
+    receiveTime = newReceiveTime;
+    std::memcpy(countryCode, newCountryCode, sizeof countryCode);
+    regionPolarity = newRegionPolarity;
+    localTimeOffset = newLocalTimeOffset;
+    timeOfChange = newTimeOfChange;
+    nextTimeOffset = newNextTimeOffset;
+    return read;
 }

@@ -6,7 +6,7 @@
 #include "core/ICListItem.h"
 #include "sianalyzer/ICSITime.h"
 
-class ICSIAnalyzerCore;
+class ICSISectionReader;
 class ICSIList;
 
 // The store's single time offset table: the broadcast clock (JST) of the last TOT, when it was
@@ -45,8 +45,13 @@ public:
     // Replaces the computer's clock (tests); null restores it.
     void SetLocalClock(LocalClock clock);
 
+    // Reads a TOT section's body (JST_time and the descriptor loop with the local time
+    // offset) and replaces the held values in one step, so that a reader never sees half a
+    // TOT; the reception time is taken from the computer's clock. False when the descriptor
+    // loop is cut short (what was read is stored all the same).
+    bool ParseBody(ICSISectionReader& reader);
+
 private:
-    friend class ICSIAnalyzerCore;
     static int32_t Put(const ICSIDateTime& time, int32_t result, uint16_t* year, uint8_t* month,
                        uint8_t* day, uint8_t* hour, uint8_t* minute, uint8_t* second);
     ICSIDateTime Now() const;

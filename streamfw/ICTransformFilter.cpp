@@ -129,6 +129,10 @@ HRESULT ICTransformFilter::Pause() {
 }
 
 HRESULT ICTransformFilter::Stop() {
+    return StopFilter();
+}
+
+HRESULT ICTransformFilter::StopFilter() {
     stopping.store(true, std::memory_order_release);
     if (HasWorker()) {
         PostMsgFront(kMsgStop);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <new>
 
 #include "core/ICCriticalSection.h"
 #include "core/ICObjList.h"
@@ -134,6 +135,10 @@ protected:
     // messages calls it in its own destructor, while its handlers still exist.
     void StopWorker();
 
+    // The framework's stop, which a concrete filter's Stop extends (a call of the base's Stop()
+    // would be ambiguous beside the thread's).
+    HRESULT StopFilter();
+
     // Makes the two pins (m_pInput, m_pOutput); a concrete filter makes its own kinds.
     virtual HRESULT CreatePins();
 
@@ -154,3 +159,22 @@ protected:
 private:
     std::atomic<bool> workerExists{false};
 };
+
+// The class factory's creation of a module filter: made without exceptions, and deleted again
+// when its construction reports a failure (which `hr` receives; E_OUTOFMEMORY when it could
+// not be made at all).
+template <typename Filter>
+CUnknown* ICCreateFilter(IUnknown* outer, HRESULT* hr) {
+    HRESULT result = S_OK;
+    Filter* filter = new (std::nothrow) Filter(outer, &result);
+    if (filter == nullptr) {
+        result = E_OUTOFMEMORY;
+    } else if (FAILED(result)) {
+        delete filter;
+        filter = nullptr;
+    }
+    if (hr != nullptr) {
+        *hr = result;
+    }
+    return filter;
+}

@@ -14,6 +14,7 @@
 
 #include "caption/ICCaptionPacket.h"
 #include "caption/IQVCaption.h"
+#include "caption/tests/RecordingMixer.h"
 #include "tools/aribencode/AribEncoder.h"
 #include "tools/isdbsim/CaptionBuilder.h"
 #include "tools/streamkit/ByteWriter.h"

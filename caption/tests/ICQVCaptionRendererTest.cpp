@@ -7,6 +7,7 @@
 #include "aribtext/ICAribColorTable.h"
 #include "caption/ICQVCaptionRenderer.h"
 #include "caption/tests/CaptionTestSupport.h"
+#include "core/CodePage.h"
 
 namespace {
 
@@ -167,13 +168,36 @@ TEST_F(CaptionRendererTest, PageIsClearedByCSAndByAGroupChange) {
     EXPECT_NE(log.Texts().back(), u"\f");
 }
 
-TEST_F(CaptionRendererTest, TextStillArrivesWhileHidden) {
+TEST_F(CaptionRendererTest, PagesGoToTheMixerBitmapUntilHidden) {
+    auto* mixer = new RecordingMixer();
+    mixer->NonDelegatingAddRef();
+    renderer.SetVideoRenderer(static_cast<IVMRMixerBitmap9*>(mixer));
+    EXPECT_EQ(renderer.GetMixerKind(), 9);
+    renderer.SetDisplayFormat(10);  // 720 x 480
+    renderer.Present();
+    std::vector<VMR9AlphaBitmap> calls = mixer->Calls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].dwFlags, VMR9AlphaBitmap_hDC | VMR9AlphaBitmap_SrcColorKey);
+    EXPECT_EQ(calls[0].hdc, renderer.GetShownSurface());
+    EXPECT_EQ(calls[0].rSrc.right, 720);
+    EXPECT_EQ(calls[0].rSrc.bottom, 480);
+    EXPECT_EQ(calls[0].rDest.right, 1.0F);
+    EXPECT_EQ(calls[0].clrSrcKey, 0u);
+
+    // Hiding disables the bitmap once; pages presented while hidden are not shown.
     renderer.SetVisible(false);
     Body body;
     body.Text(u"字幕");
     Show(body);
-    ASSERT_FALSE(log.Texts().empty());
-    EXPECT_EQ(log.Texts().back(), u"字幕");
+    calls = mixer->Calls();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[1].dwFlags, VMR9AlphaBitmap_Disable);
+    EXPECT_FALSE(log.Texts().empty());
+    renderer.SetVisible(true);
+    Show(body);
+    EXPECT_EQ(mixer->Calls().size(), 3u);
+    renderer.SetVideoRenderer(nullptr);
+    mixer->NonDelegatingRelease();
 }
 
 TEST_F(CaptionRendererTest, LanguageSelection) {
@@ -255,6 +279,42 @@ TEST_F(CaptionRendererTest, OneByteDRCSIsLookedUpAndDrawnInTheForeground) {
     EXPECT_EQ(Pixel(2 + 30, 13 + 18), 0u);
     EXPECT_EQ(renderer.GetPage().cursorX, 40);
     EXPECT_TRUE(log.Texts().empty());  // a downloaded glyph has no text
+}
+
+TEST_F(CaptionRendererTest, FaceNamesInEitherEncodingAreKeptToThirtyOneBytes) {
+    const std::string utf8 = "和田研中丸ゴシック2004絵文字";
+    const std::string cp932 = Utf16ToCp932(Utf8ToUtf16(utf8));
+    ASSERT_EQ(cp932.size(), 28u);
+    EXPECT_EQ(renderer.SetFontName(cp932.c_str()), S_OK);
+    EXPECT_EQ(renderer.GetFaceName(), utf8);
+    EXPECT_EQ(renderer.SetFontName(utf8.c_str()), S_OK);
+    EXPECT_EQ(renderer.GetFaceName(), utf8);
+    renderer.SetFontName("漢字漢字漢字漢字漢字漢字漢字漢字");  // 32 bytes in code page 932
+    EXPECT_EQ(renderer.GetFaceName(), "漢字漢字漢字漢字漢字漢字漢字漢");
+}
+
+TEST_F(CaptionRendererTest, TimeWaitShowsWhatWasDrawnAndMovesTheTimeOn) {
+    struct Presents : ICCaptionPageObserver {
+        void OnCell(const Cell&) override {}
+        void OnClear(REFERENCE_TIME) override {}
+        void OnPresent(REFERENCE_TIME time, const GdiSurface& surface) override {
+            times.push_back(time);
+            lit.push_back(surface.GetPixel(kGlyphCentreX, kGlyphCentreY) != 0);
+        }
+        std::vector<REFERENCE_TIME> times;
+        std::vector<bool> lit;
+    } presents;
+    renderer.SetPageObserver(&presents);
+    renderer.SetRealTimeWaits(false);
+    Body body;
+    body.Text(u"■").Control({0x9D, 0x20, 0x45}).Text(u"■");  // TIME: wait 0.5 s
+    Show(body);
+    ASSERT_EQ(presents.times.size(), 2u);
+    EXPECT_EQ(presents.times[1] - presents.times[0], 500 * kUnitsPerMillisecond);
+    // The first character stays on the page after the wait.
+    EXPECT_TRUE(presents.lit[0]);
+    EXPECT_TRUE(presents.lit[1]);
+    renderer.SetPageObserver(nullptr);
 }
 
 TEST_F(CaptionRendererTest, CharacterReplacement) {

@@ -110,6 +110,10 @@ const GdiFont::Glyph& GdiFont::GetGlyph(char32_t character) {
             face = fallback;
         }
     }
+    // A text of every character there is at a large size would grow the cache without end.
+    if (glyphs.size() >= kMaxCachedGlyphs) {
+        glyphs.clear();
+    }
     return glyphs.emplace(character, Render(*face, character)).first->second;
 }
 

@@ -41,8 +41,10 @@ public:
     const std::string& GetFamily() const { return primary.family; }
     // Whether the face itself (not a fallback) has a glyph for the character.
     bool HasGlyph(char32_t character) const;
+    static constexpr size_t kMaxCachedGlyphs = 8192;
+
     // The glyph of a character: from the face, or from a face that has it; an empty glyph when
-    // no installed face has it.
+    // no installed face has it. Valid until the next call.
     const Glyph& GetGlyph(char32_t character);
 
 private:

@@ -38,8 +38,13 @@ void GdiSurface::FillRect(const GdiRect& rect, const GdiBrush& brush) {
             std::fill(row + area.left, row + area.right, brush.GetSolidPixel());
             continue;
         }
+        // The brush's row repeats every 8 pixels: look it up once per row.
+        std::optional<uint32_t> rowPixels[8];
+        for (int x = 0; x < 8; ++x) {
+            rowPixels[x] = brush.PixelAt(x, y);
+        }
         for (int x = area.left; x < area.right; ++x) {
-            if (const std::optional<uint32_t> pixel = brush.PixelAt(x, y)) {
+            if (const std::optional<uint32_t>& pixel = rowPixels[x & 7]) {
                 row[x] = *pixel;
             }
         }

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "core/CRC16.h"
 #include "tools/aribencode/AribEncoder.h"
 
 namespace isdbsim {
@@ -83,17 +84,6 @@ Bytes DrcsUnit() {
 
 }  // namespace
 
-uint16_t CaptionCrc16(const uint8_t* data, size_t length) {
-    uint16_t crc = 0;
-    for (size_t i = 0; i < length; ++i) {
-        crc ^= static_cast<uint16_t>(data[i] << 8);
-        for (int bit = 0; bit < 8; ++bit) {
-            crc = static_cast<uint16_t>(crc & 0x8000 ? (crc << 1) ^ 0x1021 : crc << 1);
-        }
-    }
-    return crc;
-}
-
 Bytes WrapDataGroup(uint8_t dataGroupId, const Bytes& dataGroupData) {
     ByteWriter out;
     out.U8(0x80);  // data_identifier: captions
@@ -105,7 +95,7 @@ Bytes WrapDataGroup(uint8_t dataGroupId, const Bytes& dataGroupData) {
     out.U8(0);                                        // last_data_group_link_number
     out.U16(static_cast<uint32_t>(dataGroupData.size()));
     out.Append(dataGroupData);
-    out.U16(CaptionCrc16(out.Data().data() + group, out.Size() - group));
+    out.U16(CalcCRC16(out.Data().data() + group, out.Size() - group));
     return out.Take();
 }
 

@@ -9,10 +9,6 @@
 
 namespace isdbsim {
 
-// CRC-16 of caption data groups: polynomial 0x1021, initial value 0, most significant bit
-// first, no final XOR.
-uint16_t CaptionCrc16(const uint8_t* data, size_t length);
-
 // A data group wrapped as the payload of a synchronised PES packet: data_identifier 0x80,
 // private_stream_id 0xFF, no PES data private data, the data group and its CRC_16.
 Bytes WrapDataGroup(uint8_t dataGroupId, const Bytes& dataGroupData);

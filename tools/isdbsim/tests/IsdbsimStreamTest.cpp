@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+
 #include <zlib.h>
+#include "core/CRC16.h"
 
 #include <algorithm>
 #include <map>
@@ -275,7 +277,7 @@ TEST_F(TerrestrialStream, CaptionsAlternateManagementAndStatementDataGroups) {
         EXPECT_EQ(payload[0], 0x80);
         const size_t size = payload[6] << 8 | payload[7];
         ASSERT_EQ(payload.size(), size + 10);
-        EXPECT_EQ(CaptionCrc16(payload.data() + 3, payload.size() - 3), 0);
+        EXPECT_EQ(CalcCRC16(payload.data() + 3, payload.size() - 3), 0);
         const int group = payload[3] >> 2;
         (group == 0 ? management : statements)++;
         if (group == 0) {

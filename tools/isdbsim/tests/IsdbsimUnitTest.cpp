@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "core/CRC16.h"
+
 #include <set>
 
 #include "tools/isdbsim/CaptionBuilder.h"
@@ -54,10 +56,10 @@ TEST(IsdbsimEpg, OneSegmentServiceRepeatsItsMainServiceAsEventGroup) {
 
 TEST(IsdbsimCaptions, DataGroupCrcIsCrc16WithPolynomial1021) {
     const Bytes check{'1', '2', '3', '4', '5', '6', '7', '8', '9'};
-    EXPECT_EQ(CaptionCrc16(check.data(), check.size()), 0x31C3);
+    EXPECT_EQ(CalcCRC16(check.data(), check.size()), 0x31C3);
     // A data group including its CRC_16 checks to 0.
     const Bytes group = WrapDataGroup(0x01, Bytes{0x3F, 0x00, 0x00, 0x00});
-    EXPECT_EQ(CaptionCrc16(group.data() + 3, group.size() - 3), 0);
+    EXPECT_EQ(CalcCRC16(group.data() + 3, group.size() - 3), 0);
     EXPECT_EQ(group[3], 0x01 << 2);
     EXPECT_EQ(group[6] << 8 | group[7], 4);
 }

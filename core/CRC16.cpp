@@ -1,4 +1,4 @@
-#include "caption/ICCaptionCRC16.h"
+#include "core/CRC16.h"
 
 #include <array>
 
@@ -20,7 +20,7 @@ constexpr std::array<uint16_t, 256> kTable = MakeTable();
 
 }  // namespace
 
-uint16_t ICCaptionCRC16(const uint8_t* bytes, size_t length) {
+uint16_t CalcCRC16(const uint8_t* bytes, size_t length) {
     uint16_t crc = 0;
     for (size_t i = 0; i < length; ++i) {
         crc = static_cast<uint16_t>((crc << 8) ^ kTable[((crc >> 8) ^ bytes[i]) & 0xFF]);

@@ -489,9 +489,12 @@ int RunCaptionDump(const Options& options, FILE* out, FILE* err) {
         }
         good = session.Build(MEDIASUBTYPE_None, LONG(std::max<size_t>(largest, 1))) &&
                session.Start() && session.PushGroups(groups) && session.Finish();
-        // Data groups whose CRC does not match go nowhere.
+        // Data groups whose CRC does not match go nowhere; the copy for the callback is also
+        // missed when the caption pool has no packet to spare (the renderer still gets those).
         if (good && size_t(session.GetGroupsPassedOn()) < groups.groups.size()) {
-            std::fprintf(err, "capdump: %s: the caption filter passed on %d of %zu data groups\n",
+            std::fprintf(err,
+                         "capdump: %s: %d of %zu data groups reached the data-group callback "
+                         "(the others failed their CRC or found the caption pool busy)\n",
                          options.input.c_str(), session.GetGroupsPassedOn(), groups.groups.size());
         }
     }

@@ -34,9 +34,10 @@ constexpr size_t kPacketsPerSample = 1024;
 constexpr DWORD kNoPID = 0xFFFF;
 // The time the still clock shows and the graph runs from: stream time stays 0.
 constexpr REFERENCE_TIME kStillTime = 10 * kUnitsPerSecond;
-// Data groups waiting in the renderer before the tool pushes on: the caption pool (512
-// packets) must never run dry, or the filter drops samples.
-constexpr int32_t kMaxQueuedGroups = 64;
+// Data groups waiting in the renderer before the tool pushes on. The caption pool starts with
+// 64 packets and grows only for the data group being assembled: well below that, the copy for
+// the data-group callback always finds a packet and the filter never drops a sample.
+constexpr int32_t kMaxQueuedGroups = 16;
 constexpr int kEndWaitMs = 60'000;
 constexpr int kStallMs = 30'000;
 constexpr int kSelectionWaitMs = 5'000;

@@ -249,6 +249,9 @@ bool Session::Start() {
     caption->SetTextCallback(&Session::OnText, this);
     caption->SetDataGroupCallback(&Session::OnDataGroup, this);
     caption->GetRenderer().SetPageObserver(&recorder);
+    // A dump decodes as fast as it can: TIME controls move the presentation time on instead of
+    // sleeping, so the exported timing stays right.
+    caption->GetRenderer().SetRealTimeWaits(false);
     if (!options.pngFolder.empty()) {
         pageCapture = new PageCapture(
             [this](const GdiSurface& surface, const RECT& rect) { OnPage(surface, rect); });

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "tools/isdbsim/TsStream.h"
-#include "tools/isdbsim/bondriver/IBonDriver.h"
+#include "sources/IBonDriver.h"
 
 namespace isdbsim {
 

@@ -7,7 +7,7 @@
 #include <chrono>
 #include <vector>
 
-#include "tools/isdbsim/bondriver/IBonDriver.h"
+#include "sources/IBonDriver.h"
 
 namespace {
 

@@ -5,6 +5,12 @@
 // The BonDriver tuner-driver interface on Linux: virtual tables in the published order,
 // 32-bit BOOL and DWORD, zero-terminated 16-bit UTF-16 strings. The object has no virtual
 // destructor; it is destroyed through Release.
+//
+// Drivers and the programs that host them are built apart, so these declarations are a binary
+// contract: both classes live in the global namespace with default visibility, so that a
+// dynamic_cast from IBonDriver to IBonDriver2 works across shared objects (the type
+// information is compared by name). Some drivers declare BOOL as a one-byte bool: a host
+// tests only the low byte of a BOOL result (BonDriverResultTrue).
 
 using BOOL = int32_t;
 using DWORD = uint32_t;
@@ -21,7 +27,7 @@ using LPCTSTR = const char16_t*;
 constexpr DWORD kWaitObject0 = 0;
 constexpr DWORD kWaitTimeout = 258;
 
-class IBonDriver {
+class __attribute__((visibility("default"))) IBonDriver {
 public:
     virtual BOOL OpenTuner() = 0;
     virtual void CloseTuner() = 0;
@@ -38,7 +44,7 @@ protected:
     ~IBonDriver() = default;
 };
 
-class IBonDriver2 : public IBonDriver {
+class __attribute__((visibility("default"))) IBonDriver2 : public IBonDriver {
 public:
     using IBonDriver::SetChannel;  // keeps the one-number form visible (no new table slot)
 
@@ -55,3 +61,8 @@ protected:
 };
 
 extern "C" IBonDriver* CreateBonDriver();
+
+// A BOOL result as a driver of either kind means it: only its low byte counts.
+inline bool BonDriverResultTrue(BOOL result) {
+    return (static_cast<uint32_t>(result) & 0xFFu) != 0;
+}

@@ -6,10 +6,12 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <string_view>
 #include <thread>
 #include <typeinfo>
 
 #include "core/ICWinError.h"
+#include "platform/dshow/DShowErrors.h"
 #include "sources/ICQVTSSourcePins.h"
 #include "streamfw/ICModuleTables.h"
 
@@ -91,6 +93,23 @@ int ICQVBonSource::GetPinCount() {
 
 CBasePin* ICQVBonSource::GetPin(int index) {
     return index == 0 ? GetSourceOutputPin() : nullptr;
+}
+
+HRESULT ICQVBonSource::FindPin(LPCWSTR id, IPin** pin) {
+    if (id == nullptr || pin == nullptr) {
+        return E_POINTER;
+    }
+    *pin = nullptr;
+    if (std::u16string_view(id) != u"Out") {
+        return VFW_E_NOT_FOUND;
+    }
+    CBasePin* output = GetPin(0);
+    if (output == nullptr) {
+        return E_OUTOFMEMORY;
+    }
+    output->AddRef();
+    *pin = output;
+    return S_OK;
 }
 
 bool ICQVBonSource::WaitsForWorkerOnPause() const {

@@ -38,6 +38,7 @@ public:
     // --- the platform filter: one pin, the output.
     int GetPinCount() override;
     CBasePin* GetPin(int index) override;
+    HRESULT FindPin(LPCWSTR id, IPin** pin) override;
     HRESULT Run(REFERENCE_TIME start) override;
 
     // --- IQVBonSource

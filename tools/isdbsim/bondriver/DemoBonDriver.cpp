@@ -2,12 +2,25 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
 namespace isdbsim {
 
-DemoBonDriver::DemoBonDriver() = default;
+namespace {
+
+// ORV_DEMO_TUNER_SPEED=N makes the tuner deliver N times faster than real time (benchmarks
+// use it to feed a recording at several times a broadcast's rate).
+double PaceFromEnvironment() {
+    const char* text = std::getenv("ORV_DEMO_TUNER_SPEED");
+    const double value = text != nullptr ? std::atof(text) : 0.0;
+    return value > 0.0 && value <= 1000.0 ? value : 1.0;
+}
+
+}  // namespace
+
+DemoBonDriver::DemoBonDriver() : speed(PaceFromEnvironment()) {}
 
 DemoBonDriver::~DemoBonDriver() {
     CloseTuner();
@@ -208,7 +221,8 @@ void DemoBonDriver::Run() {
             tunedAt = Clock::now();
         }
         // Deliver every chunk whose last packet is due by now.
-        const double elapsed = std::chrono::duration<double>(Clock::now() - tunedAt).count();
+        const double elapsed =
+            speed * std::chrono::duration<double>(Clock::now() - tunedAt).count();
         const uint64_t due = static_cast<uint64_t>(elapsed * stream->PacketRate());
         constexpr size_t kPackets = kChunkSize / kTsPacketSize;
         bool produced = false;
@@ -225,8 +239,8 @@ void DemoBonDriver::Run() {
             ready.notify_all();
         }
         // Sleep until the next chunk is due (or a tune or close wakes us).
-        const double next =
-            static_cast<double>(stream->PacketsWritten() + kPackets) / stream->PacketRate();
+        const double next = static_cast<double>(stream->PacketsWritten() + kPackets) /
+                            (stream->PacketRate() * speed);
         const auto wake = tunedAt + std::chrono::duration_cast<Clock::duration>(
                                         std::chrono::duration<double>(next));
         ready.wait_until(lock, wake, [&] { return stopping || generation != tuneGeneration; });

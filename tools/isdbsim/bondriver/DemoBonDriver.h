@@ -52,6 +52,7 @@ private:
     std::condition_variable ready;
     std::deque<std::vector<uint8_t>> chunks;
     std::vector<uint8_t> handedOut;  // the chunk whose pointer GetTsStream gave out last
+    const double speed;  // stream seconds per second
     std::unique_ptr<TsStream> stream;
     uint64_t tuneGeneration = 0;
     DWORD space = 0xFFFFFFFF;

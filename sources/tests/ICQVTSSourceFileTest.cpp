@@ -68,10 +68,12 @@ TEST_F(FilePlaybackTest, LoadReportsMissingFilesAndGetCurFileReturnsTheName) {
 }
 
 TEST_F(FilePlaybackTest, EndsWithEndOfStreamAfterTheLastRead) {
-    // Exactly three reads' worth: the fourth read finds the end.
+    // Three reads' worth and a cut-off packet, which the fourth read finds and ignores.
     const uint32_t count = 2048 * 3;
     Bytes packets = NumberedPackets(0, count);
     packets[100 * 188] = 0x46;  // a damaged sync byte: that packet is dropped and counted
+    const Bytes truncated = NumberedPackets(count, 1);
+    packets.insert(packets.end(), truncated.begin(), truncated.begin() + 100);
     const std::string path = folder.File("three-reads.ts");
     ASSERT_TRUE(WriteFile(path, packets));
     ASSERT_EQ(Load(path), S_OK);

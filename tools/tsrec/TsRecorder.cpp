@@ -256,7 +256,9 @@ bool Recorder::Record(const std::function<void(const Progress&)>& progress,
         return false;
     }
     const std::u16string path = Utf8ToUtf16(options.output);
-    const DWORD result = graph->source->StartRecording(path.c_str(), nullptr, 0, nullptr, 0, TRUE);
+    const DWORD result =
+        path.empty() ? 0
+                     : graph->source->StartRecording(path.c_str(), nullptr, 0, nullptr, 0, TRUE);
     if (result != 0) {
         graph->control->Stop();
         *error = "cannot write " + options.output + " (error " + std::to_string(result) + ")";

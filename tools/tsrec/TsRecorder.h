@@ -28,6 +28,7 @@ struct Options {
     std::string inputFile;
     // How long to record; 0 records a file to its end, and a tuner until interrupted.
     double durationSeconds = 0;
+    // The recording; empty plays the input through the graph without recording (benchmarks).
     std::string output;
 };
 

@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <mutex>
 #include <vector>
 
 #include "sources/tests/bondriver/ForeignBonDriverAbi.h"
@@ -48,7 +49,10 @@ public:
 #ifdef TEST_DRIVER_NO_OPEN
         return Result(false);
 #else
-        open = true;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            open = true;
+        }
 #ifdef TEST_DRIVER_V1
         // A single-channel tuner: streaming from the start.
         Tune(0, 0);
@@ -57,6 +61,7 @@ public:
 #endif
     }
     void CloseTuner(void) override {
+        std::lock_guard<std::mutex> lock(mutex);
         open = false;
         tuned = false;
     }
@@ -64,12 +69,15 @@ public:
         return Tune(0, bCh);
     }
     const float GetSignalLevel(void) override {
+        std::lock_guard<std::mutex> lock(mutex);
         return tuned ? 21.5f : 0.0f;
     }
     const DWORD WaitTsStream(const DWORD) override {
+        std::lock_guard<std::mutex> lock(mutex);
         return next < Available() ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
     }
     const DWORD GetReadyCount(void) override {
+        std::lock_guard<std::mutex> lock(mutex);
         return next < Available() ? 1 : 0;
     }
     const BOOL GetTsStream(BYTE* pDst, DWORD* pdwSize, DWORD* pdwRemain) override {
@@ -81,6 +89,7 @@ public:
         return Result(true);
     }
     const BOOL GetTsStream(BYTE** ppDst, DWORD* pdwSize, DWORD* pdwRemain) override {
+        std::lock_guard<std::mutex> lock(mutex);
         if (ppDst == nullptr || pdwSize == nullptr || pdwRemain == nullptr) {
             return Result(false);
         }
@@ -108,6 +117,7 @@ public:
         return u"Foreign Test Tuner";
     }
     const BOOL IsTunerOpening(void) override {
+        std::lock_guard<std::mutex> lock(mutex);
         return Result(open);
     }
     LPCTSTR EnumTuningSpace(const DWORD dwSpace) override {
@@ -122,9 +132,11 @@ public:
         return Tune(dwSpace, dwChannel);
     }
     const DWORD GetCurSpace(void) override {
+        std::lock_guard<std::mutex> lock(mutex);
         return space;
     }
     const DWORD GetCurChannel(void) override {
+        std::lock_guard<std::mutex> lock(mutex);
         return channel;
     }
 #endif
@@ -144,6 +156,7 @@ private:
     }
 
     BOOL Tune(DWORD newSpace, DWORD newChannel) {
+        std::lock_guard<std::mutex> lock(mutex);
         if (!open || newSpace >= 2 || newChannel >= 3) {
             return Result(false);
         }
@@ -182,6 +195,8 @@ private:
         }
     }
 
+    // The host tunes from one thread while it reads from another.
+    std::mutex mutex;
     bool open = false;
     bool tuned = false;
     DWORD space = 0;

@@ -1,8 +1,9 @@
 // tscheck: tells where a recorded transport stream is damaged: per PID the packets lost, the
 // packets marked as damaged and the scrambled packets, with the stream time of every gap.
 
-#include <cstdio>
 #include <nlohmann/json.hpp>
+
+#include <cstdio>
 #include <string>
 
 #include "sources/integrity/TsIntegrity.h"

@@ -290,7 +290,7 @@ struct EsEntry {
 
 constexpr uint16_t kPmtPid = 0x0100;
 constexpr uint16_t kPcrPid = 0x0101;
-const EsEntry kEntries[] = {
+constexpr EsEntry kEntries[] = {
     {0x02, 0x0111, 0x00, PidKind::kVideo},   {0x1B, 0x0112, 0x81, PidKind::kVideo},
     {0x24, 0x0113, -1, PidKind::kVideo},     {0x0F, 0x0114, 0x10, PidKind::kAudio},
     {0x11, 0x0115, -1, PidKind::kAudio},     {0x06, 0x0116, 0x30, PidKind::kCaption},
@@ -316,25 +316,33 @@ Bytes PmtBody(bool overrunEsInfo) {
     return body.Take();
 }
 
-Bytes TableStream(Bytes pmt) {
+// PAT, the PMT, a PCR of value 0 on the PCR PID, and a packet of every other PID.
+std::vector<streamkit::TsPacket> TablePackets(const Bytes& pmt) {
     std::vector<streamkit::TsPacket> packets;
     streamkit::ByteWriter pat;
     pat.U16(1).U16(0xE000 | kPmtPid);
     streamkit::TsPacketizer(0x0000).Section(
         streamkit::BuildSection({0x00, 1, 0, 0, 0, false}, pat.Data()), packets);
     streamkit::TsPacketizer(kPmtPid).Section(pmt, packets);
-    streamkit::TsPacketizer pcr(kPcrPid);
-    packets.push_back(pcr.PcrOnly(0));
+    packets.push_back(streamkit::TsPacketizer(kPcrPid).PcrOnly(0));
     for (const EsEntry& entry : kEntries) {
         packets.push_back(streamkit::PaddedPacket({entry.pid, true, 0}, Bytes{0x00}));
     }
     packets.push_back(streamkit::PaddedPacket({0x0123, true, 0}, Bytes{0x00}));
     packets.push_back(streamkit::NullPacket());
-    return streamkit::Join(packets);
+    return packets;
+}
+
+Bytes TableStream(const Bytes& pmt) {
+    return streamkit::Join(TablePackets(pmt));
+}
+
+Bytes ValidPmt() {
+    return streamkit::BuildSection({0x02, 1, 0, 0, 0, false}, PmtBody(false));
 }
 
 TEST(ProgramTables, PmtSpanningPacketsNamesEveryStream) {
-    const Bytes pmt = streamkit::BuildSection({0x02, 1, 0, 0, 0, false}, PmtBody(false));
+    const Bytes pmt = ValidPmt();
     ASSERT_GT(pmt.size(), streamkit::kTsPayloadSize);
     const IntegrityReport report = Check(TableStream(pmt));
     for (const EsEntry& entry : kEntries) {
@@ -347,9 +355,9 @@ TEST(ProgramTables, PmtSpanningPacketsNamesEveryStream) {
 }
 
 TEST(ProgramTables, MalformedPmtIsIgnored) {
-    Bytes badCrc = streamkit::BuildSection({0x02, 1, 0, 0, 0, false}, PmtBody(false));
+    Bytes badCrc = ValidPmt();
     badCrc[20] ^= 0x01;
-    Bytes cut = streamkit::BuildSection({0x02, 1, 0, 0, 0, false}, PmtBody(false));
+    Bytes cut = ValidPmt();
     cut[2] = static_cast<uint8_t>(cut[2] - 8);  // section_length shorter than the section
     const Bytes overrun = streamkit::BuildSection({0x02, 1, 0, 0, 0, false}, PmtBody(true));
     for (const Bytes& pmt : {badCrc, cut, overrun}) {
@@ -357,6 +365,64 @@ TEST(ProgramTables, MalformedPmtIsIgnored) {
         EXPECT_EQ(Pid(report, kEntries[0].pid).kind, PidKind::kUnknown);
         EXPECT_EQ(report.packets, PacketCount(TableStream(pmt)));
     }
+}
+
+// Before the PMT, the first PCR found is the clock; once the PMT names the programme's PCR
+// PID, that one is, continuing the times reached. Another PID's PCRs, running five times as
+// fast, must not move the times after that. A discontinuity_indicator lets the continuity
+// counter jump without a loss.
+TEST(ProgramTables, ClockFollowsTheProgrammePcrPidAndDiscontinuityResetsTheCounter) {
+    constexpr uint16_t kOtherPcrPid = 0x0150;
+    constexpr uint16_t kVideoPid = kEntries[0].pid;
+    constexpr uint64_t kOtherTicksPerPacket = 13'500;  // 0.5 ms at 27 MHz
+    constexpr uint64_t kTicksPerPacket = 2'700;        // 0.1 ms
+    std::vector<streamkit::TsPacket> packets;
+    streamkit::TsPacketizer other(kOtherPcrPid);
+    for (size_t n = 0; n < 100; ++n) {
+        packets.push_back(n % 10 == 0 ? other.PcrOnly(n * kOtherTicksPerPacket)
+                                      : streamkit::NullPacket());
+    }
+    const std::vector<streamkit::TsPacket> tables = TablePackets(ValidPmt());
+    packets.insert(packets.end(), tables.begin(), tables.end());
+    // The programme's first PCR (value 0) is the one of the tables.
+    const Bytes tableBytes = streamkit::Join(tables);
+    size_t switchAt = 0;
+    while (PidOf(tableBytes, switchAt) != kPcrPid) {
+        ++switchAt;
+    }
+    switchAt += 100;
+    streamkit::TsPacketizer programme(kPcrPid);
+    uint8_t counter = 1;  // the tables sent counter 0
+    size_t lostAt = 0;
+    for (size_t block = 0; block < 100; ++block) {
+        const size_t index = packets.size();
+        packets.push_back(other.PcrOnly(index * kOtherTicksPerPacket));
+        packets.push_back(programme.PcrOnly((index + 1 - switchAt) * kTicksPerPacket));
+        if (block == 50) {
+            ++counter;  // one packet lost
+            lostAt = packets.size();
+        }
+        if (block == 70) {
+            counter = static_cast<uint8_t>(counter + 5);
+            streamkit::AdaptationField field;
+            field.discontinuity = true;
+            packets.push_back(
+                streamkit::StuffedPacket({kVideoPid, true, counter}, Bytes(10), field));
+        } else {
+            packets.push_back(streamkit::PaddedPacket({kVideoPid, true, counter}, Bytes{0x00}));
+        }
+        counter = static_cast<uint8_t>((counter + 1) & 0x0F);
+        packets.insert(packets.end(), 7, streamkit::NullPacket());
+    }
+    const IntegrityReport report = Check(streamkit::Join(packets));
+    const PidIntegrity& video = Pid(report, kVideoPid);
+    EXPECT_EQ(video.drops, 1u);
+    ASSERT_EQ(video.gaps.size(), 1u);
+    const double switchSeconds = static_cast<double>(switchAt * kOtherTicksPerPacket) / 27e6;
+    const double expected =
+        switchSeconds + static_cast<double>((lostAt - switchAt) * kTicksPerPacket) / 27e6;
+    EXPECT_NEAR(video.gaps[0].seconds.value_or(-1), expected, 0.001);
+    EXPECT_EQ(report.pcrDiscontinuities, 0u);
 }
 
 TEST(StreamRobustness, GarbageInputEndsWithAReportAndNoDamageInvented) {

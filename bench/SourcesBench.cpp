@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "sources/IBonDriver.h"
+#include "sources/integrity/TsIntegrity.h"
 #include "tools/isdbsim/TsStream.h"
 #include "tools/tsrec/TsRecorder.h"
 
@@ -91,6 +92,10 @@ void LiveRecording(const std::string& driverPath, const std::string& folder) {
         streamSeconds, 24.0 * kSpeed, double(result.bytes) / 1e6, result.bitRate / 1e6,
         static_cast<unsigned long long>(result.drops),
         static_cast<unsigned long long>(result.errors));
+    integrity::IntegrityReport report;
+    if (integrity::CheckTsFile(options.output, report, &error)) {
+        std::printf("live recording: the file checked: %s\n", report.Summary().c_str());
+    }
     std::printf(
         "live recording: CPU %.3f s in all, the tuner alone %.3f s: %.1f ms of CPU per "
         "second of stream (%.2f%% of one core at real time)\n",

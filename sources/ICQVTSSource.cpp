@@ -12,6 +12,7 @@
 #include "core/ICWinError.h"
 #include "platform/com/ComPtr.h"
 #include "sources/ICQVTSSourcePins.h"
+#include "sources/RecordingTrailer.h"
 #include "streamfw/ICModuleTables.h"
 #include "streamfw/ICPacket.h"
 #include "streamfw/ICVersionPage.h"
@@ -618,8 +619,8 @@ HRESULT ICQVTSSource::StopRecording() {
     const REFERENCE_TIME now = ClockTime();
     if (writeTrailer && recordingStart != kNoClockTime && now != kNoClockTime &&
         recordingError.load() == 0) {
-        uint8_t trailerPacket[kPacketSize];
-        MakeTrailer(trailerPacket, now - recordingStart);
+        uint8_t trailerPacket[kRecordingTrailerSize];
+        MakeRecordingTrailer(trailerPacket, now - recordingStart);
         if (recordingFile->Write(trailerPacket, kPacketSize) != kPacketSize) {
             recordingError.store(recordingFile->GetLastError() != 0 ? recordingFile->GetLastError()
                                                                     : kErrorDiskFull);

@@ -54,9 +54,6 @@ public:
     static constexpr uint32_t kMsgRead = 48;     // one read step (file or tuner driver)
     static constexpr uint32_t kMsgSeek = 49;     // the seek step (sent synchronously)
 
-    // The trailer packet that ends a recording made with the trailer option.
-    static constexpr int kTrailerDurationOffset = 13;
-
     ICQVTSSource(IUnknown* outer, HRESULT* hr);
     ~ICQVTSSource() override;
     DECLARE_IUNKNOWN
@@ -107,9 +104,6 @@ public:
     // programmes' PCR PIDs and their first PCR, and as much from the end for the last one, so a
     // shorter file is measured from end to end. Leaves the file position at `start`.
     static REFERENCE_TIME DurationFromPcr(ICFile& file, int64_t fileSize, int64_t start);
-    // The duration a trailer packet carries, or 0 when `packet` is not a valid trailer.
-    static REFERENCE_TIME TrailerDuration(const uint8_t* packet);
-    static void MakeTrailer(uint8_t* packet, REFERENCE_TIME duration);
 
     // --- for the tests and tools
     bool IsFileMode() const { return fileMode.load(); }

@@ -8,6 +8,7 @@
 #include "platform/dshow/DShowGuids.h"
 #include "sources/ICQVTSSource.h"
 #include "sources/ICQVTSSourcePins.h"
+#include "sources/RecordingTrailer.h"
 #include "streamfw/ICPacket.h"
 
 namespace {
@@ -218,7 +219,7 @@ HRESULT ICQVTSSource::Load(LPCOLESTR name, const AM_MEDIA_TYPE*) {
     uint8_t last[kPacketSize];
     if (fileSize >= kPacketSize && opened->Seek(fileSize - kPacketSize, ICFile::kSeekBegin) >= 0 &&
         opened->Read(last, kPacketSize) == kPacketSize) {
-        duration = TrailerDuration(last);
+        duration = RecordingTrailerDuration(last);
     }
     if (duration == 0) {
         duration = DurationFromPcr(*opened, fileSize, dataStart);
@@ -258,29 +259,6 @@ HRESULT ICQVTSSource::GetCurFile(LPOLESTR* name, AM_MEDIA_TYPE* mediaType) {
 }
 
 // --- the duration
-
-REFERENCE_TIME ICQVTSSource::TrailerDuration(const uint8_t* packet) {
-    if (packet[0] != kSync || packet[4] != 0x1F || packet[5] != 0xFF || packet[6] != 0xE0 ||
-        packet[7] != 0x00 || packet[12] != 3) {
-        return 0;
-    }
-    uint64_t value = 0;
-    for (int i = 7; i >= 0; --i) {
-        value = (value << 8) | packet[kTrailerDurationOffset + i];
-    }
-    return static_cast<REFERENCE_TIME>(value);
-}
-
-void ICQVTSSource::MakeTrailer(uint8_t* packet, REFERENCE_TIME length) {
-    static constexpr uint8_t kHead[kTrailerDurationOffset] = {
-        0x47, 0xDF, 0xFF, 0x10, 0x1F, 0xFF, 0xE0, 0x00, 0x00, 0x01, 0x10, 0x15, 3};
-    std::memset(packet, 0, kPacketSize);
-    std::memcpy(packet, kHead, sizeof(kHead));
-    auto value = static_cast<uint64_t>(length);
-    for (int i = 0; i < 8; ++i) {
-        packet[kTrailerDurationOffset + i] = static_cast<uint8_t>(value >> (8 * i));
-    }
-}
 
 REFERENCE_TIME ICQVTSSource::DurationFromPcr(ICFile& input, int64_t size, int64_t start) {
     ProgramScan scan;

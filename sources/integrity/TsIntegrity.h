@@ -96,6 +96,11 @@ private:
     std::unique_ptr<State> state;
 };
 
+// The report as text: a heading with `name`, one line per PID (its kind, packets, drops, errors,
+// scrambled packets and the times of its first gaps), notes on skipped, truncated and clock
+// trouble, and the summary line last.
+std::string FormatIntegrityText(const std::string& name, const IntegrityReport& report);
+
 // Checks a whole file with large reads. False with a message in `error` when it cannot be
 // opened or read; a damaged or truncated file still gives its report.
 bool CheckTsFile(const std::string& path, IntegrityReport& report, std::string* error);

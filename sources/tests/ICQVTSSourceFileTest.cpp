@@ -3,6 +3,7 @@
 #include "platform/com/TaskAllocator.h"
 #include "platform/dshow/DShowErrors.h"
 #include "sources/ICQVTSSourcePins.h"
+#include "sources/RecordingTrailer.h"
 #include "sources/tests/SourceTestSupport.h"
 
 namespace sourcetest {
@@ -36,7 +37,7 @@ TEST_F(FilePlaybackTest, DurationComesFromTheTrailerOrElseFromThePcrs) {
 
     Bytes withTrailer = stream;
     uint8_t trailer[188];
-    ICQVTSSource::MakeTrailer(trailer, 36000000000);
+    MakeRecordingTrailer(trailer, 36000000000);
     withTrailer.insert(withTrailer.end(), trailer, trailer + 188);
     const std::string recorded = folder.File("recorded.ts");
     ASSERT_TRUE(WriteFile(recorded, withTrailer));

@@ -3,6 +3,7 @@
 #include <random>
 #include <thread>
 
+#include "sources/RecordingTrailer.h"
 #include "sources/tests/SourceTestSupport.h"
 
 namespace sourcetest {
@@ -149,7 +150,7 @@ TEST_F(CaptureTest, RecordsWithHeaderExcludedPidsAndATrailerThatLoadReadsBack) {
     ASSERT_GE(recorded.size(), 2 * 188u);
     EXPECT_TRUE(std::equal(header.begin(), header.end(), recorded.begin()));
     const uint8_t* trailer = recorded.data() + recorded.size() - 188;
-    const REFERENCE_TIME duration = ICQVTSSource::TrailerDuration(trailer);
+    const REFERENCE_TIME duration = RecordingTrailerDuration(trailer);
     EXPECT_GT(duration, 0);
     size_t eitPackets = 0;
     size_t keptPackets = 0;

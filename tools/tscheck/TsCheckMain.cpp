@@ -15,9 +15,6 @@ using integrity::PidIntegrity;
 using integrity::StreamGap;
 using nlohmann::json;
 
-// Gap times listed per PID in the text output; --json lists them all.
-constexpr size_t kTextGaps = 20;
-
 void Usage(FILE* to) {
     std::fputs(
         "usage: tscheck FILE [--json]\n"
@@ -31,56 +28,8 @@ void Usage(FILE* to) {
         to);
 }
 
-std::string Seconds(const std::optional<double>& seconds) {
-    if (!seconds) {
-        return "?";
-    }
-    char text[32];
-    std::snprintf(text, sizeof text, "%.3fs", *seconds);
-    return text;
-}
-
 json SecondsJson(const std::optional<double>& seconds) {
     return seconds ? json(*seconds) : json(nullptr);
-}
-
-void PrintText(const std::string& path, const IntegrityReport& report) {
-    std::printf("%s: %llu packets, %s\n", path.c_str(),
-                static_cast<unsigned long long>(report.packets), Seconds(report.duration).c_str());
-    std::printf("%-6s  %-7s  %10s  %6s  %6s  %9s  %s\n", "PID", "kind", "packets", "drops",
-                "errors", "scrambled", "gaps");
-    for (const PidIntegrity& pid : report.pids) {
-        std::string gaps;
-        for (size_t n = 0; n < pid.gaps.size() && n < kTextGaps; ++n) {
-            gaps += (n > 0 ? " " : "") + Seconds(pid.gaps[n].seconds);
-        }
-        if (pid.gaps.size() > kTextGaps) {
-            gaps += " (" + std::to_string(pid.gaps.size() - kTextGaps) + " more)";
-        }
-        std::printf("0x%04X  %-7s  %10llu  %6llu  %6llu  %9llu  %s\n", pid.pid,
-                    integrity::PidKindName(pid.kind), static_cast<unsigned long long>(pid.packets),
-                    static_cast<unsigned long long>(pid.drops),
-                    static_cast<unsigned long long>(pid.errors),
-                    static_cast<unsigned long long>(pid.scrambled), gaps.c_str());
-    }
-    if (report.skippedBytes > 0) {
-        std::printf("%llu bytes outside packets skipped, the packet rhythm lost %llu times\n",
-                    static_cast<unsigned long long>(report.skippedBytes),
-                    static_cast<unsigned long long>(report.syncLosses));
-    }
-    if (report.truncatedBytes > 0) {
-        std::printf("the last packet is cut short after %llu bytes\n",
-                    static_cast<unsigned long long>(report.truncatedBytes));
-    }
-    if (report.pcrDiscontinuities > 0) {
-        std::printf("%llu PCR discontinuities\n",
-                    static_cast<unsigned long long>(report.pcrDiscontinuities));
-    }
-    if (report.unlistedGaps > 0) {
-        std::printf("%llu further gaps counted but not listed\n",
-                    static_cast<unsigned long long>(report.unlistedGaps));
-    }
-    std::printf("%s\n", report.Summary().c_str());
 }
 
 void PrintJson(const std::string& path, const IntegrityReport& report) {
@@ -155,7 +104,7 @@ int main(int argc, char** argv) {
     if (asJson) {
         PrintJson(path, report);
     } else {
-        PrintText(path, report);
+        std::fputs(integrity::FormatIntegrityText(path, report).c_str(), stdout);
     }
     return 0;
 }

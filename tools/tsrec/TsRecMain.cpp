@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "sources/integrity/TsIntegrity.h"
 #include "tools/tsrec/TsRecorder.h"
 
 namespace {
@@ -17,11 +18,12 @@ void OnInterrupt(int) {
     interrupted.store(true);
 }
 
-void PrintProgress(const tsrec::Progress& progress, bool terminal) {
-    // A terminal gets one line that keeps changing; a log gets a line every five seconds.
+// A terminal gets one line that keeps changing; a log gets a line every five seconds, and the
+// final state in any case.
+void PrintProgress(const tsrec::Progress& progress, bool terminal, bool final = false) {
     static int lastLogged = -1;
     const int seconds = static_cast<int>(progress.elapsedSeconds);
-    if (!terminal && seconds / 5 == lastLogged) {
+    if (!terminal && !final && seconds / 5 == lastLogged) {
         return;
     }
     lastLogged = seconds / 5;
@@ -71,6 +73,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tsrec: %s\n", error.c_str());
         return 1;
     }
-    PrintProgress(recorder.Final(), false);
+    PrintProgress(recorder.Final(), false, true);
+    // What the file holds, checked after the fact as tscheck would.
+    integrity::IntegrityReport report;
+    if (!integrity::CheckTsFile(options->output, report, &error)) {
+        std::fprintf(stderr, "tsrec: %s\n", error.c_str());
+        return 1;
+    }
+    std::fputs(integrity::FormatIntegrityText(options->output, report).c_str(), stdout);
     return 0;
 }

@@ -7,6 +7,7 @@
 #include <random>
 #include <sstream>
 
+#include "sources/RecordingTrailer.h"
 #include "sources/integrity/TsIntegrity.h"
 #include "sources/integrity/tests/DamagedStream.h"
 #include "tools/streamkit/PsiSection.h"
@@ -102,6 +103,16 @@ TEST_F(StreamIntegrity, CleanStreamHasNoDamageAndNamesEveryPid) {
             EXPECT_EQ(Pid(report, service.videoPid).kind, PidKind::kVideo) << service.serviceId;
         }
     }
+}
+
+TEST_F(StreamIntegrity, TheTrailerThatEndsOurRecordingsIsNoDamage) {
+    Bytes recording = CleanStream();
+    uint8_t trailer[kRecordingTrailerSize];
+    MakeRecordingTrailer(trailer, 36000000000);
+    recording.insert(recording.end(), trailer, trailer + kRecordingTrailerSize);
+    const IntegrityReport report = Check(recording);
+    EXPECT_EQ(report.Summary(), "0 drops, 0 errors, 0 scrambled");
+    EXPECT_EQ(report.packets, PacketCount(CleanStream()) + 1);
 }
 
 TEST_F(StreamIntegrity, LostVideoPacketsAreCountedAtTheirStreamTime) {

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "sources/ICQVTSSource.h"
+#include "sources/RecordingTrailer.h"
 #include "sources/tests/SourceTestSupport.h"
 #include "tools/tsrec/TsRecorder.h"
 
@@ -64,7 +65,7 @@ TEST(TsRecorderTest, RecordsATunerForTheDurationWithATrailer) {
     ASSERT_GT(recorded.size(), 188u * 100);
     EXPECT_EQ(recorded.size() % 188, 0u);
     const REFERENCE_TIME duration =
-        ICQVTSSource::TrailerDuration(recorded.data() + recorded.size() - 188);
+        RecordingTrailerDuration(recorded.data() + recorded.size() - 188);
     EXPECT_NEAR(double(duration) / 1e7, 0.4, 0.3);
     // What was recorded lost nothing once it began.
     const std::vector<uint32_t> numbers = sourcetest::PacketNumbers(recorded);

@@ -19,16 +19,30 @@ public:
     FakeDvbRoot() {
         std::string pattern = (std::filesystem::temp_directory_path() / "orv-dvb-XXXXXX");
         if (::mkdtemp(pattern.data())) {
-            root = pattern;
+            base = pattern;
         }
+        root = base;
         ::setenv("ORV_DVB_ROOT", root.c_str(), 1);
     }
     ~FakeDvbRoot() {
         ::unsetenv("ORV_DVB_ROOT");
         std::error_code ignored;
-        if (!root.empty()) {
-            std::filesystem::remove_all(root, ignored);
+        if (!base.empty()) {
+            std::filesystem::remove_all(base, ignored);
         }
+    }
+
+    // Moves the adapters into a new root, `name` inside the first one.
+    void Relocate(const std::string& name) {
+        const std::string moved = base + "/" + name;
+        std::filesystem::create_directories(moved);
+        for (const auto& entry : std::filesystem::directory_iterator(root)) {
+            if (entry.path().filename().string().rfind("adapter", 0) == 0) {
+                std::filesystem::rename(entry.path(), moved / entry.path().filename());
+            }
+        }
+        root = moved;
+        ::setenv("ORV_DVB_ROOT", root.c_str(), 1);
     }
     FakeDvbRoot(const FakeDvbRoot&) = delete;
     FakeDvbRoot& operator=(const FakeDvbRoot&) = delete;
@@ -70,6 +84,7 @@ public:
     }
 
 private:
+    std::string base;  // removed at the end
     std::string root;
 };
 

@@ -17,13 +17,15 @@ double ProcessCpuSeconds() {
     return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
 }
 
-// Reads from the dvr until `count` bytes came or a read finds nothing for a second.
+// Reads from the dvr until `count` bytes came or five seconds passed (a writer never blocks for
+// good, whatever the reads return).
 std::vector<uint8_t> ReadAll(DvbDvr& dvr, size_t count) {
     std::vector<uint8_t> received;
     std::vector<uint8_t> buffer(188 * 64);
-    while (received.size() < count) {
-        const long got = dvr.Read(buffer.data(), buffer.size(), 1000);
-        if (got <= 0) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (received.size() < count && std::chrono::steady_clock::now() < deadline) {
+        const long got = dvr.Read(buffer.data(), buffer.size(), 100);
+        if (got < 0) {
             break;
         }
         received.insert(received.end(), buffer.begin(), buffer.begin() + got);
@@ -164,9 +166,11 @@ TEST(DvbDevice, DvrDeliversTheWrittenBytesAndWaitsQuietlyForTheNextWriter) {
 
         // The writer left: reads wait out their time instead of reporting the end at once.
         const double cpuBefore = ProcessCpuSeconds();
+        const auto waitStart = std::chrono::steady_clock::now();
         for (int i = 0; i < 5; ++i) {
             EXPECT_EQ(dvr->Read(buffer, sizeof(buffer), 50), 0);
         }
+        EXPECT_GE(std::chrono::steady_clock::now() - waitStart, std::chrono::milliseconds(225));
         EXPECT_LT(ProcessCpuSeconds() - cpuBefore, 0.1);
     }
 }

@@ -156,13 +156,14 @@ HRESULT BdaRegisterBuiltins() {
     static HRESULT result = S_OK;
     std::call_once(once, [] {
         for (const CFactoryTemplate& factoryTemplate : kClasses) {
-            // Lives as long as the program: the reference taken here is never given back.
+            // The runtime keeps the factory for as long as the class is registered.
             auto* factory = new CClassFactory(&factoryTemplate);
             factory->AddRef();
             DWORD cookie = 0;
             const HRESULT hr =
                 CoRegisterClassObject(*factoryTemplate.m_ClsID, factory, CLSCTX_INPROC_SERVER,
                                       REGCLS_MULTIPLEUSE, &cookie);
+            factory->Release();
             if (FAILED(hr)) {
                 result = hr;
             }

@@ -34,5 +34,4 @@ private:
 // The transport information filter's stand-in ({FC772AB0-0C7F-11D3-8FF2-00A0C9224CF4}): its one
 // input "Input" takes MPEG-2 sections and lets them go. The tables it would keep are the SI
 // analyzer's business here.
-class CBdaTransportInformationFilter;
 CUnknown* CreateBdaTransportInformationFilter(IUnknown* outer, HRESULT* hr);

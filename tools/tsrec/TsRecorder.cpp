@@ -9,6 +9,8 @@
 #include <thread>
 
 #include "core/CodePage.h"
+#include "platform/bda/BdaDevices.h"
+#include "platform/bda/DvbDevice.h"
 #include "platform/com/ComPtr.h"
 #include "platform/com/ComRuntime.h"
 #include "platform/dshow/ControlInterfaces.h"
@@ -150,6 +152,7 @@ struct Recorder::Graph {
     ComPtr<IBaseFilter> sourceFilter;
     ComPtr<IBaseFilter> analyzerFilter;
     ComPtr<IBaseFilter> captureFilter;
+    std::unique_ptr<DvbFrontend> frontend;  // held, and so tuned, while the graph records
     ICQVTSSource* source = nullptr;
     ICQVBonSource* bon = nullptr;
     ICQVSIAnalyzer* analyzer = nullptr;
@@ -241,8 +244,43 @@ bool Recorder::Open(std::string* error) {
 }
 
 bool Recorder::OpenAdapter(std::string* error) {
-    *error = "DVB adapters are not supported yet";
-    return false;
+    DvbError dvbError;
+    std::unique_ptr<DvbFrontend> frontend = DvbFrontend::Open(options.adapter, 0, &dvbError);
+    if (frontend == nullptr) {
+        *error = dvbError.text;
+        return false;
+    }
+    // A transport stream id, or a frontend that only receives satellites, means ISDB-S.
+    const bool satellite =
+        options.transportStreamId.has_value() || !frontend->Info().Supports(DvbSystem::IsdbT);
+    const int tuned =
+        satellite ? frontend->TuneIsdbS(options.frequencyHz, options.transportStreamId.value_or(0))
+                  : frontend->TuneIsdbT(options.frequencyHz);
+    if (tuned != 0) {
+        *error = "cannot tune " + frontend->Info().path + " to " +
+                 std::to_string(options.frequencyHz) + " Hz: " + std::strerror(tuned);
+        return false;
+    }
+    if (FAILED(BdaCreateCaptureFilter(options.adapter, graph->captureFilter.GetAddressOf()))) {
+        *error = "cannot make the capture filter of " + DvbDvrPath(options.adapter);
+        return false;
+    }
+    graph->builder->AddFilter(graph->captureFilter.Get(), u"Capture");
+    ComPtr<IPin> output;
+    ComPtr<IPin> input;
+    CMediaType type;
+    type.SetType(&MEDIATYPE_Stream);
+    type.SetSubtype(&KSDATAFORMAT_SUBTYPE_BDA_MPEG2_TRANSPORT);
+    if (FAILED(graph->captureFilter->FindPin(u"Output", output.GetAddressOf())) ||
+        FAILED(graph->sourceFilter->FindPin(u"In", input.GetAddressOf())) ||
+        FAILED(graph->builder->ConnectDirect(output.Get(), input.Get(), &type))) {
+        *error = "cannot connect the capture filter to the source";
+        return false;
+    }
+    DvbFrontend* device = frontend.get();
+    graph->frontend = std::move(frontend);
+    graph->signalLevel = [device] { return static_cast<float>(device->ReadSignal().level); };
+    return true;
 }
 
 bool Recorder::Record(const std::function<void(const Progress&)>& progress,

@@ -1,8 +1,13 @@
 // The recorder behind tsrec: its command line, and recordings from a tuner driver and a file.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
+#include <chrono>
+#include <thread>
 #include <vector>
 
+#include "platform/bda/tests/FakeDvbRoot.h"
 #include "sources/ICQVTSSource.h"
 #include "sources/RecordingTrailer.h"
 #include "sources/tests/SourceTestSupport.h"
@@ -91,6 +96,59 @@ TEST(TsRecorderTest, RecordsAFileToItsEnd) {
     const Bytes recorded = sourcetest::ReadFile(options.output);
     ASSERT_EQ(recorded.size(), stream.size() + 188);
     EXPECT_TRUE(std::equal(stream.begin(), stream.end(), recorded.begin()));
+}
+
+TEST(TsRecorderTest, RecordsADvbAdapterThroughItsCaptureFilter) {
+    // A write into a FIFO that its reader has closed fails instead of ending the process.
+    ::signal(SIGPIPE, SIG_IGN);
+    FakeDvbRoot devices;
+    devices.AddFrontend(0, 0, "Fake ISDB-T", "ISDB-T", "signal=25.5\nlock=1\n");
+    ASSERT_TRUE(devices.AddDvr(0));
+    const Bytes stream = sourcetest::SimulatedStream(3.0);
+    // The adapter delivers the stream in pieces over about a second, as a tuner would.
+    std::thread antenna([&] {
+        DvrWriter dvr(devices.Dvr(0));
+        const size_t piece = stream.size() / 50;
+        for (size_t offset = 0; dvr.IsOpen() && offset < stream.size(); offset += piece) {
+            const size_t end = std::min(stream.size(), offset + piece);
+            if (!dvr.Write(Bytes(stream.begin() + long(offset), stream.begin() + long(end)))) {
+                break;  // the recorder has closed the device
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    sourcetest::TempFolder folder;
+    Options options;
+    options.input = Options::Input::kAdapter;
+    options.adapter = 0;
+    options.frequencyHz = 473142857;
+    options.durationSeconds = 1.5;
+    options.output = folder.File("adapter.ts");
+    Recorder recorder(options);
+    std::string error;
+    const bool opened = recorder.Open(&error);
+    std::atomic<bool> interrupted{false};
+    const bool finished = opened && recorder.Record([](const Progress&) {}, interrupted, &error);
+    if (!opened) {
+        // The writer waits in its open for a reader: give it one.
+        const int reader = ::open(devices.Dvr(0).c_str(), O_RDONLY | O_NONBLOCK);
+        antenna.join();
+        ::close(reader);
+    } else {
+        antenna.join();
+    }
+    ASSERT_TRUE(finished) << error;
+
+    EXPECT_EQ(devices.Tuned(0, 0)["frequency"], "473142857");
+    EXPECT_EQ(devices.Tuned(0, 0)["system"], "ISDB-T");
+    EXPECT_FLOAT_EQ(recorder.Final().signalLevel, 25.5f);
+    // From where the recording began, the stream arrived byte for byte.
+    const Bytes recorded = sourcetest::ReadFile(options.output);
+    ASSERT_GT(recorded.size(), 188u * 1000);
+    const Bytes body(recorded.begin(), recorded.end() - 188);
+    const auto found = std::search(stream.begin(), stream.end(), body.begin(), body.begin() + 188);
+    ASSERT_NE(found, stream.end());
+    EXPECT_TRUE(std::equal(body.begin(), body.end(), found));
 }
 
 TEST(TsRecorderTest, AMissingDriverOrFileIsReportedWhenOpening) {

@@ -106,7 +106,7 @@ TEST_F(BonSourceTest, DriversWithoutTheSecondInterfaceStreamButEnumerateNothing)
     ASSERT_EQ(source->SetBonDriver(TestDriver("BonDriver_TestV1.so").c_str()), 0u);
     Connect();
     ASSERT_EQ(control->Run(), S_OK);
-    ASSERT_TRUE(WaitUntil([&] {
+    ASSERT_TRUE(WaitPatiently([&] {
         const std::vector<uint32_t> numbers = PacketNumbers(sink->Concatenated());
         return !numbers.empty() && numbers.back() == kTestDriverPackets - 1;
     }));
@@ -118,7 +118,7 @@ TEST_F(BonSourceTest, StreamsChunksThatSplitPacketsWithoutLosingAny) {
     Connect();
     RunLive();
     ASSERT_TRUE(source->SetChannel(0, 0));
-    ASSERT_TRUE(WaitUntil(
+    ASSERT_TRUE(WaitPatiently(
         [&] { return PacketNumbers(sink->Concatenated()).size() == kTestDriverPackets; }));
     EXPECT_EQ(PacketNumbers(sink->Concatenated()), Range(0, kTestDriverPackets));
     EXPECT_EQ(source->GetErrorCounts(nullptr, nullptr, nullptr), 0u);
@@ -143,7 +143,7 @@ TEST_F(BonSourceTest, StateChangesWhileTheStreamFlows) {
         const size_t before = sink->Concatenated().size();
         RunLive();
         ASSERT_TRUE(source->SetChannel(0, DWORD(cycle % 3)));
-        ASSERT_TRUE(WaitUntil([&] { return sink->Concatenated().size() > before; }));
+        ASSERT_TRUE(WaitPatiently([&] { return sink->Concatenated().size() > before; }));
         ASSERT_EQ(control->Pause(), S_OK);
         ASSERT_EQ(control->Run(), S_OK);
         std::this_thread::sleep_for(std::chrono::milliseconds(cycle));

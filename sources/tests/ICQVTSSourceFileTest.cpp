@@ -127,7 +127,7 @@ TEST_F(FilePlaybackTest, SeeksByTimeToWithinASecond) {
                   S_OK);
         sink->Unblock();
         ++seeks;
-        ASSERT_TRUE(WaitUntil([&] { return discontinuities().size() > seeks; }));
+        ASSERT_TRUE(WaitPatiently([&] { return discontinuities().size() > seeks; }));
         const streamtest::Received first = discontinuities()[seeks];
         std::optional<int64_t> pcr;
         for (size_t offset = 0; !pcr && offset < first.data.size(); offset += 188) {

@@ -29,7 +29,7 @@ protected:
     // Waits until the sink holds `count` numbered packets and returns the numbers it has.
     std::vector<uint32_t> Delivered(size_t count) {
         std::vector<uint32_t> numbers;
-        WaitUntil([&] {
+        WaitPatiently([&] {
             numbers = PacketNumbers(sink->Concatenated());
             return numbers.size() >= count;
         });
@@ -142,7 +142,7 @@ TEST_F(CaptureTest, RecordsWithHeaderExcludedPidsAndATrailerThatLoadReadsBack) {
         const size_t end = std::min(stream.size(), offset + 1024 * 188);
         ASSERT_EQ(PushChunk(Slice(stream, offset, end)), S_OK);
     }
-    ASSERT_TRUE(WaitUntil([&] { return sink->Concatenated().size() == stream.size(); }));
+    ASSERT_TRUE(WaitPatiently([&] { return sink->Concatenated().size() == stream.size(); }));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     ASSERT_EQ(source->StopRecording(), S_OK);
 
@@ -202,7 +202,7 @@ TEST_F(CaptureTest, DamagedInputNeverStopsTheStream) {
         offset += size;
     }
     // Most of the stream still arrives, in whole packets that begin with a sync byte.
-    ASSERT_TRUE(WaitUntil([&] { return sink->Concatenated().size() > stream.size() / 2; }));
+    ASSERT_TRUE(WaitPatiently([&] { return sink->Concatenated().size() > stream.size() / 2; }));
     const Bytes delivered = sink->Concatenated();
     ASSERT_EQ(delivered.size() % 188, 0u);
     for (size_t at = 0; at < delivered.size(); at += 188) {

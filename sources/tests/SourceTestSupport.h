@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <string>
@@ -34,6 +35,18 @@ inline constexpr uint16_t kNumberedPid = 0x0100;
 
 inline uint16_t PidOf(const uint8_t* packet) {
     return static_cast<uint16_t>(((packet[1] & 0x1F) << 8) | packet[2]);
+}
+
+// As WaitUntil, looking every 20 ms for up to a minute: for looks that copy all a sink holds,
+// which are slow under the thread checker and would only slow the stream they wait for.
+inline bool WaitPatiently(const std::function<bool()>& done, int milliseconds = 60000) {
+    for (int waited = 0; !done(); waited += 20) {
+        if (waited >= milliseconds) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
 }
 
 // Packets first .. first + count - 1 of `pid`, each carrying its number in the first four

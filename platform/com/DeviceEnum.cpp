@@ -212,3 +212,44 @@ HRESULT GetSystemDeviceEnumClassObject(REFIID iid, void** object) {
     static CSystemDeviceEnumFactory factory;
     return factory.QueryInterface(iid, object);
 }
+
+namespace {
+
+std::u16string ReadBagString(IPropertyBag* bag, const char16_t* name) {
+    VARIANT value;
+    VariantInit(&value);
+    std::u16string text;
+    if (SUCCEEDED(bag->Read(name, &value, nullptr)) && value.vt == VT_BSTR &&
+        value.bstrVal != nullptr) {
+        text = value.bstrVal;
+    }
+    VariantClear(&value);
+    return text;
+}
+
+}  // namespace
+
+std::vector<DeviceEntry> ListDevices(REFCLSID category) {
+    std::vector<DeviceEntry> devices;
+    ComPtr<ICreateDevEnum> enumerator;
+    if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_ICreateDevEnum, enumerator.GetVoidAddressOf()))) {
+        return devices;
+    }
+    ComPtr<IEnumMoniker> monikers;
+    if (enumerator->CreateClassEnumerator(category, monikers.GetAddressOf(), 0) != S_OK) {
+        return devices;
+    }
+    ComPtr<IMoniker> moniker;
+    while (monikers->Next(1, moniker.GetAddressOf(), nullptr) == S_OK) {
+        ComPtr<IPropertyBag> bag;
+        if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag,
+                                          bag.GetVoidAddressOf()))) {
+            continue;
+        }
+        devices.push_back({ReadBagString(bag.Get(), u"FriendlyName"),
+                           ReadBagString(bag.Get(), u"DevicePath"),
+                           ReadBagString(bag.Get(), u"Description"), moniker});
+    }
+    return devices;
+}

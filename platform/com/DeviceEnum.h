@@ -1,5 +1,9 @@
 #pragma once
 
+#include <string>
+#include <vector>
+
+#include "platform/com/ComPtr.h"
 #include "platform/com/ComponentRegistry.h"
 #include "platform/com/Moniker.h"
 #include "platform/com/Variant.h"
@@ -52,3 +56,16 @@ HRESULT CreateCategoryEntryMoniker(const CategoryEntry& entry, IMoniker** monike
 
 // The class object of CLSID_SystemDeviceEnum (CoCreateInstance finds it by itself).
 HRESULT GetSystemDeviceEnumClassObject(REFIID iid, void** object);
+
+// One device of a category as the enumerator lists it: the three strings of its property bag
+// and its moniker (which binds to the device's object).
+struct DeviceEntry {
+    std::u16string friendlyName;
+    std::u16string devicePath;
+    std::u16string description;
+    ComPtr<IMoniker> moniker;
+};
+
+// The devices of a category, in the enumerator's order; empty when there are none or the
+// enumerator cannot be made. A property a device lacks reads as empty.
+std::vector<DeviceEntry> ListDevices(REFCLSID category);

@@ -2,46 +2,6 @@
 
 #include "platform/bda/BdaDevices.h"
 
-namespace {
-
-std::u16string ReadProperty(IPropertyBag* bag, const char16_t* name) {
-    VARIANT value;
-    VariantInit(&value);
-    std::u16string text;
-    if (SUCCEEDED(bag->Read(name, &value, nullptr)) && value.vt == VT_BSTR) {
-        text = value.bstrVal;
-    }
-    VariantClear(&value);
-    return text;
-}
-
-}  // namespace
-
-std::vector<DeviceEntry> ListDevices(REFCLSID category) {
-    std::vector<DeviceEntry> devices;
-    ComPtr<ICreateDevEnum> enumerator;
-    if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
-                                IID_ICreateDevEnum, enumerator.GetVoidAddressOf()))) {
-        return devices;
-    }
-    ComPtr<IEnumMoniker> monikers;
-    if (enumerator->CreateClassEnumerator(category, monikers.GetAddressOf(), 0) != S_OK) {
-        return devices;
-    }
-    ComPtr<IMoniker> moniker;
-    while (monikers->Next(1, moniker.GetAddressOf(), nullptr) == S_OK) {
-        ComPtr<IPropertyBag> bag;
-        if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag,
-                                          bag.GetVoidAddressOf()))) {
-            continue;
-        }
-        devices.push_back({ReadProperty(bag.Get(), u"FriendlyName"),
-                           ReadProperty(bag.Get(), u"DevicePath"),
-                           ReadProperty(bag.Get(), u"Description"), moniker});
-    }
-    return devices;
-}
-
 ComPtr<IBaseFilter> BindDevice(REFCLSID category, const std::u16string& devicePath) {
     for (const DeviceEntry& device : ListDevices(category)) {
         if (device.devicePath == devicePath) {

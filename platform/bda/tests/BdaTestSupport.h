@@ -15,14 +15,6 @@
 #include "platform/com/tests/TemporaryRegistry.h"
 #include "platform/dshow/ControlInterfaces.h"
 
-struct DeviceEntry {
-    std::u16string friendlyName;
-    std::u16string devicePath;
-    std::u16string description;
-    ComPtr<IMoniker> moniker;
-};
-
-std::vector<DeviceEntry> ListDevices(REFCLSID category);
 // The filter of the device with this path; null when there is none or it cannot be made.
 ComPtr<IBaseFilter> BindDevice(REFCLSID category, const std::u16string& devicePath);
 ComPtr<IPin> FirstPin(IBaseFilter* filter, PIN_DIRECTION direction);

@@ -1,0 +1,89 @@
+// The streaming request's ring buffer and rate meter, against the test server.
+#include "sources/mirakurun/HttpStream.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "sources/mirakurun/tests/MirakurunTestSupport.h"
+
+namespace mirakurun::test {
+namespace {
+
+using sourcetest::NumberedPackets;
+using sourcetest::PacketNumbers;
+using sourcetest::WaitUntil;
+
+constexpr uint32_t kTimeoutMs = 5000;
+
+// True when `part` is a piece of the numbered packets `served` that starts with a whole packet.
+bool StartsWithAWholePacket(const Bytes& part, const Bytes& served) {
+    if (part.size() < 188 || part[0] != 0x47) {
+        return false;
+    }
+    const size_t offset = size_t(PacketNumbers(Bytes(part.begin(), part.begin() + 188))[0]) * 188;
+    return offset + part.size() <= served.size() &&
+           std::equal(part.begin(), part.end(), served.begin() + std::ptrdiff_t(offset));
+}
+
+TEST(HttpStream, AReaderThatFallsBehindLosesTheOldestWholePackets) {
+    TestTunerServer server;
+    ASSERT_TRUE(server.Listening());
+    // 2000 packets in half a second, in pieces that split packets.
+    const auto served = std::make_shared<const Bytes>(NumberedPackets(0, 2000));
+    server.Set("/stream", Reply::Stream(served).Paced(0.75e6));
+    HttpStream stream("test", 188 * 100);
+    std::string error;
+    ASSERT_EQ(stream.Start(server.Url() + "/stream", {}, kTimeoutMs, &error),
+              HttpStream::StartResult::kStreaming)
+        << error;
+    // A read that ends inside a packet, before the ring is full; then one while the stream
+    // runs, after the ring overflowed; then the rest. After each overflow the reader goes on
+    // with a whole packet, never with the rest of another one.
+    Bytes first(1000);
+    first.resize(stream.Read(first.data(), first.size()));
+    ASSERT_FALSE(first.empty());
+    ASSERT_TRUE(std::equal(first.begin(), first.end(), served->begin()));
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    Bytes middle(188 * 200);
+    middle.resize(stream.Read(middle.data(), middle.size()));
+    EXPECT_TRUE(StartsWithAWholePacket(middle, *served));
+    ASSERT_TRUE(WaitUntil([&] { return stream.GetState() == HttpStream::State::kEnded; }));
+
+    Bytes rest(188 * 200);
+    rest.resize(stream.Read(rest.data(), rest.size()));
+    EXPECT_TRUE(StartsWithAWholePacket(rest, *served));
+    EXPECT_GE(rest.size(), 188u * 99);
+    EXPECT_LE(rest.size(), 188u * 100);
+    EXPECT_TRUE(EndsWith(*served, rest));
+    EXPECT_EQ(stream.DroppedBytes(), served->size() - first.size() - middle.size() - rest.size());
+    EXPECT_EQ(stream.Available(), 0u);
+}
+
+TEST(HttpStream, TheBitRateIsWhatArrivedInTheLastSecond) {
+    TestTunerServer server;
+    ASSERT_TRUE(server.Listening());
+    constexpr double kBytesPerSecond = 250000;  // 2 Mbit/s
+    server.Set("/stream",
+               Reply::Stream(NumberedPackets(0, 2000)).Paced(kBytesPerSecond).Repeated());
+    HttpStream stream("test");
+    std::string error;
+    EXPECT_EQ(stream.BitRate(), 0.0);
+    ASSERT_EQ(stream.Start(server.Url() + "/stream", {}, kTimeoutMs, &error),
+              HttpStream::StartResult::kStreaming)
+        << error;
+    Bytes buffer(188 * 256);
+    const auto start = std::chrono::steady_clock::now();
+    while (MillisecondsSince(start) < 1600) {
+        if (stream.WaitForData(50)) {
+            stream.Read(buffer.data(), buffer.size());
+        }
+    }
+    EXPECT_NEAR(stream.BitRate(), kBytesPerSecond * 8, kBytesPerSecond * 8 * 0.3);
+    stream.Stop();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    EXPECT_EQ(stream.BitRate(), 0.0);
+}
+
+}  // namespace
+}  // namespace mirakurun::test

@@ -403,7 +403,7 @@ double HttpStream::RateMeter::BitsPerSecond(Clock::time_point now) const {
     const int64_t current = Tenth(now);
     uint64_t bytes = 0;
     for (const Slot& slot : slots) {
-        if (slot.tenth >= current - kSlots && slot.tenth < current) {
+        if (slot.tenth >= current - kWindow && slot.tenth < current) {
             bytes += slot.bytes;
         }
     }

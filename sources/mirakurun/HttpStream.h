@@ -80,9 +80,11 @@ private:
     struct Transfer;
     using Clock = std::chrono::steady_clock;
 
-    // Counts bytes in tenth-of-a-second slots over the last second.
+    // Counts bytes in tenth-of-a-second slots: the ten of the last full second and the current
+    // one.
     struct RateMeter {
-        static constexpr int kSlots = 10;
+        static constexpr int kWindow = 10;
+        static constexpr int kSlots = kWindow + 1;
         struct Slot {
             int64_t tenth = -1;
             uint64_t bytes = 0;

@@ -68,13 +68,7 @@ int main() {
         if (driver->WaitTsStream(50) != kWaitObject0) {
             continue;
         }
-        BYTE* data = nullptr;
-        DWORD size = 0;
-        DWORD remaining = 0;
-        do {
-            driver->GetTsStream(&data, &size, &remaining);
-            received += size;
-        } while (remaining != 0);
+        received += mirakurun::test::TakeReadyChunks(driver).value_or(0);
         bitRate = driver->GetSignalLevel();
     }
     const double cpu = ProcessCpuSeconds() - cpuBefore;

@@ -246,19 +246,15 @@ TEST_F(MirakurunDriverTest, TuningOnOneThreadWhileAnotherReads) {
     DriverHandle driver = OpenDriver();
     ASSERT_NE(driver, nullptr);
     std::atomic<bool> done{false};
-    std::atomic<size_t> read{0};
+    std::atomic<uint64_t> read{0};
     std::thread reader([&] {
         while (!done.load()) {
             if (driver->WaitTsStream(20) != kWaitObject0) {
                 continue;
             }
-            BYTE* data = nullptr;
-            DWORD size = 0;
-            DWORD remaining = 0;
-            do {
-                ASSERT_TRUE(driver->GetTsStream(&data, &size, &remaining));
-                read.fetch_add(size);
-            } while (remaining != 0);
+            const std::optional<uint64_t> taken = TakeReadyChunks(driver.get());
+            ASSERT_TRUE(taken);
+            read.fetch_add(*taken);
             driver->GetSignalLevel();
         }
     });

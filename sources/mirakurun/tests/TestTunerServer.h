@@ -9,9 +9,12 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "sources/IBonDriver.h"
 
 namespace mirakurun::test {
 
@@ -133,5 +136,21 @@ private:
     int socket = -1;
     uint16_t port = 0;
 };
+
+// What a host does after a wait for data succeeded: takes every ready chunk through the pointer
+// form of GetTsStream. Returns the bytes taken, or nothing when a call failed.
+inline std::optional<uint64_t> TakeReadyChunks(IBonDriver* driver) {
+    uint64_t taken = 0;
+    DWORD remaining = 0;
+    do {
+        BYTE* data = nullptr;
+        DWORD size = 0;
+        if (!BonDriverResultTrue(driver->GetTsStream(&data, &size, &remaining))) {
+            return std::nullopt;
+        }
+        taken += size;
+    } while (remaining != 0);
+    return taken;
+}
 
 }  // namespace mirakurun::test

@@ -86,6 +86,16 @@ TEST_F(MirakurunDriverTest, TheServersChannelTypesAreTheTuningSpaces) {
     EXPECT_EQ(std::u16string(name), u"BS Fifteen");
 }
 
+TEST_F(MirakurunDriverTest, TheLibraryExportsItsEntryAndTheInterfacesTypesOnly) {
+    DriverCopy copy(folder, "BonDriver_Mirakurun.so", Ini(server.Url()));
+    EXPECT_NE(copy.Symbol("CreateBonDriver"), nullptr);
+    // Hosts whose run-time library compares type information by address need these.
+    EXPECT_NE(copy.Symbol("_ZTI10IBonDriver"), nullptr);
+    EXPECT_NE(copy.Symbol("_ZTI11IBonDriver2"), nullptr);
+    // The profile reader linked into it stays its own, whatever the host has of the same name.
+    EXPECT_EQ(copy.Symbol("_Z23GetPrivateProfileStringB5cxx11PKcS0_S0_S0_"), nullptr);
+}
+
 TEST_F(MirakurunDriverTest, ATunedChannelHandsOutTheServedStreamByteForByte) {
     const Bytes served = sourcetest::SimulatedStream(1.0);
     ASSERT_FALSE(served.empty());

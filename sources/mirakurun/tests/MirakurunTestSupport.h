@@ -60,6 +60,9 @@ public:
     DriverCopy& operator=(const DriverCopy&) = delete;
 
     const std::string& Path() const { return path; }
+    void* Symbol(const char* name) const {
+        return library != nullptr ? dlsym(library, name) : nullptr;
+    }
 
     DriverHandle Create() const {
         using CreateFunction = IBonDriver* (*)();

@@ -156,7 +156,7 @@ TEST_F(MirakurunDriverTest, SetChannelFailsWhenTheServerRefusesOrIsTooSlow) {
 TEST_F(MirakurunDriverTest, ANewTuneEndsThePreviousRequestAndDropsItsData) {
     server.Set(kGr27, Reply::Stream(NumberedPackets(0, 1000)).Paced(500000).Repeated());
     // The second channel sends 1000 packets of another PID, then holds the connection.
-    server.Set(kGr26, Reply::Stream(NumberedPackets(0, 1000, 0x0200)).StallAfter(188 * 1000));
+    server.Set(kGr26, Reply::Stream(NumberedPackets(0, 1000, 0x0200)).HoldAt({188 * 1000}));
     DriverHandle driver = OpenDriver();
     ASSERT_NE(driver, nullptr);
     ASSERT_TRUE(driver->SetChannel(DWORD{0}, DWORD{0}));

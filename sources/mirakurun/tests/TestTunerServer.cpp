@@ -242,19 +242,26 @@ void TestTunerServer::Serve(int socket) {
 void TestTunerServer::SendStream(int socket, const Reply& reply) {
     activeStreams.fetch_add(1);
     const Bytes& bytes = *reply.stream;
-    const size_t limit = std::min(reply.closeAfter, reply.stallAfter);
     const auto start = std::chrono::steady_clock::now();
     size_t sent = 0;
     size_t position = 0;
+    size_t holdsPassed = 0;
     bool connected = true;
-    while (connected && sent < limit && !bytes.empty()) {
+    while (connected && sent < reply.closeAfter && !bytes.empty()) {
+        const size_t hold =
+            holdsPassed < reply.holds.size() ? reply.holds[holdsPassed] : Reply::kAll;
+        if (sent == hold) {
+            connected = WaitForResume(socket, ++holdsPassed);
+            continue;
+        }
         if (position == bytes.size()) {
             if (!reply.repeat) {
                 break;
             }
             position = 0;
         }
-        const size_t size = std::min({kStreamChunk, bytes.size() - position, limit - sent});
+        const size_t size =
+            std::min({kStreamChunk, bytes.size() - position, reply.closeAfter - sent, hold - sent});
         if (reply.bytesPerSecond > 0 &&
             !SleepUntil(start +
                         std::chrono::duration_cast<std::chrono::steady_clock::duration>(
@@ -268,15 +275,23 @@ void TestTunerServer::SendStream(int socket, const Reply& reply) {
             streamBytesSent.fetch_add(size);
         }
     }
-    // A stalled stream keeps its connection open until the client or the server ends it.
-    while (connected && sent == reply.stallAfter && !stopping.load()) {
+    activeStreams.fetch_sub(1);
+}
+
+bool TestTunerServer::WaitForResume(int socket, size_t count) {
+    while (resumes.load() < count) {
+        if (stopping.load()) {
+            return false;
+        }
         pollfd waiting{socket, POLLIN, 0};
         if (::poll(&waiting, 1, kTickMilliseconds) > 0) {
             char buffer[256];
-            connected = ::recv(socket, buffer, sizeof(buffer), 0) > 0;
+            if (::recv(socket, buffer, sizeof(buffer), 0) <= 0) {
+                return false;  // the client went
+            }
         }
     }
-    activeStreams.fetch_sub(1);
+    return true;
 }
 
 bool TestTunerServer::SendAll(int socket, const uint8_t* data, size_t size) {

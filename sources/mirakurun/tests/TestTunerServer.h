@@ -45,8 +45,8 @@ struct Reply {
         closeAfter = bytes;
         return *this;
     }
-    Reply& StallAfter(size_t bytes) {
-        stallAfter = bytes;
+    Reply& HoldAt(std::vector<size_t> offsets) {
+        holds = std::move(offsets);
         return *this;
     }
     Reply& Paced(double perSecond) {
@@ -64,9 +64,9 @@ struct Reply {
     std::chrono::milliseconds delay{0};  // before the status line
     bool raw = false;                    // `body` alone, without a status line (garbage)
     size_t closeAfter = kAll;            // stream bytes after which the connection is closed
-    size_t stallAfter = kAll;            // stream bytes after which nothing more is sent
-    double bytesPerSecond = 0;           // the stream's pace; 0 sends as fast as it goes
-    bool repeat = false;                 // the stream starts over at its end
+    std::vector<size_t> holds;  // stream offsets (ascending) where sending waits for Resume
+    double bytesPerSecond = 0;  // the stream's pace; 0 sends as fast as it goes
+    bool repeat = false;        // the stream starts over at its end
 };
 
 // A tuner server for the tests, on the loopback interface at an ephemeral port: plain sockets,
@@ -89,6 +89,8 @@ public:
     std::string Url() const;
     void Set(const std::string& path, Reply reply);
     std::vector<Request> Requests();
+    // Lets every held stream go on past the hold it waits at.
+    void Resume() { resumes.fetch_add(1); }
     // Stream connections being served now.
     int ActiveStreams() const { return activeStreams.load(); }
     // Stream bytes sent so far, over all connections.
@@ -103,6 +105,9 @@ private:
     // Sends everything, waiting for the socket while it is full; false when the peer went or the
     // server stops.
     bool SendAll(int socket, const uint8_t* data, size_t size);
+    // Waits until Resume was called `count` times in all; false when the peer went or the server
+    // stops.
+    bool WaitForResume(int socket, size_t count);
     // Sleeps until `until` or the server stops; false when it stops.
     bool SleepUntil(std::chrono::steady_clock::time_point until);
     // Registers the calling thread's CPU clock; its time counts until it deregisters.
@@ -112,6 +117,7 @@ private:
     uint16_t port = 0;
     std::atomic<bool> stopping{false};
     std::atomic<int> activeStreams{0};
+    std::atomic<size_t> resumes{0};
     std::atomic<uint64_t> streamBytesSent{0};
 
     std::mutex mutex;  // guards what follows

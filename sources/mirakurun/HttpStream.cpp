@@ -14,6 +14,9 @@ namespace {
 constexpr size_t kMaxDocumentSize = 16u << 20;
 // curl's receive buffer: larger reads mean fewer calls at high rates.
 constexpr long kReceiveBufferSize = 128 * 1024;
+// A reader waiting for data is woken when this much is ready, or when data waited this long.
+constexpr size_t kWakeBytes = 64 * 1024;
+constexpr auto kWakeInterval = std::chrono::milliseconds(10);
 // The worker's longest sleep; Stop wakes it at once.
 constexpr int kPollMilliseconds = 1000;
 // A stream that sends nothing for this long (or the timeout, when longer) is ended, so that the
@@ -282,7 +285,8 @@ bool HttpStream::HeaderDone(long status) {
 
 void HttpStream::Append(const uint8_t* data, size_t bytes) {
     std::lock_guard<std::mutex> lock(mutex);
-    if (state == State::kConnecting) {
+    const bool wasConnecting = state == State::kConnecting;
+    if (wasConnecting) {
         state = State::kStreaming;
     }
     meter.Add(Clock::now(), bytes);
@@ -312,7 +316,13 @@ void HttpStream::Append(const uint8_t* data, size_t bytes) {
     std::memcpy(ring.data(), data + first, bytes - first);
     size += bytes;
     received = end;
-    signal.notify_all();
+    // A waiting reader is woken for a good amount of data, or once the oldest waited a moment:
+    // not for every small piece the network brings.
+    const Clock::time_point now = Clock::now();
+    if (size >= kWakeBytes || now - lastWake >= kWakeInterval || wasConnecting) {
+        lastWake = now;
+        signal.notify_all();
+    }
 }
 
 void HttpStream::Drop(size_t bytes) {

@@ -26,7 +26,8 @@ bool HttpGet(const std::string& url, uint32_t timeoutMs, std::string* body, std:
 // them); Stop joins the worker. The reader calls (WaitForData, Available, Read, Purge, BitRate)
 // may come from any other thread at any time. `mutex` guards the ring, the state and the rate
 // meter; the worker holds it only to append what curl hands it, so a reader never waits on the
-// network. `signal` is notified when the state changes and when bytes arrive.
+// network. `signal` is notified when the state changes and when bytes arrive (for small pieces
+// at most every 10 ms, so that a fast stream does not wake the reader for each).
 //
 // When the reader falls behind and the ring is full, the oldest bytes are dropped in whole
 // 188-byte packets (the stream keeps its packet alignment) and counted, as a tuner's buffer
@@ -119,6 +120,7 @@ private:
     long refusedStatus = 0;  // the status of a refusal, else 0
     std::string endMessage;  // why the request ended
     RateMeter meter;
+    Clock::time_point lastWake;  // when the worker last woke the readers
 
     // Owned by the tuning thread (Start, Stop); the worker reads `stopRequested`.
     std::unique_ptr<Transfer> transfer;

@@ -289,8 +289,10 @@ bool Recorder::Record(const std::function<void(const Progress&)>& progress,
         *error = "the recorder is not open";
         return false;
     }
-    if (FAILED(graph->control->Run())) {
-        *error = "the graph does not run";
+    // The recording starts while the graph pauses (it has its clock then, and nothing is
+    // delivered yet), so that a file is recorded from its first packet.
+    if (FAILED(graph->control->Pause())) {
+        *error = "the graph does not pause";
         return false;
     }
     const std::u16string path = Utf8ToUtf16(options.output);
@@ -300,6 +302,12 @@ bool Recorder::Record(const std::function<void(const Progress&)>& progress,
     if (result != 0) {
         graph->control->Stop();
         *error = "cannot write " + options.output + " (error " + std::to_string(result) + ")";
+        return false;
+    }
+    if (FAILED(graph->control->Run())) {
+        graph->source->StopRecording();
+        graph->control->Stop();
+        *error = "the graph does not run";
         return false;
     }
     using Clock = std::chrono::steady_clock;

@@ -15,10 +15,11 @@
 #include "app/stores/CEpgStore.h"
 #include "app/stores/EpgDataFile.h"
 #include "platform/profile/ProfileFile.h"
+#include "sianalyzer/ICSITime.h"
 
 namespace {
 
-constexpr TimeValue kDecember8 = 63914976000;  // 2026-12-08 00:00:00
+const TimeValue kDecember8 = sitime::ToValue(ICSIDateTime{2026, 12, 8, 0, 0, 0, 0});
 
 CChannelInfo* AddChannel(CEpgStore& store, int32_t type, uint32_t serviceId, int32_t number) {
     CTuningSpace& space = *store.SpaceOfType(type);

@@ -3,6 +3,7 @@
 #include <bitset>
 #include <cstring>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "app/stores/CEpgStore.h"
@@ -13,7 +14,7 @@ namespace epgdata {
 namespace {
 
 constexpr char kMagic[] = "EPG";
-// Records are assembled in a buffer of this size at first; it grows as a record needs.
+// The file is assembled in one buffer of at least this size.
 constexpr size_t kRecordCapacity = 262144;
 // Length field .. event count: the part of a record before its events.
 constexpr size_t kCountOffsetFromEnd = 2;
@@ -43,13 +44,17 @@ public:
     }
     // The text up to its first 0 unit (which would end it early on reading), then the 0 unit.
     void String(const ICWString& text) {
-        for (char16_t unit : text.GetView()) {
-            if (unit == 0) {
-                break;
-            }
-            U16LE(unit);
+        std::u16string_view units = text.GetView();
+        units = units.substr(0, units.find(u'\0'));
+        const size_t at = bytes.size();
+        bytes.resize(at + 2 * units.size() + 2);
+        char* out = bytes.data() + at;
+        for (char16_t unit : units) {
+            *out++ = static_cast<char>(unit & 0xFF);
+            *out++ = static_cast<char>(unit >> 8);
         }
-        U16LE(0);
+        out[0] = 0;
+        out[1] = 0;
     }
     static void Patch32(std::string& bytes, size_t offset, uint32_t value) {
         for (int i = 0; i < 4; ++i) {
@@ -99,42 +104,75 @@ void WriteEvent(std::string& bytes, const CEventInfo& event) {
     }
 }
 
-// Writes one channel's records: one, unless its events exceed what a record may hold.
-class RecordWriter {
+// Writes the file straight into one buffer: blocks, and within them records assembled in place
+// (the length and event count patched, the CRC appended when the record is complete).
+class FileWriter {
 public:
-    RecordWriter(const CChannelInfo& channel, std::vector<std::string>& records)
-        : channel(channel), records(records) {
-        record.reserve(kRecordCapacity);
-        Begin();
+    explicit FileWriter(std::string& bytes) : bytes(bytes), out(bytes) {
+        bytes.append(kMagic, sizeof kMagic);
+        out.U32(kVersion);
+        blockCountOffset = bytes.size();
+        out.U8(0);
     }
 
-    void Add(const CEventInfo& event) {
-        eventBytes.clear();
-        WriteEvent(eventBytes, event);
-        if (eventBytes.size() > kMaxRecordLength - headerSize) {
-            return;  // cannot be stored at all
-        }
-        if (eventCount == kMaxEventsPerRecord ||
-            record.size() + eventBytes.size() > kMaxRecordLength) {
-            Finish();
-            Begin();
-        }
-        record += eventBytes;
-        ++eventCount;
+    // Starts the block of a tuning space; false when the file holds no more blocks.
+    bool BeginSpace(const CTuningSpace& tuningSpace) {
+        space = &tuningSpace;
+        return BeginBlock();
     }
 
-    void Finish() {
-        FieldWriter::Patch32(record, 0, static_cast<uint32_t>(record.size()));
-        FieldWriter::Patch16(record, headerSize - kCountOffsetFromEnd, eventCount);
-        FieldWriter(record).U32(CalcCRC32(record.data(), record.size()));
-        records.push_back(record);
+    // Writes a channel's events as one record, or more when they exceed what a record holds.
+    // False when the file holds no more blocks.
+    bool WriteChannel(const CChannelInfo& channel) {
+        if (!BeginRecord(channel)) {
+            return false;
+        }
+        for (const CEventInfo* event : channel.events) {
+            const size_t eventStart = bytes.size();
+            WriteEvent(bytes, *event);
+            const size_t eventSize = bytes.size() - eventStart;
+            if (eventSize > kMaxRecordLength - recordHeaderSize) {
+                bytes.resize(eventStart);  // cannot be stored at all
+                continue;
+            }
+            if (eventCount == kMaxEventsPerRecord ||
+                bytes.size() - recordStart > kMaxRecordLength) {
+                // The event opens the next record of the channel.
+                const std::string pending = bytes.substr(eventStart);
+                bytes.resize(eventStart);
+                FinishRecord();
+                if (!BeginRecord(channel)) {
+                    return false;
+                }
+                bytes += pending;
+            }
+            ++eventCount;
+        }
+        FinishRecord();
+        return true;
     }
 
 private:
-    void Begin() {
-        record.clear();
+    bool BeginBlock() {
+        if (blockCount == kMaxBlocks) {
+            return false;
+        }
+        bytes[blockCountOffset] = static_cast<char>(++blockCount);
+        out.U8(static_cast<uint32_t>(space->type));
+        out.String(space->name);
+        recordCountOffset = bytes.size();
+        recordsInBlock = 0;
+        out.U8(0);
+        return true;
+    }
+
+    bool BeginRecord(const CChannelInfo& channel) {
+        if (recordsInBlock == kMaxRecordsPerBlock && !BeginBlock()) {
+            return false;
+        }
+        bytes[recordCountOffset] = static_cast<char>(++recordsInBlock);
+        recordStart = bytes.size();
         eventCount = 0;
-        FieldWriter out(record);
         out.U32(0);  // the length, patched when the record is complete
         out.String(channel.name);
         out.U16(channel.networkId);
@@ -145,56 +183,70 @@ private:
         out.U16(channel.logoId);
         out.U16(0);  // reserved
         out.U16(0);  // the event count, patched
-        headerSize = record.size();
+        recordHeaderSize = bytes.size() - recordStart;
+        return true;
     }
 
-    const CChannelInfo& channel;
-    std::vector<std::string>& records;
-    std::string record;
-    std::string eventBytes;
-    size_t headerSize = 0;
+    void FinishRecord() {
+        const size_t length = bytes.size() - recordStart;
+        FieldWriter::Patch32(bytes, recordStart, static_cast<uint32_t>(length));
+        FieldWriter::Patch16(bytes, recordStart + recordHeaderSize - kCountOffsetFromEnd,
+                             eventCount);
+        out.U32(CalcCRC32(bytes.data() + recordStart, length));
+    }
+
+    std::string& bytes;
+    FieldWriter out;
+    const CTuningSpace* space = nullptr;
+    size_t blockCountOffset = 0;
+    size_t blockCount = 0;
+    size_t recordCountOffset = 0;
+    size_t recordsInBlock = 0;
+    size_t recordStart = 0;
+    size_t recordHeaderSize = 0;
     uint32_t eventCount = 0;
 };
+
+// An upper bound of the file's size, so that it is assembled without moving.
+size_t EstimatedSize(CTuner& epgTuner) {
+    constexpr size_t kFixedPerEvent = 64;
+    size_t size = kRecordCapacity;
+    for (CTuningSpace* space : epgTuner.tuningSpaces) {
+        for (CChannelInfo* channel : space->physicalChannels) {
+            size += 64 + 2 * static_cast<size_t>(channel->name.GetLength());
+            channel->events.Lock();
+            for (const CEventInfo* event : channel->events) {
+                size += kFixedPerEvent +
+                        2 * static_cast<size_t>(event->title.GetLength() + event->text.GetLength());
+                for (const CEventGroup* group : event->groups) {
+                    size += 2 + 4 * group->serviceIds.size();
+                }
+            }
+            channel->events.Unlock();
+        }
+    }
+    return size;
+}
 
 }  // namespace
 
 std::string Write(CTuner& epgTuner) {
     std::string bytes;
-    FieldWriter out(bytes);
-    bytes.append(kMagic, sizeof kMagic);
-    out.U32(kVersion);
-    const size_t blockCountOffset = bytes.size();
-    out.U8(0);
-    size_t blockCount = 0;
+    bytes.reserve(EstimatedSize(epgTuner));
+    FileWriter file(bytes);
     for (CTuningSpace* space : epgTuner.tuningSpaces) {
-        std::vector<std::string> records;
+        if (!file.BeginSpace(*space)) {
+            break;
+        }
         for (CChannelInfo* channel : space->physicalChannels) {
             channel->events.Lock();
-            RecordWriter writer(*channel, records);
-            for (const CEventInfo* event : channel->events) {
-                writer.Add(*event);
-            }
-            writer.Finish();
+            const bool written = file.WriteChannel(*channel);
             channel->events.Unlock();
+            if (!written) {
+                return bytes;
+            }
         }
-        // An empty space still gets its block; a large one continues in blocks of its type.
-        size_t first = 0;
-        do {
-            if (blockCount == kMaxBlocks) {
-                break;
-            }
-            const size_t count = std::min(records.size() - first, kMaxRecordsPerBlock);
-            out.U8(static_cast<uint32_t>(space->type));
-            out.String(space->name);
-            out.U8(static_cast<uint32_t>(count));
-            for (size_t i = first; i < first + count; ++i) {
-                bytes += records[i];
-            }
-            first += count;
-            ++blockCount;
-        } while (first < records.size());
     }
-    bytes[blockCountOffset] = static_cast<char>(blockCount);
     return bytes;
 }
 
@@ -239,13 +291,16 @@ public:
     }
     // UTF-16LE units up to a 0 unit; fails when the limit comes first.
     ICWString String() {
-        ICWString text;
+        units.clear();
         for (;;) {
             const uint32_t unit = U16LE();
-            if (!ok || unit == 0) {
-                return text;
+            if (!ok) {
+                return ICWString();
             }
-            text.Append(static_cast<char16_t>(unit));
+            if (unit == 0) {
+                return ICWString(units.data(), units.size());
+            }
+            units.push_back(static_cast<char16_t>(unit));
         }
     }
 
@@ -254,6 +309,7 @@ private:
     size_t size;
     size_t position = 0;
     bool ok = true;
+    std::u16string units;  // the string being read, reused
 };
 
 std::unique_ptr<CEventInfo> ReadEvent(FieldReader& in, CChannelInfo* channel) {

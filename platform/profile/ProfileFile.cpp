@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace profile {
 namespace {
@@ -78,6 +79,11 @@ std::string ResolveLink(const std::string& path) {
     std::string target(resolved);
     std::free(resolved);
     return target;
+}
+
+BeforeRenameHook& BeforeRename() {
+    static BeforeRenameHook hook;
+    return hook;
 }
 
 void SyncFolder(const std::string& folder) {
@@ -154,12 +160,19 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view bytes) {
     }
 
     const bool written = WriteAll(temporary.Get(), bytes) && fsync(temporary.Get()) == 0;
+    if (written && BeforeRename() && !BeforeRename()(temporaryPath)) {
+        return false;
+    }
     if (!temporary.Close() || !written || rename(temporaryPath.c_str(), target.c_str()) != 0) {
         unlink(temporaryPath.c_str());
         return false;
     }
     SyncFolder(folder);
     return true;
+}
+
+void SetBeforeRenameHook(BeforeRenameHook hook) {
+    BeforeRename() = std::move(hook);
 }
 
 }  // namespace profile

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -23,5 +24,13 @@ FileReadResult ReadWholeFile(const std::string& path, std::string& bytes);
 // the file; a symbolic link is followed so that its target is replaced, not the link. Returns
 // false, with the old file untouched and no temporary file left, when any step fails.
 bool ReplaceFileAtomically(const std::string& path, std::string_view bytes);
+
+// A test seam: when set, ReplaceFileAtomically calls it once the temporary file is written and
+// flushed, just before the rename, with the temporary file's path. Returning false stops the
+// replacement there, as if the process had been killed: the temporary file stays, the old file
+// is untouched, and ReplaceFileAtomically returns false. An empty function removes the hook.
+// Tests only; not synchronised with concurrent replacements.
+using BeforeRenameHook = std::function<bool(const std::string& temporaryPath)>;
+void SetBeforeRenameHook(BeforeRenameHook hook);
 
 }  // namespace profile

@@ -392,6 +392,17 @@ TEST_F(ReservationTest, RemovingATriggerLeavesOtherReservationsTriggersAlone) {
     list->RemoveReservation(weekly);
     ASSERT_EQ(TriggersOf(0).size(), 1u);
     EXPECT_EQ(TriggersOf(0)[0].kind, TriggerKind::kDaily);
+
+    // Two reservations starting together on different tuners each keep a trigger.
+    CRecSchedule* first = Reservation(kNow + 3600, 600, 3);
+    CRecSchedule* second = Reservation(kNow + 3600, 600, 4);
+    list->InsertReservation(first, true);
+    list->InsertReservation(second, true);
+    list->AddWakeTrigger(*second);  // registering again adds nothing
+    EXPECT_EQ(TriggersOf(0).size(), 3u);
+    list->RemoveReservation(first);
+    ASSERT_EQ(TriggersOf(0).size(), 2u);
+    EXPECT_EQ(TriggersOf(0)[1], CRecScheduleList::WakeTriggerOf(*second));
 }
 
 TEST_F(ReservationTest, LoadingReplacesEveryWakeTask) {

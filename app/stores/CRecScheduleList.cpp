@@ -78,6 +78,20 @@ std::string CurrentUserName() {
     return name != nullptr ? name : "";
 }
 
+// A trigger of the kind beginning on the day and at the minute of `time`, repeating every day
+// or week (weekly triggers get their days from the caller).
+tasks::TaskTrigger TriggerAt(const ICSIDateTime& time, tasks::TriggerKind kind) {
+    tasks::TaskTrigger trigger;
+    trigger.kind = kind;
+    trigger.beginYear = time.year;
+    trigger.beginMonth = time.month;
+    trigger.beginDay = time.day;
+    trigger.startHour = time.hour;
+    trigger.startMinute = time.minute;
+    trigger.interval = 1;
+    return trigger;
+}
+
 // Whether `existing` is the trigger `expected` stands for. A reservation's trigger is found by
 // its own shape only, so that removing it never takes a trigger of another kind that another
 // reservation relies on.
@@ -338,14 +352,7 @@ CRecScheduleList::TunerNext CRecScheduleList::GetTunerNext(const CTuner* tuner) 
 
 tasks::TaskTrigger CRecScheduleList::WakeTriggerOf(const CRecSchedule& reservation) {
     const ICSIDateTime wake = sitime::FromValue(reservation.GetStartTime() - kWakeLead);
-    tasks::TaskTrigger trigger;
-    trigger.kind = tasks::TriggerKind::kWeekly;
-    trigger.beginYear = wake.year;
-    trigger.beginMonth = wake.month;
-    trigger.beginDay = wake.day;
-    trigger.startHour = wake.hour;
-    trigger.startMinute = wake.minute;
-    trigger.interval = 1;
+    tasks::TaskTrigger trigger = TriggerAt(wake, tasks::TriggerKind::kWeekly);
     trigger.daysOfWeek = tasks::kAllDays;
     if (reservation.series && reservation.interval == CRecSchedule::kEveryWeek) {
         // The day the trigger fires on, which is the day before the start when the start is
@@ -461,14 +468,10 @@ void CRecScheduleList::SetEpgUpdateTask(int32_t hour) {
         taskStore->Delete(kEpgTaskName);
         return;
     }
-    const ICSIDateTime today = sitime::FromValue(clock());
+    ICSIDateTime today = sitime::FromValue(clock());
+    today.hour = uint8_t(hour);
+    today.minute = 0;
     tasks::ScheduledTask task = NewTask(kEpgTaskName, "/EPG");
-    tasks::TaskTrigger trigger;
-    trigger.kind = tasks::TriggerKind::kDaily;
-    trigger.beginYear = today.year;
-    trigger.beginMonth = today.month;
-    trigger.beginDay = today.day;
-    trigger.startHour = uint8_t(hour);
-    task.triggers.push_back(trigger);
+    task.triggers.push_back(TriggerAt(today, tasks::TriggerKind::kDaily));
     taskStore->Save(task);
 }

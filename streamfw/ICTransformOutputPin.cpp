@@ -120,7 +120,10 @@ HRESULT ICTransformOutputPin::Deliver(IMediaSample* sample) {
 
 HRESULT ICTransformOutputPin::DeliverEndOfStream() {
     if (HasDeliveryThread()) {
-        return PostMsg(kMsgEndOfStream) == kICOk ? S_OK : E_FAIL;
+        // Tagged with the flush count, so that a flush that overtakes it cancels it.
+        return PostMsg(kMsgEndOfStream, flushGeneration.load(std::memory_order_acquire)) == kICOk
+                   ? S_OK
+                   : E_FAIL;
     }
     IPin* connected = GetConnected();
     if (connected == nullptr) {
@@ -148,6 +151,9 @@ HRESULT ICTransformOutputPin::DeliverBeginFlush() {
 
 HRESULT ICTransformOutputPin::DeliverEndFlush() {
     HRESULT hr = CTransInPlaceOutputPin::DeliverEndFlush();
+    // A flush ends the end of the stream: what comes after it (a seek back from the end of a
+    // file) goes downstream again.
+    endOfStreamSent.store(false, std::memory_order_release);
     flushing.store(false, std::memory_order_release);
     return hr;
 }
@@ -347,6 +353,10 @@ uint32_t ICTransformOutputPin::OnMessage(ICMsg* msg) {
         case kMsgDeliver:
             return OnDeliver(msg);
         case kMsgEndOfStream:
+            // An end of stream queued before a flush ended with the flush.
+            if (msg->param1 != flushGeneration.load(std::memory_order_acquire)) {
+                return 0;
+            }
             return OnEndOfStream();
         case kMsgBeginFlush:
             return OnBeginFlush();

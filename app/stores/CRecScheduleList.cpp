@@ -28,11 +28,16 @@ ICWString Replaced(const ICWString& text, char16_t from, char16_t to) {
     return ICWString(std::u16string_view(units));
 }
 
-// A string value as written: a line break would start a new key or section, so it becomes a
-// space; a value that the reader would trim or unquote (blanks at either end, enclosing quotes)
-// is put between one more pair of double quotes, which the reader takes off again.
+// A string value as written (up to a zero unit): a line break would start a new key or
+// section, so it becomes a space; a value that the reader would trim or unquote (blanks at either
+// end, enclosing quotes) is put between one more pair of double quotes, which the reader takes off
+// again.
 ICWString StoredValue(const ICWString& value) {
     std::u16string units(value.GetView());
+    // A value ends at a zero unit, as the line that holds it would.
+    if (const size_t zero = units.find(u'\0'); zero != std::u16string::npos) {
+        units.resize(zero);
+    }
     std::replace_if(
         units.begin(), units.end(), [](char16_t c) { return c == u'\r' || c == u'\n'; }, u' ');
     const auto isBlank = [](char16_t c) { return c == u' ' || c == u'\t'; };

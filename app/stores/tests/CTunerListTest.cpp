@@ -118,6 +118,25 @@ TEST_F(TunerListTest, ChannelFileKeysAreReadFrom0To98SkippingGapsAndPaddingShort
     EXPECT_EQ(space->channels.At(2)->physicalIndex, 7);
 }
 
+TEST_F(TunerListTest, AChannelFileCutAnywhereLoadsTheServicesBeforeTheCut) {
+    CTunerList list(folder, folder + "/Data");
+    auto* tuner = new CTuner(ICString("BonDriver_Cut.so"));
+    list.Tuners().Add(tuner);
+    auto* space = new CTuningSpace(tuner);
+    space->name = u"BS";
+    tuner->tuningSpaces.Add(space);
+    const std::string file =
+        "[BS]\r\n0=\"BS1\",\"TS\",1,0,0x0004,0x4010,0x0065,1,101,0x0010\r\n"
+        "1=\"BS2\",\"TS\",1,0,0x0004,0x4011,0x0067,2,103,0x0011\r\n";
+    for (size_t cut = 0; cut <= file.size(); ++cut) {
+        Write("Data/BonDriver_Cut.ch", file.substr(0, cut));
+        list.LoadChannelFiles();
+        // A line cut short still gives its service, with what the cut left of it.
+        const int lines = cut > file.find("1=") + 2 ? 2 : cut > file.find("0=") + 2 ? 1 : 0;
+        ASSERT_EQ(space->channels.GetCount(), lines) << "cut at " << cut;
+    }
+}
+
 TEST_F(TunerListTest, TunerNamesAreMadeUniqueAndSafeAsFileNames) {
     CTunerList list(folder, folder + "/Data");
     for (int i = 0; i < 3; ++i) {

@@ -1,7 +1,8 @@
 #include "app/stores/CTuner.h"
 
-#include <algorithm>
 #include <string_view>
+
+#include "app/stores/AsciiText.h"
 
 namespace {
 
@@ -17,33 +18,12 @@ constexpr KindName kKindNames[] = {
     {u"CS", CTuningSpace::kCS},           {u"VHF", CTuningSpace::kVHF},
 };
 
-char16_t AsciiUpper(char16_t c) {
-    return c >= u'a' && c <= u'z' ? char16_t(c - u'a' + u'A') : c;
-}
-
-bool EqualsIgnoringCase(std::u16string_view a, std::u16string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(),
-                      [](char16_t x, char16_t y) { return AsciiUpper(x) == AsciiUpper(y); });
-}
-
-bool ContainsIgnoringCase(std::u16string_view text, std::u16string_view part) {
-    return std::search(text.begin(), text.end(), part.begin(), part.end(),
-                       [](char16_t x, char16_t y) { return AsciiUpper(x) == AsciiUpper(y); }) !=
-           text.end();
-}
-
-std::u16string_view View(const ICWString& text) {
-    return text.GetText() != nullptr ? std::u16string_view(text.GetText(), size_t(text.GetLength()))
-                                     : std::u16string_view();
-}
-
 }  // namespace
 
 int32_t CTuningSpace::TypeOfPlanSection(const ICWString& sectionName) {
     for (const KindName& kind : kKindNames) {
         // A plan's cable section is named "CATV" only.
-        if (kind.name != u"CABLE" && EqualsIgnoringCase(View(sectionName), kind.name)) {
+        if (kind.name != u"CABLE" && EqualsIgnoringAsciiCase(sectionName.GetView(), kind.name)) {
             return kind.type;
         }
     }
@@ -52,7 +32,7 @@ int32_t CTuningSpace::TypeOfPlanSection(const ICWString& sectionName) {
 
 int32_t CTuningSpace::TypeOfDriverSpace(const ICWString& spaceName) {
     for (const KindName& kind : kKindNames) {
-        if (ContainsIgnoringCase(View(spaceName), kind.name)) {
+        if (ContainsIgnoringAsciiCase(spaceName.GetView(), kind.name)) {
             return kind.type;
         }
     }

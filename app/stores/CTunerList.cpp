@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/stores/AsciiText.h"
 #include "core/CodePage.h"
 #include "core/ICSplit.h"
 #include "platform/com/Categories.h"
@@ -102,21 +103,6 @@ std::u16string Wide(const std::string& cp932) {
     return Cp932ToUtf16(cp932);
 }
 
-std::u16string View16(const ICWString& text) {
-    return text.GetText() != nullptr ? std::u16string(text.GetText(), size_t(text.GetLength()))
-                                     : std::u16string();
-}
-
-char16_t AsciiLower(char16_t c) {
-    return c >= u'A' && c <= u'Z' ? char16_t(c - u'A' + u'a') : c;
-}
-
-bool ContainsIgnoringCase(std::u16string_view text, std::u16string_view part) {
-    return std::search(text.begin(), text.end(), part.begin(), part.end(),
-                       [](char16_t a, char16_t b) { return AsciiLower(a) == AsciiLower(b); }) !=
-           text.end();
-}
-
 std::vector<ICBDATuner> ReadBdaTunerFile(const std::string& path) {
     std::vector<ICBDATuner> records;
     const std::optional<NarrowIni> ini = ReadIni(path);
@@ -164,8 +150,8 @@ std::string ChannelLine(const CChannelInfo& channel) {
                   int(channel.enabled), int(channel.physicalIndex), unsigned(channel.networkId),
                   unsigned(channel.transportStreamId), unsigned(channel.serviceId),
                   int(channel.remoteKey), int(channel.channelNumber), unsigned(channel.logoId));
-    return "\"" + Utf16ToCp932(View16(channel.name)) + "\",\"" +
-           Utf16ToCp932(View16(channel.tsName)) + "\"" + numbers;
+    return "\"" + Utf16ToCp932(channel.name.GetView()) + "\",\"" +
+           Utf16ToCp932(channel.tsName.GetView()) + "\"" + numbers;
 }
 
 template <typename T>
@@ -228,7 +214,7 @@ void CTunerList::LoadBDATuners(const Log& log) {
         const std::u16string captureName = Wide(tuner->captureName.GetText());
         for (const DeviceEntry& capture : captures) {
             if (capture.friendlyName == captureName &&
-                ContainsIgnoringCase(capture.devicePath, prefix)) {
+                ContainsIgnoringAsciiCase(capture.devicePath, prefix)) {
                 tuner->capturePath = ICString(Utf16ToUtf8(capture.devicePath).c_str());
                 break;
             }
@@ -369,7 +355,7 @@ std::string CTunerList::ChannelFileName(const CTuner& tuner) const {
             base.resize(dot);
         }
     } else {
-        base = View16(tuner.displayName);
+        base = std::u16string(tuner.displayName.GetView());
         for (char16_t& c : base) {
             for (const auto& [from, to] : kFileNameReplacements) {
                 if (c == from) {
@@ -397,7 +383,7 @@ void CTunerList::LoadChannelFile(CTuner* tuner) {
         if (!ini) {
             continue;
         }
-        const std::string section = Utf16ToCp932(View16(space->name));
+        const std::string section = Utf16ToCp932(space->name.GetView());
         for (int key = 0; key < kMaxChannelFileKeys; ++key) {
             const std::optional<std::string> value = ini->FindValue(section, std::to_string(key));
             if (!value || value->empty()) {
@@ -442,7 +428,7 @@ bool CTunerList::SaveChannelFile(const CTuner* tuner) {
         for (const CChannelInfo* channel : space->channels) {
             lines.push_back(std::to_string(key++) + "=" + ChannelLine(*channel));
         }
-        ini.ReplaceSection(Utf16ToCp932(View16(space->name)), lines);
+        ini.ReplaceSection(Utf16ToCp932(space->name.GetView()), lines);
     }
     return profile::ReplaceFileAtomically(path, ini.GetText());
 }

@@ -45,8 +45,8 @@ public:
     bool freeRecord = false;
     bool deleteOldFile = true;
     bool recordWithoutVideo = false;
-    ICWString mpeg2Decoder = u"Microsoft DTV-DVD Video Decoder";
-    ICWString aacDecoder = u"Microsoft DTV-DVD Audio Decoder";
+    ICWString mpeg2Decoder = u"Orvanta Video Decoder";
+    ICWString aacDecoder = u"Orvanta Audio Decoder";
     int32_t firstIgnoreTime = 500;  // ms
     int32_t streamOffset = 1000;    // ms
     int32_t epgTuningSpace = 0;     // 0 terrestrial, 1 BS, 2 CS

@@ -17,10 +17,22 @@ class GdiSurface;
 using HDC = GdiSurface*;
 using COLORREF = DWORD;
 
+// A window handle, as the renderer's windowless control takes it, is the picture area the
+// renderer draws into (platform/dshow/VideoSurface.h).
+class IVideoSurface;
+using HWND = IVideoSurface*;
+
+inline constexpr CLSID CLSID_VideoMixingRenderer9{
+    0x51B4ABF3, 0x748F, 0x4E3B, {0xA2, 0x76, 0xC8, 0x28, 0x33, 0x0E, 0x92, 0x6A}};
+
 inline constexpr IID IID_IVMRFilterConfig9{
     0x5A804648, 0x4F66, 0x4867, {0x9C, 0x43, 0x4F, 0x5C, 0x82, 0x2C, 0xF1, 0xB8}};
 inline constexpr IID IID_IVMRMixerBitmap9{
     0xCED175E5, 0x1935, 0x4820, {0x81, 0xBD, 0xFF, 0x6A, 0xD0, 0x0C, 0x91, 0x08}};
+inline constexpr IID IID_IVMRWindowlessControl9{
+    0x8F537D09, 0xF85E, 0x4414, {0xB2, 0x3B, 0x50, 0x2E, 0x54, 0xC7, 0x99, 0x27}};
+inline constexpr IID IID_IVMRAspectRatioControl9{
+    0x00D96C29, 0xBBDE, 0x4EFC, {0x99, 0x01, 0xBB, 0x50, 0x36, 0x39, 0x21, 0x46}};
 inline constexpr IID IID_IVMRFilterConfig{
     0x9E5530C5, 0x7034, 0x48B4, {0xBB, 0x46, 0x0B, 0x8A, 0x6E, 0xFC, 0x8E, 0x36}};
 inline constexpr IID IID_IVMRMixerBitmap{
@@ -34,6 +46,16 @@ struct NORMALIZEDRECT {
     float bottom;
 };
 using VMR9NormalizedRect = NORMALIZEDRECT;
+
+// Rendering modes of IVMRFilterConfig9::SetRenderingMode.
+inline constexpr DWORD VMR9Mode_Windowed = 0x1;
+inline constexpr DWORD VMR9Mode_Windowless = 0x2;
+inline constexpr DWORD VMR9Mode_Renderless = 0x4;
+
+// Aspect-ratio modes: none stretches the picture to the destination rectangle, letter box keeps
+// its shape inside it with borders.
+inline constexpr DWORD VMR9ARMode_None = 0;
+inline constexpr DWORD VMR9ARMode_LetterBox = 1;
 
 // Flags of VMR9AlphaBitmap::dwFlags.
 inline constexpr DWORD VMR9AlphaBitmap_Disable = 0x01;
@@ -121,4 +143,40 @@ public:
 
 protected:
     ~IVMRMixerBitmap() = default;
+};
+
+// Windowless control: the renderer draws into the picture area given as clipping window, at the
+// destination rectangle of SetVideoPosition (in the area's pixels). GetCurrentImage hands out a
+// packed bitmap (BITMAPINFOHEADER followed by 32-bit bottom-up pixels) of the picture shown, at
+// the stream's display size, allocated with CoTaskMemAlloc; the caller frees it.
+class IVMRWindowlessControl9 : public IUnknown {
+public:
+    static constexpr const IID& kIid = IID_IVMRWindowlessControl9;
+    virtual HRESULT GetNativeVideoSize(LONG* width, LONG* height, LONG* aspectWidth,
+                                       LONG* aspectHeight) = 0;
+    virtual HRESULT GetMinIdealVideoSize(LONG* width, LONG* height) = 0;
+    virtual HRESULT GetMaxIdealVideoSize(LONG* width, LONG* height) = 0;
+    virtual HRESULT SetVideoPosition(const RECT* source, const RECT* destination) = 0;
+    virtual HRESULT GetVideoPosition(RECT* source, RECT* destination) = 0;
+    virtual HRESULT GetAspectRatioMode(DWORD* mode) = 0;
+    virtual HRESULT SetAspectRatioMode(DWORD mode) = 0;
+    virtual HRESULT SetVideoClippingWindow(HWND window) = 0;
+    virtual HRESULT RepaintVideo(HWND window, HDC dc) = 0;
+    virtual HRESULT DisplayModeChanged() = 0;
+    virtual HRESULT GetCurrentImage(BYTE** dib) = 0;
+    virtual HRESULT SetBorderColor(COLORREF colour) = 0;
+    virtual HRESULT GetBorderColor(COLORREF* colour) = 0;
+
+protected:
+    ~IVMRWindowlessControl9() = default;
+};
+
+class IVMRAspectRatioControl9 : public IUnknown {
+public:
+    static constexpr const IID& kIid = IID_IVMRAspectRatioControl9;
+    virtual HRESULT GetAspectRatioMode(DWORD* mode) = 0;
+    virtual HRESULT SetAspectRatioMode(DWORD mode) = 0;
+
+protected:
+    ~IVMRAspectRatioControl9() = default;
 };

@@ -1,0 +1,5 @@
+#include "platform/media/MediaClasses.h"
+
+HRESULT MediaRegisterAudioBuiltins() {
+    return S_OK;
+}

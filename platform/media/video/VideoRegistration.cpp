@@ -1,0 +1,5 @@
+#include "platform/media/MediaClasses.h"
+
+HRESULT MediaRegisterVideoBuiltins() {
+    return S_OK;
+}

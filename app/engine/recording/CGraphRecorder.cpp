@@ -232,7 +232,7 @@ void CGraphRecorder::Stop(IUnknown* source, const RecordingProgramme& current,
     }
     const int64_t duration = std::max<int64_t>(0, nowTimeValue - startTime);
     UpdateInfoPacket(path, current, static_cast<uint32_t>(std::min<int64_t>(duration, UINT32_MAX)));
-    if (!current.title.empty()) {
+    if (renameToTitle && !current.title.empty()) {
         const ICSIDateTime started = sitime::FromValue(startTime);
         const std::string named =
             MakeRecordingPath(DirectoryOf(path), &started, &channelName, current.title, ".ts");

@@ -65,6 +65,10 @@ public:
     // to the title (when one is known) and the integrity report.
     void Stop(IUnknown* source, const RecordingProgramme& current, int64_t nowTimeValue);
 
+    // Whether Stop renames the file to the programme's title (the default); a caller that needs
+    // a fixed name turns it off.
+    void SetRenameToTitle(bool rename) { renameToTitle = rename; }
+
     bool IsRecording() const { return recording; }
     // UTF-8; the final name after Stop.
     const std::string& Path() const { return path; }
@@ -77,6 +81,7 @@ public:
 
 private:
     bool recording = false;
+    bool renameToTitle = true;
     std::string path;
     int64_t startTime = 0;
     RecordingChannelName channelName;

@@ -48,6 +48,14 @@ ICWString CAppStores::ReservationsPath() const {
 
 void CAppStores::Load(const CTunerList::Log& log) {
     settings.LoadSettings(SettingsPath());
+    DiscoverTuners(log);
+    LoadChannels();
+    LoadGuide();
+    LoadLogoStore();
+    LoadReservationList();
+}
+
+void CAppStores::DiscoverTuners(const CTunerList::Log& log) {
     if (settings.bdaTuner) {
         tuners.LoadBDATuners(log);
     }
@@ -60,20 +68,42 @@ void CAppStores::Load(const CTunerList::Log& log) {
         }
         tuners.LoadBonDriverTuners(folder, log);
     }
+}
+
+void CAppStores::LoadChannels() {
     tuners.LoadChannelFiles();
     for (CTuner* tuner : tuners.Tuners()) {
         CTunerList::ValidateCurrentChannel(tuner);
     }
-    epg.LoadEpg(folders.data);
     epg.RebuildEpgIndex(tuners.Tuners());
+}
+
+void CAppStores::LoadGuide() {
+    epg.LoadEpg(folders.data);
+}
+
+void CAppStores::LoadLogoStore() {
     logos.LoadLogos(folders.data);
+}
+
+void CAppStores::LoadReservationList() {
     reservations.LoadReservations(ReservationsPath());
+    for (CRecSchedule* reservation : reservations) {
+        if (CEventInfo* event = epg.FindEpgEvent(reservation->transportStreamId,
+                                                 reservation->serviceId, reservation->eventId)) {
+            event->reservation = reservation;
+        }
+    }
 }
 
 bool CAppStores::SaveAll() {
     bool saved = settings.SaveSettings(SettingsPath(), tuners.Tuners());
-    saved = logos.SaveLogos(folders.data) && saved;
-    saved = tuners.SaveChannelFiles() && saved;
+    if (tuners.logosDirty) {
+        saved = logos.SaveLogos(folders.data) && saved;
+    }
+    if (tuners.channelsDirty) {
+        saved = tuners.SaveChannelFiles() && saved;
+    }
     saved = reservations.SaveReservations(ReservationsPath()) && saved;
     saved = epg.SaveEpg(folders.data) && saved;
     return saved;

@@ -22,12 +22,21 @@ public:
     CAppStores(AppFolders folders, CEpgStore::Clock clock,
                std::unique_ptr<tasks::TaskTimerBackend> timers = nullptr);
 
-    // Reads the settings, finds the tuners (broadcast-driver devices when enabled, then the
-    // BonDriver modules), and reads the channel files, the guide, the logos and the
-    // reservations. Each step's lines go to `log`.
+    // Reads the settings, finds the tuners, and reads the channel files, the guide, the logos
+    // and the reservations: the steps below in order. The tuners' discovery logs to `log`.
     void Load(const CTunerList::Log& log);
-    // Writes every store in the order settings, logos, channel files, reservations, guide.
-    // False when one could not be written (the others are still written).
+
+    // Broadcast-driver devices when the settings enable them, then the BonDriver modules.
+    void DiscoverTuners(const CTunerList::Log& log);
+    // The channel files, then the guide's index of the services.
+    void LoadChannels();
+    void LoadGuide();
+    void LoadLogoStore();
+    // The reservations, each linked to its event of the guide.
+    void LoadReservationList();
+    // Writes the stores in the order settings, logos and channel files (each when changed),
+    // reservations, guide. False when one could not be written (the others are still
+    // written).
     bool SaveAll();
 
     // The first tuner that is not the demo tuner, else the demo tuner; null without tuners.

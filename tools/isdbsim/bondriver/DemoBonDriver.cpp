@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -18,9 +19,28 @@ double PaceFromEnvironment() {
     return value > 0.0 && value <= 1000.0 ? value : 1.0;
 }
 
+// ORV_DEMO_TUNER_OUTAGE=START,LENGTH loses the signal for LENGTH seconds of stream time from
+// START seconds after each tune: nothing is delivered and the level reads 0, while the
+// broadcast goes on (the stream resumes where the broadcast is by then, as after a real loss).
+std::pair<double, double> OutageFromEnvironment() {
+    const char* text = std::getenv("ORV_DEMO_TUNER_OUTAGE");
+    double start = 0.0;
+    double length = 0.0;
+    if (text == nullptr || std::sscanf(text, "%lf,%lf", &start, &length) != 2 || start < 0.0 ||
+        length <= 0.0) {
+        return {0.0, 0.0};
+    }
+    return {start, start + length};
+}
+
 }  // namespace
 
-DemoBonDriver::DemoBonDriver() : speed(PaceFromEnvironment()) {}
+DemoBonDriver::DemoBonDriver() : speed(PaceFromEnvironment()), outage(OutageFromEnvironment()) {}
+
+bool DemoBonDriver::InOutage() const {
+    const double t = stream->ElapsedSeconds();
+    return t >= outage.first && t < outage.second;
+}
 
 DemoBonDriver::~DemoBonDriver() {
     CloseTuner();
@@ -95,7 +115,7 @@ BOOL DemoBonDriver::SetChannel(const DWORD dwSpace, const DWORD dwChannel) {
 
 float DemoBonDriver::GetSignalLevel() {
     std::lock_guard<std::mutex> lock(mutex);
-    if (!stream) {
+    if (!stream || InOutage()) {
         return 0.0f;
     }
     // A C/N ratio in dB that wanders a little, as a real antenna's does.
@@ -228,7 +248,11 @@ void DemoBonDriver::Run() {
         bool produced = false;
         while (stream->PacketsWritten() + kPackets <= due && !stopping) {
             std::vector<uint8_t> chunk(kChunkSize);
+            const bool lost = InOutage();
             stream->Generate(chunk.data(), kPackets);
+            if (lost) {
+                continue;
+            }
             chunks.push_back(std::move(chunk));
             if (chunks.size() > kMaxChunks) {
                 chunks.pop_front();

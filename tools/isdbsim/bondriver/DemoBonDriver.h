@@ -7,8 +7,8 @@
 #include <thread>
 #include <vector>
 
-#include "tools/isdbsim/TsStream.h"
 #include "sources/IBonDriver.h"
+#include "tools/isdbsim/TsStream.h"
 
 namespace isdbsim {
 
@@ -47,12 +47,15 @@ public:
 private:
     ~DemoBonDriver();
     void Run();
+    // Whether the stream is within the simulated signal loss (the lock is held).
+    bool InOutage() const;
 
     std::mutex mutex;
     std::condition_variable ready;
     std::deque<std::vector<uint8_t>> chunks;
-    std::vector<uint8_t> handedOut;  // the chunk whose pointer GetTsStream gave out last
-    const double speed;  // stream seconds per second
+    std::vector<uint8_t> handedOut;          // the chunk whose pointer GetTsStream gave out last
+    const double speed;                      // stream seconds per second
+    const std::pair<double, double> outage;  // stream seconds after the tune, [from, to)
     std::unique_ptr<TsStream> stream;
     uint64_t tuneGeneration = 0;
     DWORD space = 0xFFFFFFFF;

@@ -68,8 +68,9 @@ public:
     int Open(std::string& reason) {
         wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         if (wakeFd < 0) {
-            reason = std::string("no event descriptor: ") + std::strerror(errno);
-            return errno;
+            const int error = errno;
+            reason = std::string("no event descriptor: ") + std::strerror(error);
+            return error;
         }
         int result = sd_bus_open_system(&bus);
         if (result < 0) {

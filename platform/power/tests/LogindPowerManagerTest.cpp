@@ -1,19 +1,20 @@
 #include <gtest/gtest.h>
-#include <systemd/sd-bus.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <cstring>
-#include <thread>
+#include <mutex>
+#include <vector>
 
 #include "platform/power/LogindPowerManager.h"
 #include "platform/power/RecordingPowerManager.h"
+#include "platform/power/tests/FakeLogind.h"
 #include "platform/power/tests/PowerTestSupport.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using power::CLogindPowerManager;
+using power::PowerBroadcast;
+using power::testing::FakeLogind;
 using power::testing::ScopedEnvironment;
 
 constexpr const char* kAbsentBus = "unix:path=/nonexistent/orvanta-test/system_bus_socket";
@@ -39,64 +40,109 @@ TEST(LogindPowerManager, WithoutASystemBusEveryRequestFailsHarmlessly) {
     EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
 }
 
-TEST(LogindPowerManager, WithoutLogindTheFactoryFallsBackToRecording) {
+TEST(LogindPowerManager, WithoutLogindTheFactoryChoosesTheRecordingBackend) {
     const ScopedEnvironment bus("DBUS_SYSTEM_BUS_ADDRESS", kAbsentBus);
-    const ScopedEnvironment backend("ORV_POWER_BACKEND", "logind");
-    const auto chosen = power::CreatePowerManager();
-    EXPECT_NE(dynamic_cast<power::CRecordingPowerManager*>(chosen.get()), nullptr);
-    EXPECT_TRUE(chosen->IsAvailable());
-}
-
-TEST(LogindPowerManager, TheRecordingBackendCanBeChosenOutright) {
-    const ScopedEnvironment backend("ORV_POWER_BACKEND", "recording");
-    const auto chosen = power::CreatePowerManager();
-    EXPECT_NE(dynamic_cast<power::CRecordingPowerManager*>(chosen.get()), nullptr);
-}
-
-// The block locks logind lists for this process.
-int OwnBlockInhibitors() {
-    sd_bus* bus = nullptr;
-    if (sd_bus_open_system(&bus) < 0) {
-        return -1;
+    for (const char* chosen : {"logind", "recording"}) {
+        const ScopedEnvironment backend("ORV_POWER_BACKEND", chosen);
+        const auto manager = power::CreatePowerManager();
+        EXPECT_NE(dynamic_cast<power::CRecordingPowerManager*>(manager.get()), nullptr) << chosen;
+        EXPECT_TRUE(manager->IsAvailable());
     }
-    sd_bus_message* reply = nullptr;
-    int count = -1;
-    if (sd_bus_call_method(bus, "org.freedesktop.login1", "/org/freedesktop/login1",
-                           "org.freedesktop.login1.Manager", "ListInhibitors", nullptr, &reply,
-                           "") >= 0 &&
-        sd_bus_message_enter_container(reply, 'a', "(ssssuu)") >= 0) {
-        count = 0;
-        const char *what, *who, *why, *mode;
-        uint32_t uid = 0, pid = 0;
-        while (sd_bus_message_read(reply, "(ssssuu)", &what, &who, &why, &mode, &uid, &pid) > 0) {
-            if (pid == static_cast<uint32_t>(::getpid()) && std::strcmp(mode, "block") == 0) {
-                ++count;
-            }
+}
+
+// The logind backend against a stand-in logind on a private bus.
+class LogindOnAPrivateBus : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!fake.Usable()) {
+            GTEST_SKIP() << "no dbus-daemon for a private bus here";
         }
     }
-    sd_bus_message_unref(reply);
-    sd_bus_flush_close_unref(bus);
-    return count;
+
+    void Listen(CLogindPowerManager& power) {
+        power.SetNotify([this](PowerBroadcast event) {
+            std::lock_guard guard(lock);
+            events.push_back(event);
+        });
+    }
+    std::vector<PowerBroadcast> Events() {
+        std::lock_guard guard(lock);
+        return events;
+    }
+    bool LockCountReaches(size_t count) {
+        return FakeLogind::Eventually([&] { return fake.Locks().size() >= count; });
+    }
+
+    FakeLogind fake{true, 300ms};
+    const ScopedEnvironment bus{"DBUS_SYSTEM_BUS_ADDRESS", fake.Address().c_str()};
+    std::mutex lock;
+    std::vector<PowerBroadcast> events;
+};
+
+TEST_F(LogindOnAPrivateBus, SuspendWaitsForTheAcknowledgementAndResumesReady) {
+    CLogindPowerManager power;
+    ASSERT_TRUE(power.IsAvailable()) << power.UnavailableReason();
+    Listen(power);
+    ASSERT_TRUE(LockCountReaches(1));
+    const FakeLogind::Lock delay = fake.Locks()[0];
+    EXPECT_EQ(delay.what, "sleep");
+    EXPECT_EQ(delay.who, "Orvanta");
+    EXPECT_EQ(delay.mode, "delay");
+
+    ASSERT_TRUE(power.Suspend().Succeeded());
+    EXPECT_EQ(fake.SuspendRequests(), 1);
+    ASSERT_TRUE(FakeLogind::Eventually([&] { return Events().size() == 2; }));
+    EXPECT_EQ(Events(), (std::vector{PowerBroadcast::kQuerySuspend, PowerBroadcast::kSuspend}));
+    EXPECT_FALSE(fake.Released(delay));
+    power.AcknowledgeSuspend();
+    EXPECT_TRUE(FakeLogind::Eventually([&] { return fake.Released(delay); }));
+
+    fake.Announce(false);
+    ASSERT_TRUE(FakeLogind::Eventually([&] { return Events().size() == 4; }));
+    EXPECT_EQ(Events()[2], PowerBroadcast::kResumeAutomatic);
+    EXPECT_EQ(Events()[3], PowerBroadcast::kResumeSuspend);
+    ASSERT_TRUE(LockCountReaches(2));
+    EXPECT_EQ(fake.Locks()[1].mode, "delay");
 }
 
-TEST(LogindPowerManager, TakesAndReleasesARealKeepAwakeLock) {
-    if (OwnBlockInhibitors() < 0) {
-        GTEST_SKIP() << "no system bus with logind here";
-    }
+TEST_F(LogindOnAPrivateBus, AnUnacknowledgedSleepIsLetGoAfterLogindsOwnDelay) {
+    CLogindPowerManager power;
+    Listen(power);
+    ASSERT_TRUE(LockCountReaches(1));
+    const auto announced = std::chrono::steady_clock::now();
+    fake.Announce(true);
+    ASSERT_TRUE(FakeLogind::Eventually([&] { return fake.Released(fake.Locks()[0]); }));
+    EXPECT_GE(std::chrono::steady_clock::now() - announced, 300ms);
+    EXPECT_EQ(Events().size(), 2u);
+}
+
+TEST_F(LogindOnAPrivateBus, KeepAwakeLocksAreLetGoWithTheManager) {
     {
         CLogindPowerManager power;
-        ASSERT_TRUE(power.IsAvailable()) << power.UnavailableReason();
-        const power::PowerResult kept = power.SetSystemRequired(false);
-        ASSERT_TRUE(kept.Succeeded()) << kept.message;
-        EXPECT_EQ(OwnBlockInhibitors(), 1);
+        ASSERT_TRUE(power.SetSystemRequired(true).Succeeded());
+        ASSERT_TRUE(power.SetSystemRequired(false).Succeeded());
+        ASSERT_TRUE(LockCountReaches(2));
     }
-    // logind notices the closed descriptor on its own time.
-    int left = 1;
-    for (int attempt = 0; attempt < 40 && left != 0; ++attempt) {
-        std::this_thread::sleep_for(50ms);
-        left = OwnBlockInhibitors();
+    const std::vector<FakeLogind::Lock> locks = fake.Locks();
+    ASSERT_EQ(locks.size(), 2u);  // the renewal took no second lock
+    EXPECT_EQ(locks[1].what, "sleep:idle");
+    EXPECT_EQ(locks[1].mode, "block");
+    EXPECT_TRUE(fake.Released(locks[0]));
+    EXPECT_TRUE(fake.Released(locks[1]));
+}
+
+TEST(LogindPowerManager, ABusWithoutLogindFailsHarmlessly) {
+    FakeLogind emptyBus(false);
+    if (!emptyBus.Usable()) {
+        GTEST_SKIP() << "no dbus-daemon for a private bus here";
     }
-    EXPECT_EQ(left, 0);
+    const ScopedEnvironment bus("DBUS_SYSTEM_BUS_ADDRESS", emptyBus.Address().c_str());
+    CLogindPowerManager power;
+    EXPECT_FALSE(power.IsAvailable());
+    EXPECT_NE(power.UnavailableReason().find("logind"), std::string::npos)
+        << power.UnavailableReason();
+    EXPECT_NE(power.Suspend().error, 0);
+    EXPECT_EQ(emptyBus.SuspendRequests(), 0);
 }
 
 }  // namespace

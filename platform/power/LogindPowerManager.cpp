@@ -58,7 +58,7 @@ class LogindConnection : public PowerService {
 public:
     ~LogindConnection() override {
         matchSlot = sd_bus_slot_unref(matchSlot);
-        bus = sd_bus_flush_close_unref(bus);
+        bus = sd_bus_close_unref(bus);  // every request was answered: nothing to flush
         if (wakeFd >= 0) {
             ::close(wakeFd);
         }

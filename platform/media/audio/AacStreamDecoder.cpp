@@ -31,6 +31,17 @@ bool IsLoasSync(const uint8_t* p) {
     return p[0] == 0x56 && (p[1] & 0xE0) == 0xE0;
 }
 
+constexpr size_t kAdtsHeaderSize = 7;
+constexpr size_t kLoasHeaderSize = 3;
+
+// The whole length of the frame whose header is at `header` (header included).
+size_t FrameLength(AacFraming kind, const uint8_t* header) {
+    if (kind == AacFraming::kAdts) {
+        return size_t((header[3] & 0x03) << 11 | header[4] << 3 | header[5] >> 5);
+    }
+    return kLoasHeaderSize + size_t((header[1] & 0x1F) << 8 | header[2]);
+}
+
 // The channel configuration of an ADTS header (0: given by the elements themselves).
 int AdtsChannelConfiguration(const uint8_t* header, size_t size) {
     if (size < 7 || !IsAdtsSync(header)) {
@@ -44,18 +55,6 @@ AVCodecID CodecIdOf(AacFraming framing) {
 }
 
 }  // namespace
-
-AacFraming DetectAacFraming(const uint8_t* data, size_t size) {
-    for (size_t i = 0; i + 1 < size; ++i) {
-        if (IsAdtsSync(data + i)) {
-            return AacFraming::kAdts;
-        }
-        if (IsLoasSync(data + i)) {
-            return AacFraming::kLoas;
-        }
-    }
-    return AacFraming::kUnknown;
-}
 
 std::vector<double> StereoMixWeights(const AVChannelLayout& layout, bool isDualMono,
                                      DualMonoOutput dualMono) {
@@ -133,12 +132,10 @@ struct AacStreamDecoder::Codec {
         av_channel_layout_uninit(&mixLayout);
         av_frame_free(&frame);
         av_packet_free(&packet);
-        av_parser_close(parser);
         avcodec_free_context(&context);
     }
 
     AVCodecContext* context = nullptr;
-    AVCodecParserContext* parser = nullptr;
     AVPacket* packet = nullptr;
     AVFrame* frame = nullptr;
     // The mix the resampler was made for.
@@ -166,11 +163,9 @@ bool AacStreamDecoder::Open(AacFraming newFraming) {
     }
     auto opened = std::make_unique<Codec>();
     opened->context = avcodec_alloc_context3(decoder);
-    opened->parser = av_parser_init(id);
     opened->packet = av_packet_alloc();
     opened->frame = av_frame_alloc();
-    if (opened->context == nullptr || opened->parser == nullptr || opened->packet == nullptr ||
-        opened->frame == nullptr) {
+    if (opened->context == nullptr || opened->packet == nullptr || opened->frame == nullptr) {
         return false;
     }
     opened->context->thread_count = 1;
@@ -184,42 +179,61 @@ bool AacStreamDecoder::Open(AacFraming newFraming) {
 }
 
 void AacStreamDecoder::Decode(const uint8_t* data, size_t size, std::vector<int16_t>* pcm) {
-    if (data == nullptr || size == 0) {
-        return;
+    if (data != nullptr && size > 0) {
+        pending.insert(pending.end(), data, data + size);
     }
-    // The framing is looked at again whenever a sample starts with a sync word of the other
-    // kind: a service may switch between ADTS and LATM.
-    const AacFraming seen = DetectAacFraming(data, std::min<size_t>(size, 2));
-    if (seen != AacFraming::kUnknown && seen != framing) {
-        if (!Open(seen)) {
-            return;
-        }
-    }
-    if (!codec) {
-        const AacFraming found = DetectAacFraming(data, size);
-        if (found == AacFraming::kUnknown || !Open(found)) {
-            return;
-        }
-    }
-    while (size > 0) {
-        uint8_t* frameData = nullptr;
-        int frameSize = 0;
-        const int chunk = int(std::min<size_t>(size, 1 << 20));
-        const int used = av_parser_parse2(codec->parser, codec->context, &frameData, &frameSize,
-                                          data, chunk, AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
-        if (used < 0) {
-            ++statistics.framesDamaged;
-            return;
-        }
-        data += used;
-        size -= size_t(used);
-        if (frameSize > 0) {
-            DecodePacket(frameData, frameSize, pcm);
-        }
-        if (used == 0 && frameSize == 0) {
+    size_t position = 0;
+    for (;;) {
+        const size_t sync = FindSync(position);
+        if (sync == kNoSync) {
+            // The last byte may be the first of a sync word.
+            position = pending.empty() ? 0 : pending.size() - 1;
             break;
         }
+        skippedBytes += sync - position;
+        position = sync;
+        const AacFraming kind = IsAdtsSync(&pending[sync]) ? AacFraming::kAdts : AacFraming::kLoas;
+        const size_t available = pending.size() - sync;
+        const size_t headerSize = kind == AacFraming::kAdts ? kAdtsHeaderSize : kLoasHeaderSize;
+        if (available < headerSize) {
+            break;  // the rest of the header comes with the next sample
+        }
+        const size_t length = FrameLength(kind, &pending[sync]);
+        if (length <= headerSize) {
+            ++position;  // not a frame: a sync pattern inside other data
+            continue;
+        }
+        if (length > available) {
+            break;  // the frame is completed by the next sample
+        }
+        if (length < available) {
+            // A frame is believed only when another one (or the end of the data) follows it:
+            // a sync pattern inside damaged data rarely has one at its stated length.
+            if (available - length < 2) {
+                break;
+            }
+            if (!IsAdtsSync(&pending[sync + length]) && !IsLoasSync(&pending[sync + length])) {
+                ++position;
+                continue;
+            }
+        }
+        if (kind != framing && !Open(kind)) {
+            position = sync + length;
+            continue;
+        }
+        DecodePacket(&pending[sync], int(length), pcm);
+        position = sync + length;
     }
+    pending.erase(pending.begin(), pending.begin() + std::ptrdiff_t(position));
+}
+
+size_t AacStreamDecoder::FindSync(size_t from) const {
+    for (size_t i = from; i + 1 < pending.size(); ++i) {
+        if (IsAdtsSync(&pending[i]) || IsLoasSync(&pending[i])) {
+            return i;
+        }
+    }
+    return kNoSync;
 }
 
 void AacStreamDecoder::DecodePacket(const uint8_t* data, int size, std::vector<int16_t>* pcm) {
@@ -336,18 +350,12 @@ void AacStreamDecoder::Drain(std::vector<int16_t>* pcm) {
 }
 
 void AacStreamDecoder::Reset() {
+    pending.clear();
     if (!codec) {
         return;
     }
-    // The parser keeps the bytes of a cut-off frame; a new one forgets them.
-    av_parser_close(codec->parser);
-    codec->parser = av_parser_init(CodecIdOf(framing));
     avcodec_flush_buffers(codec->context);
     swr_free(&codec->resampler);
-    if (codec->parser == nullptr) {
-        codec.reset();
-        framing = AacFraming::kUnknown;
-    }
 }
 
 }  // namespace orvaudio

@@ -24,9 +24,6 @@ enum class AacFraming {
     kLoas,  // 11-bit sync 0x2B7 (bytes 0x56 0xEx), LATM payloads
 };
 
-// The framing of the first sync word found in `data` (kUnknown when there is none).
-AacFraming DetectAacFraming(const uint8_t* data, size_t size);
-
 // The weights of a stereo mix of `layout`: for each input channel its gain into the left and
 // into the right output, as [left gains..., right gains...] (two rows of the channel count).
 // Fronts go to their side; centre and surrounds come in at -3 dB, LFE is dropped; the rows
@@ -36,9 +33,11 @@ std::vector<double> StereoMixWeights(const AVChannelLayout& layout, bool isDualM
                                      DualMonoOutput dualMono);
 
 // AAC in ADTS or LOAS/LATM frames to 16-bit stereo PCM at 48 kHz, on libavcodec's "aac" and
-// "aac_latm" decoders with their parsers and libswresample. The framing is found from the data
-// (and found again when it changes); frames may be split across calls. Damaged frames are
-// counted and skipped; a new channel layout or sample rate mid-stream sets up a new mix.
+// "aac_latm" decoders and libswresample. Frames are found by their sync words and lengths (a
+// frame counts when the next one, or the end of the data, follows at its length, so sync
+// patterns in damaged data are passed over); they may be split across calls. The framing
+// follows the frames found (a service may switch). Frames the decoder refuses are counted and
+// skipped; a new channel layout or sample rate mid-stream sets up a new mix.
 //
 // Not thread-safe: the filter calls it from its streaming path only.
 class AacStreamDecoder {
@@ -48,6 +47,8 @@ public:
         uint64_t framesDamaged = 0;  // frames the decoder refused
         uint64_t formatChanges = 0;  // layout or rate changes after the first frame
     };
+    // Bytes passed over while looking for frames.
+    uint64_t SkippedBytes() const { return skippedBytes; }
 
     AacStreamDecoder();
     ~AacStreamDecoder();
@@ -71,12 +72,18 @@ public:
 private:
     struct Codec;
 
+    static constexpr size_t kNoSync = size_t(-1);
+
     bool Open(AacFraming newFraming);
+    // The offset of the first sync word of either framing in `pending` from `from` on.
+    size_t FindSync(size_t from) const;
     void DecodePacket(const uint8_t* data, int size, std::vector<int16_t>* pcm);
     void ReceiveFrames(std::vector<int16_t>* pcm);
     bool PrepareMix(const AVFrame* frame);
 
     std::unique_ptr<Codec> codec;
+    std::vector<uint8_t> pending;  // bytes of frames not complete yet
+    uint64_t skippedBytes = 0;
     AacFraming framing = AacFraming::kUnknown;
     DualMonoOutput dualMonoOutput = DualMonoOutput::kMain;
     bool dualMono = false;

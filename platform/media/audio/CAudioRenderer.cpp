@@ -313,7 +313,8 @@ CAudioRenderer::BlockKind CAudioRenderer::TakeBlock(std::vector<int16_t>* block,
     const REFERENCE_TIME writeTime = timelineStart + DurationOf(timelineFrames);
     *blockTime = writeTime;
     auto silence = [&](int64_t frames) {
-        const size_t count = size_t(std::clamp<int64_t>(frames, 1, int64_t(kBlockFrames)));
+        const size_t count =
+            size_t(std::clamp<int64_t>(frames, 1, int64_t(kBlockFrames) + FramesIn(kTolerance)));
         block->assign(count * kOutputChannels, 0);
         timelineFrames += int64_t(count);
         framesSilence += count;
@@ -337,7 +338,12 @@ CAudioRenderer::BlockKind CAudioRenderer::TakeBlock(std::vector<int16_t>* block,
                 continue;
             }
             if (-lateness > kTolerance) {
-                return silence(FramesIn(-lateness));
+                // Silence up to the chunk's time, so that it starts on time: the last block
+                // of the gap takes what would otherwise be left over.
+                const int64_t early = FramesIn(-lateness);
+                return silence(early <= int64_t(kBlockFrames) + FramesIn(kTolerance)
+                                   ? early
+                                   : int64_t(kBlockFrames));
             }
         }
         const size_t count = std::min(chunk.Frames(), kBlockFrames);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/dshow/DShowErrors.h"
+#include "platform/dshow/DShowGuids.h"
 #include "platform/media/audio/AudioFormats.h"
 
 namespace audiotest {
@@ -22,29 +23,54 @@ std::vector<int16_t> ToneSamples(double frequency, double amplitude, size_t fram
 
 // --- source
 
-PcmPin::PcmPin(CBaseFilter* filter, CCritSec* lock, HRESULT* hr)
-    : CBaseOutputPin(u"PCM pin", filter, lock, hr, u"Out") {}
-
-HRESULT PcmPin::CheckMediaType(const CMediaType* type) {
-    return orvaudio::IsOutputPcmType(*type) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+CMediaType AdtsType() {
+    CMediaType type;
+    type.SetType(&MEDIATYPE_Audio);
+    type.SetSubtype(&MEDIASUBTYPE_MPEG_ADTS_AAC);
+    type.SetFormatType(&FORMAT_None);
+    type.SetVariableSize();
+    return type;
 }
 
-HRESULT PcmPin::GetMediaType(int position, CMediaType* type) {
+AudioPushPin::AudioPushPin(CBaseFilter* filter, CCritSec* lock, HRESULT* hr, const CMediaType& type)
+    : CBaseOutputPin(u"Audio push pin", filter, lock, hr, u"Out"), offered(type) {}
+
+HRESULT AudioPushPin::CheckMediaType(const CMediaType* type) {
+    return *type->Type() == *offered.Type() && *type->Subtype() == *offered.Subtype()
+               ? S_OK
+               : VFW_E_TYPE_NOT_ACCEPTED;
+}
+
+HRESULT AudioPushPin::GetMediaType(int position, CMediaType* type) {
     if (position != 0) {
         return VFW_S_NO_MORE_ITEMS;
     }
-    return orvaudio::MakeOutputPcmType(type);
+    *type = offered;
+    return S_OK;
 }
 
-HRESULT PcmPin::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES*) {
-    ALLOCATOR_PROPERTIES wanted{4, LONG(PcmSource::kMaxFrames * 4), 1, 0};
+HRESULT AudioPushPin::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES*) {
+    ALLOCATOR_PROPERTIES wanted{4, LONG(PcmSource::kMaxBytes), 1, 0};
     ALLOCATOR_PROPERTIES actual{};
     return allocator->SetProperties(&wanted, &actual);
 }
 
-PcmSource::PcmSource() : CBaseFilter(u"PCM source", nullptr, &lock, GUID_NULL) {
+namespace {
+
+CMediaType PcmType() {
+    CMediaType type;
+    orvaudio::MakeOutputPcmType(&type);
+    return type;
+}
+
+}  // namespace
+
+PcmSource::PcmSource() : PcmSource(PcmType()) {}
+
+PcmSource::PcmSource(const CMediaType& type)
+    : CBaseFilter(u"Audio push source", nullptr, &lock, GUID_NULL) {
     HRESULT hr = S_OK;
-    pin = new PcmPin(this, &lock, &hr);
+    pin = new AudioPushPin(this, &lock, &hr, type);
 }
 
 PcmSource::~PcmSource() {
@@ -52,23 +78,31 @@ PcmSource::~PcmSource() {
 }
 
 HRESULT PcmSource::Push(const std::vector<int16_t>& samples, const REFERENCE_TIME* start) {
+    const REFERENCE_TIME stop =
+        start != nullptr ? *start + REFERENCE_TIME(samples.size() / 2) * kUnitsPerSecond / 48000
+                         : 0;
+    return PushBytes(reinterpret_cast<const uint8_t*>(samples.data()),
+                     samples.size() * sizeof(int16_t), start, stop);
+}
+
+HRESULT PcmSource::PushBytes(const uint8_t* data, size_t size, const REFERENCE_TIME* start,
+                             REFERENCE_TIME stop) {
     IMediaSample* sample = nullptr;
     HRESULT hr = pin->GetDeliveryBuffer(&sample, nullptr, nullptr, 0);
     if (FAILED(hr)) {
         return hr;
     }
-    const size_t bytes = samples.size() * sizeof(int16_t);
-    if (bytes > size_t(sample->GetSize())) {
+    if (size > size_t(sample->GetSize())) {
         sample->Release();
         return VFW_E_BUFFER_OVERFLOW;
     }
     BYTE* buffer = nullptr;
     sample->GetPointer(&buffer);
-    std::memcpy(buffer, samples.data(), bytes);
-    sample->SetActualDataLength(LONG(bytes));
+    std::memcpy(buffer, data, size);
+    sample->SetActualDataLength(LONG(size));
     if (start != nullptr) {
         REFERENCE_TIME from = *start;
-        REFERENCE_TIME to = from + REFERENCE_TIME(samples.size() / 2) * kUnitsPerSecond / 48000;
+        REFERENCE_TIME to = stop;
         sample->SetTime(&from, &to);
     }
     hr = pin->Deliver(sample);

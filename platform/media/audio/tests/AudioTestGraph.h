@@ -21,35 +21,45 @@ inline constexpr REFERENCE_TIME kMs = kUnitsPerMillisecond;
 // `frames` frames of a stereo sine (the same on both channels), as 16-bit samples.
 std::vector<int16_t> ToneSamples(double frequency, double amplitude, size_t frames);
 
-class PcmPin final : public CBaseOutputPin {
+class AudioPushPin final : public CBaseOutputPin {
 public:
-    PcmPin(CBaseFilter* filter, CCritSec* lock, HRESULT* hr);
+    AudioPushPin(CBaseFilter* filter, CCritSec* lock, HRESULT* hr, const CMediaType& type);
     HRESULT CheckMediaType(const CMediaType* type) override;
     HRESULT GetMediaType(int position, CMediaType* type) override;
     HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;
+
+private:
+    CMediaType offered;
 };
 
-// Offers 16-bit stereo PCM at 48 kHz on its pin "Out" and delivers what the test pushes, from
-// the calling thread.
+// Offers one audio type on its pin "Out" (16-bit stereo PCM at 48 kHz unless told otherwise)
+// and delivers what the test pushes, from the calling thread.
 class PcmSource final : public CBaseFilter {
 public:
-    // The largest push: one second.
-    static constexpr size_t kMaxFrames = 48000;
+    // The largest push: one second of PCM.
+    static constexpr size_t kMaxBytes = 48000 * 4;
 
     PcmSource();
+    explicit PcmSource(const CMediaType& type);
     ~PcmSource() override;
     int GetPinCount() override { return 1; }
     CBasePin* GetPin(int index) override { return index == 0 ? pin : nullptr; }
 
     // One sample of these frames starting at stream time `start` (untimed when null).
     HRESULT Push(const std::vector<int16_t>& samples, const REFERENCE_TIME* start);
+    // One sample of these bytes, from `start` to `stop` (untimed when `start` is null).
+    HRESULT PushBytes(const uint8_t* data, size_t size, const REFERENCE_TIME* start,
+                      REFERENCE_TIME stop);
     HRESULT PushEndOfStream() { return pin->DeliverEndOfStream(); }
     HRESULT PushBeginFlush() { return pin->DeliverBeginFlush(); }
     HRESULT PushEndFlush() { return pin->DeliverEndFlush(); }
 
     CCritSec lock;
-    PcmPin* pin;
+    AudioPushPin* pin;
 };
+
+// The type the analyzer's "Audio" pin offers first: AAC in ADTS frames.
+CMediaType AdtsType();
 
 // Records the renderer's output block by block; the test's phase marks which blocks belong to
 // which part of the test.

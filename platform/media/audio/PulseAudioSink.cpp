@@ -95,7 +95,9 @@ public:
     size_t Write(const int16_t* samples, size_t frames) override {
         pa_threaded_mainloop_lock(mainLoop);
         size_t written = 0;
-        if (frames > 0 && !interrupted && !paused) {
+        // A stream the server has dropped takes nothing and calls back no more.
+        const bool alive = PA_STREAM_IS_GOOD(pa_stream_get_state(stream));
+        if (frames > 0 && !interrupted && !paused && alive) {
             size_t writable = pa_stream_writable_size(stream);
             if (writable == size_t(-1) || writable == 0) {
                 // Waits for the write callback (the server wants data), a state change, or
@@ -115,7 +117,7 @@ public:
         }
         interrupted = false;
         pa_threaded_mainloop_unlock(mainLoop);
-        if (written == 0 && (paused || frames == 0)) {
+        if (written == 0 && (paused || frames == 0 || !alive)) {
             // A corked stream takes nothing: the caller looks again after a moment.
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }

@@ -15,6 +15,7 @@
 #include "platform/media/audio/CAacDecoderFilter.h"
 #include "platform/media/audio/tests/AudioTestGraph.h"
 #include "platform/media/audio/tests/AudioTestSupport.h"
+#include "streamfw/tests/GraphTest.h"
 
 namespace {
 
@@ -26,17 +27,7 @@ using audiotest::TapRecorder;
 
 constexpr REFERENCE_TIME kFrameTime = 1024 * kUnitsPerSecond / 48000;
 
-bool WaitFor(const std::function<bool()>& done, int milliseconds = 5000) {
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
+using streamtest::WaitUntil;
 
 // Frames `first` .. `first + count - 1` of `aac` in the framing asked for.
 Bytes Sample(const EncodedAac& aac, size_t first, size_t count, bool loas = false) {
@@ -47,25 +38,20 @@ Bytes Sample(const EncodedAac& aac, size_t first, size_t count, bool loas = fals
     return loas ? audiotest::Loas(part) : audiotest::Adts(part);
 }
 
-class DecoderGraph : public ::testing::Test {
+class DecoderGraph : public streamtest::GraphTest {
 protected:
     void SetUp() override {
         ::setenv(orvaudio::kSinkVariable, "silent", 1);
-        ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER,
-                                   IID_IGraphBuilder, graph.GetVoidAddressOf()),
-                  S_OK);
-        ASSERT_EQ(graph.As(&control), S_OK);
+        GraphTest::SetUp();
         ASSERT_EQ(graph.As(&events), S_OK);
         source = new PcmSource(audiotest::AdtsType());
-        sourceFilter = ComPtr<IBaseFilter>(static_cast<IBaseFilter*>(source));
+        Add(source, u"Source");
         HRESULT hr = S_OK;
         decoder = new CAacDecoderFilter(nullptr, &hr);
-        decoderFilter = ComPtr<IBaseFilter>(static_cast<IBaseFilter*>(decoder));
+        Add(decoder, u"Audio Decoder");
         ASSERT_EQ(CoCreateInstance(CLSID_DSoundRender, nullptr, CLSCTX_INPROC_SERVER,
                                    IID_IBaseFilter, renderer.GetVoidAddressOf()),
                   S_OK);
-        ASSERT_EQ(graph->AddFilter(sourceFilter.Get(), u"Source"), S_OK);
-        ASSERT_EQ(graph->AddFilter(decoderFilter.Get(), u"Audio Decoder"), S_OK);
         ASSERT_EQ(graph->AddFilter(renderer.Get(), u"Audio Renderer"), S_OK);
         ComPtr<IPin> rendererIn;
         ASSERT_EQ(renderer->FindPin(u"In", rendererIn.GetAddressOf()), S_OK);
@@ -82,6 +68,11 @@ protected:
     void TearDown() override {
         control->Stop();
         output->SetTap(nullptr);
+        output.Reset();
+        clock.Reset();
+        events.Reset();
+        renderer.Reset();
+        GraphTest::TearDown();
     }
 
     REFERENCE_TIME StreamNow() {
@@ -103,14 +94,10 @@ protected:
         }
     }
 
-    ComPtr<IGraphBuilder> graph;
-    ComPtr<IMediaControl> control;
     ComPtr<IMediaEventEx> events;
     ComPtr<IReferenceClock> clock;
     PcmSource* source = nullptr;
-    ComPtr<IBaseFilter> sourceFilter;
     CAacDecoderFilter* decoder = nullptr;
-    ComPtr<IBaseFilter> decoderFilter;
     ComPtr<IBaseFilter> renderer;
     ComPtr<IOrvAudioOutput> output;
     TapRecorder tap;
@@ -127,7 +114,7 @@ TEST_F(DecoderGraph, SoundPlaysAtTheSamplesTimesTimedOrNot) {
         const REFERENCE_TIME start = StreamNow() + 400 * kMs;
         PushTimed(aac, start, everyOneTimed);
         const size_t frames = aac.frames.size() * 1024;
-        ASSERT_TRUE(WaitFor([&] { return tap.SoundFrames(tap.phase) >= frames; }));
+        ASSERT_TRUE(WaitUntil([&] { return tap.SoundFrames(tap.phase) >= frames; }));
         for (const TapRecorder::Block& block : tap.Blocks()) {
             if (!block.silent && block.phase == tap.phase) {
                 EXPECT_NEAR(double(block.time), double(start), double(kMs));
@@ -150,19 +137,19 @@ TEST_F(DecoderGraph, LatmAndDualMonoComeThroughTheFilter) {
         GTEST_SKIP() << "no AAC encoder";
     }
     ComPtr<IOrvDualMono> dualMono;
-    ASSERT_EQ(decoderFilter.As(&dualMono), S_OK);
+    ASSERT_EQ(decoder->QueryInterface(IID_IOrvDualMono, dualMono.GetVoidAddressOf()), S_OK);
     ASSERT_EQ(dualMono->SetDualMonoOutput(DualMonoOutput::kBoth), S_OK);
     PushTimed(audiotest::DualMono(main, sub), StreamNow() + 300 * kMs);
-    ASSERT_TRUE(WaitFor([&] { return tap.SoundFrames(0) >= 9600; }));
+    ASSERT_TRUE(WaitUntil([&] { return tap.SoundFrames(0) >= 9600; }));
     EXPECT_EQ(dualMono->IsDualMono(), S_OK);
     std::vector<int16_t> sound = audiotest::FramesFrom(tap.Sound(0), 4800);
     EXPECT_NEAR(audiotest::ToneFrequency(sound, 0), 750.0, 15.0);
     EXPECT_NEAR(audiotest::ToneFrequency(sound, 1), 1500.0, 30.0);
 
-    ASSERT_TRUE(WaitFor([&] { return tap.SoundFrames(0) >= main.frames.size() * 1024; }));
+    ASSERT_TRUE(WaitUntil([&] { return tap.SoundFrames(0) >= main.frames.size() * 1024; }));
     tap.phase = 1;
     PushTimed(stereo, StreamNow() + 300 * kMs, true, true);
-    ASSERT_TRUE(WaitFor([&] { return tap.SoundFrames(1) >= 9600; }));
+    ASSERT_TRUE(WaitUntil([&] { return tap.SoundFrames(1) >= 9600; }));
     EXPECT_EQ(dualMono->IsDualMono(), S_FALSE);
     sound = audiotest::FramesFrom(tap.Sound(1), 4800);
     EXPECT_NEAR(audiotest::ToneFrequency(sound, 1), 1875.0, 37.5);
@@ -186,7 +173,7 @@ TEST_F(DecoderGraph, DamageAndDiscontinuitiesNeverStopTheStream) {
                   S_OK);
     }
     // Most of it plays; where data was lost the stream carries on at the next sample's time.
-    ASSERT_TRUE(WaitFor([&] { return tap.SoundFrames() >= (aac.frames.size() - 6) * 1024; }));
+    ASSERT_TRUE(WaitUntil([&] { return tap.SoundFrames() >= (aac.frames.size() - 6) * 1024; }));
     ASSERT_EQ(source->PushEndOfStream(), S_OK);
     EXPECT_TRUE(audiotest::WaitForEvent(events.Get(), EC_COMPLETE, 3000));
     const std::vector<int16_t> sound = tap.Sound();

@@ -50,7 +50,7 @@ HRESULT CreateByFriendlyName(const char16_t* name, IBaseFilter** filter) {
     return REGDB_E_CLASSNOTREG;
 }
 
-class AudioBranch : public ::testing::Test {
+class AudioBranch : public streamtest::GraphTest {
 protected:
     static void SetUpTestSuite() {
         ::setenv(orvaudio::kSinkVariable, "silent", 1);
@@ -60,30 +60,22 @@ protected:
     }
 
     void SetUp() override {
-        baseline = CBaseObject::ObjectsActive();
-        ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER,
-                                   IID_IGraphBuilder, graph.GetVoidAddressOf()),
-                  S_OK);
-        ASSERT_EQ(graph.As(&control), S_OK);
+        GraphTest::SetUp();
         ASSERT_EQ(graph.As(&events), S_OK);
     }
 
     void TearDown() override {
-        if (control) {
-            control->Stop();
-        }
+        control->Stop();
         if (output) {
             output->SetTap(nullptr);
         }
         output.Reset();
         analyzer.Reset();
         events.Reset();
-        control.Reset();
-        graph.Reset();
         for (ComPtr<IBaseFilter>& filter : filters) {
             filter.Reset();
         }
-        EXPECT_EQ(CBaseObject::ObjectsActive(), baseline);
+        GraphTest::TearDown();
     }
 
     // The file source on `seconds` of the simulated channel, the analyzer set to its first
@@ -146,10 +138,7 @@ protected:
 
     enum { kSource, kAnalyzer, kDecoder, kRenderer, kFilterCount };
 
-    LONG baseline = 0;
     TempFolder folder;
-    ComPtr<IGraphBuilder> graph;
-    ComPtr<IMediaControl> control;
     ComPtr<IMediaEventEx> events;
     ComPtr<IBaseFilter> filters[kFilterCount];
     ComPtr<IQVSIAnalyzer> analyzer;

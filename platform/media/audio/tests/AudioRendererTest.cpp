@@ -18,6 +18,7 @@
 #include "platform/media/audio/CAudioRenderer.h"
 #include "platform/media/audio/tests/AudioTestGraph.h"
 #include "platform/media/audio/tests/AudioTestSupport.h"
+#include "streamfw/tests/GraphTest.h"
 
 namespace {
 
@@ -26,46 +27,25 @@ using audiotest::PcmSource;
 using audiotest::TapRecorder;
 using audiotest::ToneSamples;
 
-template <typename Filter>
-ComPtr<IBaseFilter> Hold(Filter* filter) {
-    return ComPtr<IBaseFilter>(static_cast<IBaseFilter*>(filter));
-}
-
-bool WaitFor(const std::function<bool()>& done, int milliseconds = 5000) {
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
+using streamtest::WaitUntil;
 
 // Audio must reach the renderer before the sink's buffer ahead of playing reaches its time.
 constexpr REFERENCE_TIME kAhead = orvaudio::kSinkBufferTime + 100 * kMs;
 
 // A PCM source feeding the renderer (on the silent sink) in a graph whose clock is the
 // renderer's.
-class RendererGraph : public ::testing::Test {
+class RendererGraph : public streamtest::GraphTest {
 protected:
     void SetUp() override {
         ::setenv(orvaudio::kSinkVariable, "silent", 1);
-        baseline = CBaseObject::ObjectsActive();
-        ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER,
-                                   IID_IGraphBuilder, graph.GetVoidAddressOf()),
-                  S_OK);
-        ASSERT_EQ(graph.As(&control), S_OK);
+        GraphTest::SetUp();
         ASSERT_EQ(graph.As(&events), S_OK);
         source = new PcmSource();
-        sourceFilter = Hold(source);
+        Add(source, u"PCM");
         HRESULT hr = S_OK;
         renderer = new CAudioRenderer(nullptr, &hr);
         ASSERT_EQ(hr, S_OK);
-        rendererFilter = Hold(renderer);
-        ASSERT_EQ(graph->AddFilter(sourceFilter.Get(), u"PCM"), S_OK);
-        ASSERT_EQ(graph->AddFilter(rendererFilter.Get(), u"Audio Renderer"), S_OK);
+        Add(renderer, u"Audio Renderer");
         ASSERT_EQ(graph->ConnectDirect(source->pin, renderer->GetPin(0), nullptr), S_OK);
         renderer->SetTap(&tap);
     }
@@ -74,11 +54,7 @@ protected:
         control->Stop();
         renderer->SetTap(nullptr);
         events.Reset();
-        control.Reset();
-        graph.Reset();
-        sourceFilter.Reset();
-        rendererFilter.Reset();
-        EXPECT_EQ(CBaseObject::ObjectsActive(), baseline);
+        GraphTest::TearDown();
     }
 
     REFERENCE_TIME StreamNow() {
@@ -111,14 +87,9 @@ protected:
         return statistics;
     }
 
-    LONG baseline = 0;
-    ComPtr<IGraphBuilder> graph;
-    ComPtr<IMediaControl> control;
     ComPtr<IMediaEventEx> events;
     PcmSource* source = nullptr;
-    ComPtr<IBaseFilter> sourceFilter;
     CAudioRenderer* renderer = nullptr;
-    ComPtr<IBaseFilter> rendererFilter;
     TapRecorder tap;
 };
 
@@ -128,7 +99,7 @@ TEST_F(RendererGraph, EarlyAudioWaitsInSilenceAndPlaysAtItsTime) {
     // A gap of 100 ms, then more.
     const REFERENCE_TIME second = first + 200 * kMs;
     ASSERT_EQ(source->Push(ToneSamples(1000.0, 0.5, 4800), &second), S_OK);
-    ASSERT_TRUE(WaitFor([&] { return tap.SoundFrames() >= 9600; }));
+    ASSERT_TRUE(WaitUntil([&] { return tap.SoundFrames() >= 9600; }));
     const std::vector<TapRecorder::Block> blocks = tap.Blocks();
     ASSERT_FALSE(blocks.empty());
     EXPECT_TRUE(blocks.front().silent);
@@ -153,7 +124,7 @@ TEST_F(RendererGraph, LateAudioIsDroppedAndTheStreamGoesOn) {
     const REFERENCE_TIME past = 0;
     ASSERT_EQ(source->Push(ToneSamples(1000.0, 0.5, 4800), &past), S_OK);
     PushAhead(kAhead, 4800);
-    ASSERT_TRUE(WaitFor([&] { return tap.SoundFrames() >= 4800; }));
+    ASSERT_TRUE(WaitUntil([&] { return tap.SoundFrames() >= 4800; }));
     EXPECT_EQ(Statistics().framesDropped, 4800u);
     EXPECT_EQ(tap.SoundFrames(), 4800u);
 }
@@ -162,7 +133,7 @@ TEST_F(RendererGraph, UntimedAudioPlaysInTurn) {
     ASSERT_EQ(control->Run(), S_OK);
     ASSERT_EQ(source->Push(ToneSamples(500.0, 0.5, 2400), nullptr), S_OK);
     ASSERT_EQ(source->Push(ToneSamples(500.0, 0.5, 2400), nullptr), S_OK);
-    ASSERT_TRUE(WaitFor([&] { return tap.SoundFrames() >= 4800; }));
+    ASSERT_TRUE(WaitUntil([&] { return tap.SoundFrames() >= 4800; }));
     EXPECT_NEAR(audiotest::ToneFrequency(tap.Sound(), 0), 500.0, 5.0);
 }
 
@@ -181,7 +152,7 @@ TEST_F(RendererGraph, VolumeIsHundredthsOfADecibelAndTheBottomIsSilence) {
         EXPECT_EQ(volume, volumes[phase]);
         tap.phase = phase;
         const REFERENCE_TIME start = PushAhead(kAhead, 9600);
-        ASSERT_TRUE(WaitFor([&] {
+        ASSERT_TRUE(WaitUntil([&] {
             const auto blocks = tap.Blocks();
             return !blocks.empty() && blocks.back().time > start + 220 * kMs;
         }));
@@ -199,7 +170,7 @@ TEST_F(RendererGraph, BalanceLowersTheOtherSide) {
     ASSERT_EQ(renderer->put_Balance(2000), S_OK);
     ASSERT_EQ(control->Run(), S_OK);
     PushAhead(kAhead, 4800);
-    ASSERT_TRUE(WaitFor([&] { return tap.SoundFrames() >= 4800; }));
+    ASSERT_TRUE(WaitUntil([&] { return tap.SoundFrames() >= 4800; }));
     const std::vector<int16_t> sound = tap.Sound();
     EXPECT_NEAR(audiotest::LevelDb(sound, 0) - audiotest::LevelDb(sound, 1), -20.0, 1.0);
 }
@@ -228,7 +199,7 @@ TEST_F(RendererGraph, FlushAndStopEmptyWhatIsQueued) {
     ASSERT_EQ(source->PushBeginFlush(), S_OK);
     ASSERT_EQ(source->PushEndFlush(), S_OK);
     PushAhead(kAhead, 4800, 3000.0);
-    ASSERT_TRUE(WaitFor([&] { return tap.SoundFrames() >= 4800; }));
+    ASSERT_TRUE(WaitUntil([&] { return tap.SoundFrames() >= 4800; }));
     std::this_thread::sleep_for(std::chrono::milliseconds(600));
     // Only the tone pushed after the flush was heard.
     EXPECT_EQ(tap.SoundFrames(), 4800u);
@@ -240,7 +211,7 @@ TEST_F(RendererGraph, FlushAndStopEmptyWhatIsQueued) {
     tap.phase = 1;
     ASSERT_EQ(control->Run(), S_OK);
     PushAhead(kAhead, 4800, 2000.0);
-    ASSERT_TRUE(WaitFor([&] { return tap.SoundFrames(1) >= 4800; }));
+    ASSERT_TRUE(WaitUntil([&] { return tap.SoundFrames(1) >= 4800; }));
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     EXPECT_EQ(tap.SoundFrames(1), 4800u);
 }
@@ -248,14 +219,14 @@ TEST_F(RendererGraph, FlushAndStopEmptyWhatIsQueued) {
 TEST_F(RendererGraph, PauseHoldsTheSoundAndRunGoesOn) {
     ASSERT_EQ(control->Run(), S_OK);
     PushAhead(kAhead, 24000);
-    ASSERT_TRUE(WaitFor([&] { return tap.SoundFrames() >= 4800; }));
+    ASSERT_TRUE(WaitUntil([&] { return tap.SoundFrames() >= 4800; }));
     ASSERT_EQ(control->Pause(), S_OK);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     const size_t heard = tap.SoundFrames();
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(tap.SoundFrames(), heard);
     ASSERT_EQ(control->Run(), S_OK);
-    ASSERT_TRUE(WaitFor([&] { return tap.SoundFrames() >= 24000; }));
+    ASSERT_TRUE(WaitUntil([&] { return tap.SoundFrames() >= 24000; }));
     EXPECT_EQ(Statistics().framesDropped, 0u);
 }
 
@@ -266,7 +237,8 @@ TEST_F(RendererGraph, TheRendererIsTheGraphsClockAndFollowsTheSound) {
     ComPtr<IReferenceClock> graphClock;
     ASSERT_EQ(mediaFilter->GetSyncSource(graphClock.GetAddressOf()), S_OK);
     ComPtr<IReferenceClock> rendererClock;
-    ASSERT_EQ(rendererFilter.As(&rendererClock), S_OK);
+    ASSERT_EQ(renderer->QueryInterface(IID_IReferenceClock, rendererClock.GetVoidAddressOf()),
+              S_OK);
     EXPECT_EQ(graphClock.Get(), rendererClock.Get());
 
     // While sound plays the clock keeps pace with the monotonic clock and never goes back.

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -40,15 +41,15 @@ const char16_t kNetworkProviderName[] = u"Microsoft DVBT Network Provider";
 // The replacement the caption filter draws: the fullwidth tilde as a wave dash.
 const char16_t kCaptionCharReplacement[] = {0xFF5E, 0x301C};
 
-ICString FilterName(IBaseFilter* filter) {
+std::u16string FilterName(IBaseFilter* filter) {
     FILTER_INFO info{};
     if (filter == nullptr || FAILED(filter->QueryFilterInfo(&info))) {
-        return ICString();
+        return {};
     }
     if (info.pGraph != nullptr) {
         info.pGraph->Release();
     }
-    return ICString(info.achName);
+    return info.achName;
 }
 
 // The `index`-th pin of `direction`, or the first whose name is `name` when one is given.
@@ -490,9 +491,11 @@ HRESULT CViewerGraph::ConnectFilters(IBaseFilter* upstream, int outputIndex,
     }
     const HRESULT hr = filterGraph->ConnectDirect(output.Get(), input.Get(), nullptr);
     if (FAILED(hr)) {
-        errorText.Format("%sと%sのConnectに失敗しました。フィルターのメディアタイプやバージョンを確認"
-                         "して下さい。",
-                         FilterName(upstream).GetText(), FilterName(downstream).GetText());
+        ICWString message;
+        message.Format(u"%sと%sのConnectに失敗しました。フィルターのメディアタイプやバージョンを確認"
+                       u"して下さい。",
+                       FilterName(upstream).c_str(), FilterName(downstream).c_str());
+        errorText = ICString(message);
     }
     return hr;
 }

@@ -150,7 +150,10 @@ public:
     ICWindowTarget* GraphWindow() { return &graphWindow; }
     // The millisecond tick count the watchdog and the start tick read (the steady clock unless
     // replaced).
-    void SetTickSource(std::function<uint32_t()> source) { tickSource = std::move(source); }
+    void SetTickSource(std::function<uint32_t()> source) {
+        tickSource = std::move(source);
+        lastTick = tickSource();
+    }
 
     // --- read-outs
     static ICWString FormatComponentText(uint8_t videoType, uint8_t audioType);

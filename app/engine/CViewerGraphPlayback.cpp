@@ -194,7 +194,7 @@ HRESULT CViewerGraph::RunGraph() {
     sizePending = true;
     startTick = Now();
     dropCount = syncErrorCount = transportErrorCount = 0;
-    zeroRateCount = 0;
+    fiveSeconds.elapsed = 0;
     return succeeded ? S_OK : hr;
 }
 

@@ -101,6 +101,10 @@ private:
 // trouble, and the summary line last.
 std::string FormatIntegrityText(const std::string& name, const IntegrityReport& report);
 
+// The report as one JSON document naming the file `path`: the totals, the summary line and one
+// entry per PID with the stream time of every gap (null when it is not known).
+std::string FormatIntegrityJson(const std::string& path, const IntegrityReport& report);
+
 // Checks a whole file with large reads. False with a message in `error` when it cannot be
 // opened or read; a damaged or truncated file still gives its report.
 bool CheckTsFile(const std::string& path, IntegrityReport& report, std::string* error);

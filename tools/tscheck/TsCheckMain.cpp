@@ -1,8 +1,6 @@
 // tscheck: tells where a recorded transport stream is damaged: per PID the packets lost, the
 // packets marked as damaged and the scrambled packets, with the stream time of every gap.
 
-#include <nlohmann/json.hpp>
-
 #include <cstdio>
 #include <string>
 
@@ -11,9 +9,6 @@
 namespace {
 
 using integrity::IntegrityReport;
-using integrity::PidIntegrity;
-using integrity::StreamGap;
-using nlohmann::json;
 
 void Usage(FILE* to) {
     std::fputs(
@@ -26,41 +21,6 @@ void Usage(FILE* to) {
         "Exit status: 0 when the file was read (damaged or not), 2 when it could not be\n"
         "read or holds no transport stream packets, or on a usage error.\n",
         to);
-}
-
-json SecondsJson(const std::optional<double>& seconds) {
-    return seconds ? json(*seconds) : json(nullptr);
-}
-
-void PrintJson(const std::string& path, const IntegrityReport& report) {
-    json pids = json::array();
-    for (const PidIntegrity& pid : report.pids) {
-        json gaps = json::array();
-        for (const StreamGap& gap : pid.gaps) {
-            gaps.push_back(SecondsJson(gap.seconds));
-        }
-        pids.push_back({{"pid", pid.pid},
-                        {"kind", integrity::PidKindName(pid.kind)},
-                        {"packets", pid.packets},
-                        {"drops", pid.drops},
-                        {"errors", pid.errors},
-                        {"scrambled", pid.scrambled},
-                        {"gaps", std::move(gaps)}});
-    }
-    const json document = {{"file", path},
-                           {"packets", report.packets},
-                           {"duration", SecondsJson(report.duration)},
-                           {"drops", report.drops},
-                           {"errors", report.errors},
-                           {"scrambled", report.scrambled},
-                           {"skippedBytes", report.skippedBytes},
-                           {"syncLosses", report.syncLosses},
-                           {"truncatedBytes", report.truncatedBytes},
-                           {"pcrDiscontinuities", report.pcrDiscontinuities},
-                           {"unlistedGaps", report.unlistedGaps},
-                           {"summary", report.Summary()},
-                           {"pids", std::move(pids)}};
-    std::printf("%s\n", document.dump(2, ' ', false, json::error_handler_t::replace).c_str());
 }
 
 }  // namespace
@@ -102,7 +62,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (asJson) {
-        PrintJson(path, report);
+        std::printf("%s\n", integrity::FormatIntegrityJson(path, report).c_str());
     } else {
         std::fputs(integrity::FormatIntegrityText(path, report).c_str(), stdout);
     }

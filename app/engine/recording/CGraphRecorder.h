@@ -1,141 +1,97 @@
 #pragma once
 
-// A minimal stand-in of the graph's recorder, to be replaced by the recording pieces: it starts
-// and stops the source's recording with no information packet and names files by time.
-
-#include <sys/stat.h>
-
 #include <array>
 #include <cstdint>
-#include <cstdio>
-#include <filesystem>
 #include <string>
+#include <vector>
 
-#include "app/stores/CChannelInfo.h"
-#include "core/CodePage.h"
-#include "core/ICWinError.h"
-#include "platform/com/ComPtr.h"
+#include "app/engine/recording/RecordingInfoPacket.h"
+#include "app/engine/recording/RecordingPath.h"
 #include "platform/dshow/DShowInterfaces.h"
-#include "sianalyzer/ICSITime.h"
-#include "sianalyzer/IQVSIAnalyzer.h"
-#include "sources/IQVTSSource.h"
 
-struct RecordingProgramme {  // the programme on air, as the graph read it last
+class CChannelInfo;
+class ICSIList;
+class IQVSIAnalyzer;
+
+// The programme on air, as the graph read it last.
+struct RecordingProgramme {
     uint16_t eventId = 0;
     std::u16string title;
-    uint8_t videoComponentType = 255, audioComponentType = 255;
-    std::array<uint8_t, 4> genre{0xEE, 0xEE, 0xEE, 0xEE};
+    uint8_t videoComponentType = 255;
+    uint8_t audioComponentType = 255;
+    std::array<uint8_t, 4> genre = kNoGenre;
 };
-struct RecordingTune {  // the graph's tune state at the start
-    const CChannelInfo* channel = nullptr;  // with its tuning space (type, prefix), may be null
-    uint16_t networkId = 0, transportStreamId = 0, serviceId = 0;
-    uint16_t pmtPid = 0, videoPid = 0, audioPid = 0, captionPid = 0;
+
+// The graph's tune at the start of a recording.
+struct RecordingTune {
+    const CChannelInfo* channel = nullptr;  // with its tuning space; may be null
+    uint16_t networkId = 0;
+    uint16_t transportStreamId = 0;
+    uint16_t serviceId = 0;
+    uint16_t pmtPid = 0;  // 0: taken from the PAT
+    uint16_t videoPid = 0;
+    uint16_t audioPid = 0;
+    uint16_t captionPid = 0;
 };
+
+// The elementary streams of the transport stream's other services, which a recording leaves
+// out: every elementary PID of the PMTs of the PAT's other programmes that the chosen service
+// does not use, each once. Empty without the PAT or the service's PMT. The caller holds the
+// store (AddRef) while this reads it.
+std::vector<WORD> ExcludedPids(ICSIList* store, uint16_t transportStreamId, uint16_t serviceId);
+
+// The PMT PID of a programme from the store's PAT; 0 when it is not known.
+uint16_t FindPmtPid(ICSIList* store, uint16_t transportStreamId, uint16_t serviceId);
+
+// One graph's recording: the source filter writes the file; this decides what goes into it and
+// what happens to it at the end. When a recording stops, the information packet at its start
+// is brought up to date, the file takes the programme's name, and its integrity report is
+// written beside it ("NAME.ts.check.json") on a thread of its own, so that a long recording
+// does not hold up the caller.
 class CGraphRecorder {
 public:
-    HRESULT Start(IBaseFilter* source, IQVSIAnalyzer* /*analyzer*/, const RecordingTune& /*tune*/,
-                  const RecordingProgramme& /*programme*/, int64_t startTimeValue,
-                  const std::string& path) {
-        if (recording) {
-            return E_FAIL;
-        }
-        ComPtr<IQVTSSource> tsSource;
-        if (source == nullptr) {
-            return E_FAIL;
-        }
-        const HRESULT hr = ComPtr<IBaseFilter>(source).As(&tsSource);
-        if (FAILED(hr)) {
-            return hr;
-        }
-        const DWORD error =
-            tsSource->StartRecording(Utf8ToUtf16(path).c_str(), nullptr, 0, nullptr, 0, TRUE);
-        if (error != 0) {
-            return HRESULT_FROM_WIN32(error);
-        }
-        recording = true;
-        recordingPath = path;
-        startTime = startTimeValue;
-        return S_OK;
-    }
-    void Stop(IBaseFilter* source, const RecordingProgramme& /*current*/, int64_t /*now*/) {
-        if (!recording) {
-            return;
-        }
-        ComPtr<IQVTSSource> tsSource;
-        if (source != nullptr && SUCCEEDED(ComPtr<IBaseFilter>(source).As(&tsSource))) {
-            tsSource->StopRecording();
-        }
-        recording = false;
-    }
+    CGraphRecorder() = default;
+    CGraphRecorder(const CGraphRecorder&) = delete;
+    CGraphRecorder& operator=(const CGraphRecorder&) = delete;
+    // Waits for the integrity reports still being written.
+    ~CGraphRecorder();
+
+    // E_FAIL when already recording; the source's failure when it has no IQVTSSource or cannot
+    // create the file. `analyzer` may be null (nothing is excluded then).
+    HRESULT Start(IUnknown* source, IQVSIAnalyzer* analyzer, const RecordingTune& tune,
+                  const RecordingProgramme& programme, int64_t startTimeValue,
+                  const std::string& path);
+    // Ends the recording (nothing when idle): the source's stop, the packet's update, the rename
+    // to the title (when one is known) and the integrity report.
+    void Stop(IUnknown* source, const RecordingProgramme& current, int64_t nowTimeValue);
+
+    // Whether Stop renames the file to the programme's title (the default); a caller that needs
+    // a fixed name turns it off.
+    void SetRenameToTitle(bool rename) { renameToTitle = rename; }
+
     bool IsRecording() const { return recording; }
-    const std::string& Path() const { return recordingPath; }
+    // UTF-8; the final name after Stop.
+    const std::string& Path() const { return path; }
     int64_t StartTimeValue() const { return startTime; }
+    // The information packet written at the start.
+    const RecordingInfoPacket& StartPacket() const { return startPacket; }
+
+    // Waits until every integrity report started so far is written.
+    static void WaitForReports();
 
 private:
     bool recording = false;
-    std::string recordingPath;
+    bool renameToTitle = true;
+    std::string path;
     int64_t startTime = 0;
+    RecordingChannelName channelName;
+    RecordingInfoPacket startPacket{};
 };
 
-inline std::string MakeWindowRecordingPath(const std::string& folder, const ICSIDateTime& when,
-                                           const char* extension) {
-    std::string base = folder;
-    if (!base.empty() && base.back() != '/') {
-        base += '/';
-    }
-    char name[32];
-    std::snprintf(name, sizeof(name), "%04d%02d%02d-%02d%02d%02d", when.year, when.month, when.day,
-                  when.hour, when.minute, when.second);
-    base += name;
-    std::string path = base + extension;
-    struct stat info {};
-    for (int n = 2; ::stat(path.c_str(), &info) == 0; ++n) {
-        path = base + " (" + std::to_string(n) + ")" + extension;
-    }
-    std::error_code ignored;
-    if (!folder.empty()) {
-        std::filesystem::create_directories(folder, ignored);
-    }
-    return path;
-}
+// Writes the integrity report of a recording beside it ("PATH.check.json"); false when the
+// recording cannot be read or the report cannot be written.
+bool WriteIntegrityReport(const std::string& recordingPath);
 
-inline uint32_t WriteBitmapFile(const std::string& path, const BYTE* dib) {
-    const auto read32 = [dib](int offset) {
-        return uint32_t(dib[offset]) | uint32_t(dib[offset + 1]) << 8 |
-               uint32_t(dib[offset + 2]) << 16 | uint32_t(dib[offset + 3]) << 24;
-    };
-    const uint32_t headerSize = read32(0);
-    const int32_t width = int32_t(read32(4));
-    const int32_t height = int32_t(read32(8));
-    const uint32_t bits = uint32_t(dib[14]) | uint32_t(dib[15]) << 8;
-    uint32_t imageSize = read32(20);
-    if (imageSize == 0) {
-        imageSize = uint32_t(((width * int32_t(bits) + 31) / 32) * 4) *
-                    uint32_t(height < 0 ? -height : height);
-    }
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) {
-        return ICWinErrorFromErrno(errno);
-    }
-    const uint32_t fileSize = headerSize + imageSize + 14;
-    const uint32_t offset = headerSize + 14;
-    const uint8_t header[14] = {'B',
-                                'M',
-                                uint8_t(fileSize),
-                                uint8_t(fileSize >> 8),
-                                uint8_t(fileSize >> 16),
-                                uint8_t(fileSize >> 24),
-                                0,
-                                0,
-                                0,
-                                0,
-                                uint8_t(offset),
-                                uint8_t(offset >> 8),
-                                uint8_t(offset >> 16),
-                                uint8_t(offset >> 24)};
-    const bool written = std::fwrite(header, 1, 14, file) == 14 &&
-                         std::fwrite(dib, 1, headerSize + imageSize, file) == headerSize + imageSize;
-    const int error = written ? 0 : errno;
-    std::fclose(file);
-    return written ? 0 : ICWinErrorFromErrno(error);
-}
+// Writes a packed bitmap (BITMAPINFOHEADER, then the pixels, as GetCurrentImage returns it) as
+// a ".bmp" file, replacing one that exists. 0, or the Windows error number of the failure.
+uint32_t WriteBitmapFile(const std::string& path, const BYTE* dib);

@@ -1,0 +1,120 @@
+#include "app/ui/ViewerShell.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include "core/CodePage.h"
+
+CViewerShell::CViewerShell(CAppStores& appStores) : stores(appStores) {}
+
+CViewerShell::~CViewerShell() {
+    // The engines go first: their graphs stop drawing into the views' picture areas.
+    while (!windows.Windows().empty()) {
+        CVideoWindow* window = windows.Windows().front().get();
+        windows.DestroyVideoWindow(window);
+    }
+    views.clear();
+}
+
+CViewingWindow* CViewerShell::Open(CTuner* tuner) {
+    auto view = std::make_unique<CViewingWindow>();
+    CViewingWindow* viewPointer = view.get();
+    // The engine may report on its view while it opens, so the view is shown and known first.
+    viewPointer->show();
+    CVideoWindow* window = windows.CreateVideoWindow(*viewPointer, tuner, false, false);
+    if (window == nullptr) {
+        return nullptr;
+    }
+    viewPointer->Attach(window);
+    views[window] = std::move(view);
+    windows.ActivateWindow(window);
+    return viewPointer;
+}
+
+CViewingWindow* CViewerShell::OpenTunerWindow(CTuner* tuner) {
+    return Open(tuner);
+}
+
+CViewingWindow* CViewerShell::OpenFileWindow(const std::string& path) {
+    CViewingWindow* view = Open(nullptr);
+    if (view != nullptr) {
+        view->Engine()->PlayFile(ICWString(Utf8ToUtf16(path)));
+    }
+    return view;
+}
+
+MessageResult CViewerShell::ShowMessage(const std::u16string& text, const std::u16string& caption,
+                                        MessageIcon icon, MessageButtons buttons) {
+    QMessageBox box;
+    box.setWindowTitle(QString::fromStdU16String(caption));
+    // The texts break lines with "\r\n".
+    box.setText(
+        QString::fromStdU16String(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    switch (icon) {
+        case MessageIcon::kError:
+            box.setIcon(QMessageBox::Critical);
+            break;
+        case MessageIcon::kExclamation:
+            box.setIcon(QMessageBox::Warning);
+            break;
+        case MessageIcon::kInformation:
+            box.setIcon(QMessageBox::Information);
+            break;
+        case MessageIcon::kQuestion:
+            box.setIcon(QMessageBox::Question);
+            break;
+        case MessageIcon::kNone:
+            break;
+    }
+    switch (buttons) {
+        case MessageButtons::kOk:
+            box.setStandardButtons(QMessageBox::Ok);
+            break;
+        case MessageButtons::kOkCancel:
+            box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+            break;
+        case MessageButtons::kYesNo:
+            box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+            break;
+    }
+    switch (box.exec()) {
+        case QMessageBox::Cancel:
+            return MessageResult::kCancel;
+        case QMessageBox::Yes:
+            return MessageResult::kYes;
+        case QMessageBox::No:
+            return MessageResult::kNo;
+        default:
+            return MessageResult::kOk;
+    }
+}
+
+void CViewerShell::BeginWaitCursor() {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+void CViewerShell::EndWaitCursor() {
+    QApplication::restoreOverrideCursor();
+}
+
+void CViewerShell::PostMainWindowMessage(uint32_t message, CVideoWindow* window) {
+    if (message != kMsgVideoWindowClosed) {
+        return;
+    }
+    // Destroyed after the close command that posted this has returned.
+    uiThread.Post([this, window] { Destroy(window); });
+}
+
+void CViewerShell::Destroy(CVideoWindow* window) {
+    const auto found = views.find(window);
+    if (found == views.end()) {
+        return;
+    }
+    std::unique_ptr<CViewingWindow> view = std::move(found->second);
+    views.erase(found);
+    windows.DestroyVideoWindow(window);
+    view.reset();
+    if (views.empty()) {
+        QApplication::quit();
+    }
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QObject>
+#include <map>
+#include <memory>
+
+#include "app/engine/CVideoWindow.h"
+#include "app/engine/EngineHost.h"
+#include "app/startup/CAppStores.h"
+#include "app/ui/QtUiThread.h"
+#include "app/ui/ViewingWindow.h"
+
+// The application's side of the viewing windows on Qt: it gives the engine the stores, the
+// user-interface thread, message boxes and the wait cursor, opens viewing windows for tuners
+// and files, destroys them when they have closed, and ends the run when the last one is gone.
+class CViewerShell final : public IEngineHost {
+public:
+    explicit CViewerShell(CAppStores& stores);
+    ~CViewerShell() override;
+
+    // A window on the tuner, tuned to its start channel; null when it could not be opened.
+    CViewingWindow* OpenTunerWindow(CTuner* tuner);
+    // A window playing the file.
+    CViewingWindow* OpenFileWindow(const std::string& path);
+
+    CVideoWindowList& Windows() { return windows; }
+
+    // IEngineHost
+    CSettings& Settings() override { return stores.settings; }
+    CTunerList& Tuners() override { return stores.tuners; }
+    CEpgStore& EpgStore() override { return stores.epg; }
+    CLogoList& Logos() override { return stores.logos; }
+    CRecScheduleList& Reservations() override { return stores.reservations; }
+    IUiThread& UiThread() override { return uiThread; }
+    MessageResult ShowMessage(const std::u16string& text, const std::u16string& caption,
+                              MessageIcon icon, MessageButtons buttons) override;
+    void BeginWaitCursor() override;
+    void EndWaitCursor() override;
+    void PostMainWindowMessage(uint32_t message, CVideoWindow* window) override;
+
+private:
+    CViewingWindow* Open(CTuner* tuner);
+    void Destroy(CVideoWindow* window);
+
+    CAppStores& stores;
+    CQtUiThread uiThread;
+    CVideoWindowList windows{*this};
+    std::map<CVideoWindow*, std::unique_ptr<CViewingWindow>> views;
+};

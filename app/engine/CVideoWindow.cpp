@@ -1,10 +1,9 @@
 #include "app/engine/CVideoWindow.h"
 
-#include <sys/statvfs.h>
-
 #include <algorithm>
 #include <filesystem>
 
+#include "app/engine/recording/RecordingPath.h"
 #include "app/stores/CEpgStore.h"
 #include "app/stores/CRecScheduleList.h"
 #include "app/stores/CSettings.h"
@@ -19,14 +18,6 @@ namespace {
 
 constexpr uint8_t kFirstScheduleTable = 0x50;
 constexpr uint8_t kLastScheduleTable = 0x57;
-
-uint64_t VolumeFreeSpace(const std::string& folder) {
-    struct statvfs info {};
-    if (::statvfs(folder.empty() ? "." : folder.c_str(), &info) != 0) {
-        return UINT64_MAX;  // unknown: never stops a recording
-    }
-    return uint64_t(info.f_bavail) * info.f_frsize;
-}
 
 std::string Utf8Path(const ICWString& path) {
     return Utf16ToUtf8(path.GetView());
@@ -68,8 +59,9 @@ CVideoWindow::CVideoWindow(IEngineHost& host, CVideoWindowList& list, IVideoWind
       view(view),
       tuner(tuner),
       automatic(automatic),
-      withoutVideo(withoutVideo),
-      freeSpaceProbe(VolumeFreeSpace) {}
+      withoutVideo(withoutVideo) {
+    freeSpaceProbe = AvailableBytes;
+}
 
 CVideoWindow::~CVideoWindow() {
     if (graph) {
@@ -83,8 +75,8 @@ CVideoWindow::~CVideoWindow() {
 
 void CVideoWindow::Open() {
     ICWString caption;
-    caption.Format(u"Orvanta %02X.%02X.%02X.%02X", (kVersion >> 24) & 0xFF,
-                   (kVersion >> 16) & 0xFF, (kVersion >> 8) & 0xFF, kVersion & 0xFF);
+    caption.Format(u"Orvanta %02X.%02X.%02X.%02X", (kVersion >> 24) & 0xFF, (kVersion >> 16) & 0xFF,
+                   (kVersion >> 8) & 0xFF, kVersion & 0xFF);
     view.SetCaption(caption);
     graph = std::make_unique<CViewerGraph>(host);
     SetCallbacks();
@@ -254,8 +246,8 @@ void CVideoWindow::Snapshot() {
                          MessageButtons::kOk);
         return;
     }
-    const std::string path = MakeWindowRecordingPath(
-        Utf8Path(host.Settings().recFolders[0]), graph->GetApplicationTime(), ".bmp");
+    const std::string path = MakeWindowRecordingPath(Utf8Path(host.Settings().recFolders[0]),
+                                                     graph->GetApplicationTime(), ".bmp");
     const uint32_t error = WriteBitmapFile(path, image);
     if (error != 0) {
         ICWString message;
@@ -270,8 +262,7 @@ void CVideoWindow::Snapshot() {
 // --- recording
 
 bool CVideoWindow::IsRecordingReservation() const {
-    return tuner != nullptr &&
-           host.GetTunerState(tuner) == TunerReservationState::kRecording;
+    return tuner != nullptr && host.GetTunerState(tuner) == TunerReservationState::kRecording;
 }
 
 void CVideoWindow::ToggleRecording() {
@@ -300,7 +291,8 @@ void CVideoWindow::ToggleRecording() {
 }
 
 HRESULT CVideoWindow::StartWindowRecording(const ICWString& folder) {
-    const ICSIDateTime when = graph->IsFileMode() ? sitime::LocalNow() : graph->GetApplicationTime();
+    const ICSIDateTime when =
+        graph->IsFileMode() ? sitime::LocalNow() : graph->GetApplicationTime();
     recordingStart = sitime::ToValue(when);
     std::u16string trimmed(folder.GetView());
     if (!trimmed.empty() && trimmed.back() == u'/') {
@@ -375,8 +367,8 @@ void CVideoWindow::OnPresentEvent() {
     }
 }
 
-void CVideoWindow::OnEitSegment(uint16_t networkId, uint16_t transportStreamId,
-                                uint16_t serviceId, uint8_t tableId, uint8_t sectionNumber) {
+void CVideoWindow::OnEitSegment(uint16_t networkId, uint16_t transportStreamId, uint16_t serviceId,
+                                uint8_t tableId, uint8_t sectionNumber) {
     if (graph->IsFileMode()) {
         return;
     }

@@ -52,8 +52,8 @@ class CVideoWindow {
 public:
     static constexpr uint32_t kVersion = 0x15120200;
     static constexpr uint64_t kMinimumFreeSpace = uint64_t(1) << 30;  // bytes
-    static constexpr uint32_t kFreeSpacePeriod = 60000;                // ms
-    static constexpr int64_t kProgrammeEndGrace = 60;                  // s of recording
+    static constexpr uint32_t kFreeSpacePeriod = 60000;               // ms
+    static constexpr int64_t kProgrammeEndGrace = 60;                 // s of recording
 
     CVideoWindow(IEngineHost& host, CVideoWindowList& list, IVideoWindowView& view, CTuner* tuner,
                  bool automatic, bool withoutVideo);

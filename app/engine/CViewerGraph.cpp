@@ -8,13 +8,13 @@
 
 #include "app/stores/CSettings.h"
 #include "app/stores/CTuner.h"
+#include "caption/IQVCaption.h"
 #include "core/CodePage.h"
 #include "platform/bda/BdaInterfaces.h"
 #include "platform/com/ComRuntime.h"
 #include "platform/com/DeviceEnum.h"
 #include "platform/com/RunningObjectTable.h"
 #include "platform/dshow/DShowGuids.h"
-#include "platform/media/MediaClasses.h"
 #include "sources/IQVBonSource.h"
 #include "sources/IQVTSSource.h"
 #include "streamfw/ICModuleTables.h"
@@ -26,7 +26,7 @@
 namespace {
 
 // Most failures of the platform itself end with this advice.
-#define ORV_SYSTEM_FAILURE                                                                   \
+#define ORV_SYSTEM_FAILURE \
     u"\r\nシステムに重大な障害が出ている可能性があります。\r\nシステムの再起動をお勧めします。"
 
 constexpr uint32_t kBonDriverNotOpened = 110;
@@ -274,14 +274,16 @@ HRESULT CViewerGraph::BuildFrontEnd() {
     hr = FindDeviceFilter(KSCATEGORY_BDA_NETWORK_TUNER, u"DevicePath",
                           Utf8ToUtf16(tuner->path.GetText()), &tunerFilter);
     if (FAILED(hr)) {
-        return Fail(hr, u"BDA Tunerがありません。\r\nチューナーの接続、認識、電源、ドライバーなど"
-                        u"を確認にして下さい。");
+        return Fail(hr,
+                    u"BDA Tunerがありません。\r\nチューナーの接続、認識、電源、ドライバーなど"
+                    u"を確認にして下さい。");
     }
     hr = FindDeviceFilter(KSCATEGORY_BDA_RECEIVER_COMPONENT, u"DevicePath",
                           Utf8ToUtf16(tuner->capturePath.GetText()), &captureFilter);
     if (FAILED(hr)) {
-        return Fail(hr, u"BDA Captureフィルターがありません。\r\nチューナーの接続、認識、電源、"
-                        u"ドライバーなどを確認にして下さい。");
+        return Fail(hr,
+                    u"BDA Captureフィルターがありません。\r\nチューナーの接続、認識、電源、"
+                    u"ドライバーなどを確認にして下さい。");
     }
     return S_OK;
 }
@@ -293,8 +295,9 @@ HRESULT CViewerGraph::BuildSource(const ICWString& path) {
         hr = CreateFilter(isBonDriver ? CLSID_QVTSSource : CLSID_QVBonSource, &sourceFilter);
     }
     if (FAILED(hr)) {
-        return Fail(hr, u"TSソースフィルターが作成できません。\r\nTSソースフィルターの登録やバー"
-                        u"ジョンを確認して下さい。");
+        return Fail(hr,
+                    u"TSソースフィルターが作成できません。\r\nTSソースフィルターの登録やバー"
+                    u"ジョンを確認して下さい。");
     }
     if (FAILED(hr = AddFilter(sourceFilter.Get(), u"TS Source Filter"))) {
         return Fail(hr, u"TSソースフィルターがグラフに登録できません。" ORV_SYSTEM_FAILURE);
@@ -302,18 +305,20 @@ HRESULT CViewerGraph::BuildSource(const ICWString& path) {
     if (isBonDriver && tuner != nullptr) {
         ComPtr<IQVBonSource> bon;
         if (FAILED(hr = sourceFilter.As(&bon))) {
-            return Fail(hr, u"IQVBonSourceインターフェースが取得できません。\r\nBonソースフィルター"
-                            u"の登録やバージョンを確認して下さい。");
+            return Fail(hr,
+                        u"IQVBonSourceインターフェースが取得できません。\r\nBonソースフィルター"
+                        u"の登録やバージョンを確認して下さい。");
         }
         const DWORD result = bon->SetBonDriver(tuner->path.GetText());
         if (result != 0) {
             ICWString message;
-            message.Format(u"IQVBonSource::SetBonDriverでエラーが発生しました(%d)。\r\nチューナー"
-                           u"の接続、Bonドライバーのパス、Bonソースフィルターのバージョンなどを確"
-                           u"認して下さい。",
-                           int(result));
+            message.Format(
+                u"IQVBonSource::SetBonDriverでエラーが発生しました(%d)。\r\nチューナー"
+                u"の接続、Bonドライバーのパス、Bonソースフィルターのバージョンなどを確"
+                u"認して下さい。",
+                int(result));
             errorText = ICString(message);
-            return result == kBonDriverNotOpened ? E_ACCESSDENIED
+            return result == kBonDriverNotOpened  ? E_ACCESSDENIED
                    : result == kBonDriverNoObject ? E_NOINTERFACE
                                                   : E_FAIL;
         }
@@ -328,8 +333,9 @@ HRESULT CViewerGraph::BuildSource(const ICWString& path) {
 HRESULT CViewerGraph::BuildAnalyzer() {
     HRESULT hr = CreateFilter(CLSID_QVSIAnalyzer, &analyzerFilter);
     if (FAILED(hr)) {
-        return Fail(hr, u"QV SIアナライザーが作成できません。\r\nQV SIアナライザーの登録やバージョ"
-                        u"ンを確認して下さい。");
+        return Fail(hr,
+                    u"QV SIアナライザーが作成できません。\r\nQV SIアナライザーの登録やバージョ"
+                    u"ンを確認して下さい。");
     }
     if (FAILED(hr = AddFilter(analyzerFilter.Get(), u"SI Analyzer"))) {
         return Fail(hr, u"QV SIアナライザーがグラフに登録できません。" ORV_SYSTEM_FAILURE);
@@ -363,7 +369,8 @@ HRESULT CViewerGraph::CreateVideoRenderer() {
     }
     ComPtr<IVMRWindowlessControl9> windowless;
     if (FAILED(hr = videoRenderer.As(&windowless))) {
-        return Fail(hr, u"IVMRWindowlessControl9インターフェースが取得できません。" ORV_SYSTEM_FAILURE);
+        return Fail(hr,
+                    u"IVMRWindowlessControl9インターフェースが取得できません。" ORV_SYSTEM_FAILURE);
     }
     if (FAILED(hr = windowless->SetVideoClippingWindow(videoWindow))) {
         return Fail(hr, u"IVMRWindowlessControl9::SetVideoClippingWindowに失敗しました。");
@@ -376,8 +383,9 @@ HRESULT CViewerGraph::BuildRenderers() {
     HRESULT hr = FindDeviceFilter(CLSID_LegacyAmFilterCategory, u"FriendlyName",
                                   std::u16string(settings.mpeg2Decoder.GetView()), &videoDecoder);
     if (FAILED(hr)) {
-        return Fail(hr, u"MPEG2ビデオデコーダーが作成できません。\r\nMPEG2ビデオデコーダーの登録を"
-                        u"確認してください。");
+        return Fail(hr,
+                    u"MPEG2ビデオデコーダーが作成できません。\r\nMPEG2ビデオデコーダーの登録を"
+                    u"確認してください。");
     }
     buildStage = 8;
     if (FAILED(hr = CreateVideoRenderer())) {
@@ -387,11 +395,13 @@ HRESULT CViewerGraph::BuildRenderers() {
     hr = FindDeviceFilter(CLSID_LegacyAmFilterCategory, u"FriendlyName",
                           std::u16string(settings.aacDecoder.GetView()), &audioDecoder);
     if (FAILED(hr)) {
-        return Fail(hr, u"AACデコーダーが作成できません。\r\nAACデコーダーの登録を確認してください。");
+        return Fail(hr,
+                    u"AACデコーダーが作成できません。\r\nAACデコーダーの登録を確認してください。");
     }
     if (FAILED(hr = CreateFilter(CLSID_DSoundRender, &audioRenderer))) {
-        return Fail(hr, u"Audioレンダラーが作成できません。\r\nサウンドデバイスがないか、スピーカー"
-                        u"が接続されていないか、システムに重大な障害が出ているか、可能性があります。");
+        return Fail(hr,
+                    u"Audioレンダラーが作成できません。\r\nサウンドデバイスがないか、スピーカー"
+                    u"が接続されていないか、システムに重大な障害が出ているか、可能性があります。");
     }
     if (FAILED(hr = AddFilter(audioRenderer.Get(), u"Audio Renderer"))) {
         return Fail(hr, u"Audioレンダラーがグラフに登録できません。" ORV_SYSTEM_FAILURE);
@@ -403,16 +413,18 @@ HRESULT CViewerGraph::BuildRenderers() {
 HRESULT CViewerGraph::BuildCaptions() {
     HRESULT hr = CreateFilter(CLSID_QVCaption, &captionFilter);
     if (FAILED(hr)) {
-        return Fail(hr, u"QV Captionフィルターが作成できません。\r\nQV Captionフィルターの登録やバ"
-                        u"ージョンを確認してください。");
+        return Fail(hr,
+                    u"QV Captionフィルターが作成できません。\r\nQV Captionフィルターの登録やバ"
+                    u"ージョンを確認してください。");
     }
     if (FAILED(hr = AddFilter(captionFilter.Get(), u"Caption Filter"))) {
         return Fail(hr, u"QV Captionフィルターがグラフに登録できません。" ORV_SYSTEM_FAILURE);
     }
     ComPtr<IQVCaption> caption;
     if (FAILED(hr = captionFilter.As(&caption))) {
-        return Fail(hr, u"IQVCaptionインターフェースが取得できません。\r\nQV Captionフィルターの登"
-                        u"録やバージョンを確認してください。");
+        return Fail(hr,
+                    u"IQVCaptionインターフェースが取得できません。\r\nQV Captionフィルターの登"
+                    u"録やバージョンを確認してください。");
     }
     caption->SetVideoRenderer(videoRenderer.Get());
     caption->ShowCaptions(captionsOn ? 1 : 0);
@@ -465,12 +477,14 @@ HRESULT CViewerGraph::LoadFile(const ICWString& path) {
     ComPtr<IFileSourceFilter> fileSource;
     HRESULT hr = sourceFilter.As(&fileSource);
     if (FAILED(hr)) {
-        return Fail(hr, u"IFileSourceFilterインターフェースが取得できません。\r\nTSソースフィルター"
-                        u"の登録やバージョンを確認して下さい。");
+        return Fail(hr,
+                    u"IFileSourceFilterインターフェースが取得できません。\r\nTSソースフィルター"
+                    u"の登録やバージョンを確認して下さい。");
     }
     if (FAILED(hr = fileSource->Load(path.GetText(), nullptr))) {
-        return Fail(hr, u"IFileSourceFilter::Loadに失敗しました。\r\nファイルのパスや内容を確認して"
-                        u"下さい。");
+        return Fail(hr,
+                    u"IFileSourceFilter::Loadに失敗しました。\r\nファイルのパスや内容を確認して"
+                    u"下さい。");
     }
     ComPtr<IMediaSeeking> seeking;
     if (SUCCEEDED(filterGraph.As(&seeking))) {
@@ -492,9 +506,10 @@ HRESULT CViewerGraph::ConnectFilters(IBaseFilter* upstream, int outputIndex,
     const HRESULT hr = filterGraph->ConnectDirect(output.Get(), input.Get(), nullptr);
     if (FAILED(hr)) {
         ICWString message;
-        message.Format(u"%sと%sのConnectに失敗しました。フィルターのメディアタイプやバージョンを確認"
-                       u"して下さい。",
-                       FilterName(upstream).c_str(), FilterName(downstream).c_str());
+        message.Format(
+            u"%sと%sのConnectに失敗しました。フィルターのメディアタイプやバージョンを確認"
+            u"して下さい。",
+            FilterName(upstream).c_str(), FilterName(downstream).c_str());
         errorText = ICString(message);
     }
     return hr;
@@ -519,8 +534,7 @@ HRESULT CViewerGraph::FindDeviceFilter(REFCLSID category, const char16_t* proper
         return hr;
     }
     ComPtr<IEnumMoniker> monikers;
-    if (devices->CreateClassEnumerator(category, monikers.GetAddressOf(), 0) != S_OK ||
-        !monikers) {
+    if (devices->CreateClassEnumerator(category, monikers.GetAddressOf(), 0) != S_OK || !monikers) {
         return E_FAIL;
     }
     ComPtr<IMoniker> moniker;
@@ -620,8 +634,7 @@ void CViewerGraph::UpdateVideoPosition() {
     LONG height = 0;
     LONG aspectX = 0;
     LONG aspectY = 0;
-    if (FAILED(GetDisplaySize(&width, &height, &aspectX, &aspectY)) || width == 0 ||
-        height == 0) {
+    if (FAILED(GetDisplaySize(&width, &height, &aspectX, &aspectY)) || width == 0 || height == 0) {
         width = 1920;
         height = 1080;
     }
@@ -673,9 +686,9 @@ void CViewerGraph::Teardown() {
     }
     analyzer = nullptr;
     ComPtr<IBaseFilter>* const order[] = {
-        &videoRenderer, &audioRenderer, &videoDecoder,  &audioDecoder,
-        &captionFilter, &analyzerFilter, &sourceFilter, &tunerFilter,
-        &captureFilter, &transportInformationFilter,    &networkProvider};
+        &videoRenderer,  &audioRenderer, &videoDecoder, &audioDecoder,  &captionFilter,
+        &analyzerFilter, &sourceFilter,  &tunerFilter,  &captureFilter, &transportInformationFilter,
+        &networkProvider};
     for (ComPtr<IBaseFilter>* filter : order) {
         ReleaseFilter(filter);
     }

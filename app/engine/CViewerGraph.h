@@ -127,8 +127,8 @@ public:
     float ReadSignalLevel();
     uint32_t GetStreamBitRate();
     // A bitmap of the picture (free it with CoTaskMemFree), or null with the failure in
-    // `failure` (-1 without a video renderer).
-    BYTE* CaptureImage(HRESULT* failure);
+    // `failure` when given (-1 without a video renderer).
+    BYTE* CaptureImage(HRESULT* failure = nullptr);
     ICSIDateTime GetApplicationTime();
     void SelectStreams();
     // Reads the programme on air of the current service from the analyzer's store.
@@ -141,6 +141,7 @@ public:
     HRESULT StartRecordingFile(const std::string& path);
     void StopRecordingFile();
     bool IsRecording() const { return recorder.IsRecording(); }
+    CGraphRecorder& Recorder() { return recorder; }
     const CGraphRecorder& Recorder() const { return recorder; }
 
     // --- the hidden window's messages and the timer (public for the owner and the tests)
@@ -170,9 +171,9 @@ public:
     IBaseFilter* SourceFilter() const { return sourceFilter.Get(); }
     IBaseFilter* VideoRenderer() const { return videoRenderer.Get(); }
     IGraphBuilder* FilterGraph() const { return filterGraph.Get(); }
-    CTuner* GetTuner() const { return tuner; }
-    CTuningSpace* GetTuningSpace() const { return tuningSpace; }
-    CChannelInfo* GetChannel() const { return channel; }
+    CTuner* Tuner() const { return tuner; }
+    CTuningSpace* TuningSpace() const { return tuningSpace; }
+    CChannelInfo* Channel() const { return channel; }
     uint16_t NetworkId() const { return networkId; }
     uint16_t TransportStreamId() const { return transportStreamId; }
     uint16_t ServiceId() const { return serviceId; }
@@ -180,8 +181,9 @@ public:
     uint16_t VideoPid() const { return videoPid; }
     uint16_t AudioPid() const { return audioPid; }
     uint16_t CaptionPid() const { return captionPid; }
-    const ICString& ServiceName() const { return serviceName; }
+    const ICWString& ServiceName() const { return serviceName; }
     const CurrentProgramme& Programme() const { return programme; }
+    const ICWString& CurrentTitle() const { return programme.title; }
     int32_t VolumeLevel() const { return volumeLevel; }
     int32_t RetuneCount() const { return retuneCount; }
     DWORD NotifyMask() const { return notificationMask; }
@@ -196,7 +198,7 @@ public:
     int32_t streamOffset = 0;  // ms, given to the analyzer as latency
     bool isBonDriver = false;
     Callbacks callbacks;
-    IVideoSurface* videoWindow = nullptr;  // the picture area
+    IVideoSurface* videoWindow = nullptr;   // the picture area
     ICWindowTarget* panelWindow = nullptr;  // receives kMsgLogo
     int32_t presentEventCountdown = 0;
 
@@ -279,7 +281,7 @@ private:
     uint32_t startTick = 0;
     bool sizePending = false;
     bool outputsOff = false;
-    ICString serviceName;
+    ICWString serviceName;
     CurrentProgramme programme;
     int32_t retuneCount = 0;
     bool wrongStreamPosted = false;

@@ -4,6 +4,7 @@
 #include "app/stores/CLogo.h"
 #include "app/stores/CTuner.h"
 #include "app/stores/CTunerList.h"
+#include "caption/IQVCaption.h"
 #include "platform/bda/BdaInterfaces.h"
 #include "platform/com/ComRuntime.h"
 #include "platform/com/TaskAllocator.h"
@@ -35,12 +36,9 @@ constexpr DWORD kNotifyNitSection = 0x00000008;
 constexpr int32_t kSecondsBeforeWatch = 3;
 constexpr int32_t kWatchSeconds = 10;
 constexpr int32_t kRetuneLimit = 10;
-constexpr uint32_t kWrongStreamDelay = 9999;     // ms after the start
-constexpr uint32_t kPmtWatchDuration = 180000;  // ms after the start
+constexpr uint32_t kWrongStreamDelay = 9999;      // ms after the start
+constexpr uint32_t kPmtWatchDuration = 180000;    // ms after the start
 constexpr int32_t kRecordingProgrammeDelay = 60;  // s
-
-constexpr LONG EC_COMPLETE = 0x01;
-constexpr LONG EC_VIDEO_SIZE_CHANGED = 0x0A;
 
 // The stored SI of the analyzer, held for as long as this lives.
 class HeldSIList {
@@ -324,18 +322,19 @@ uint32_t CViewerGraph::GetStreamBitRate() {
 }
 
 BYTE* CViewerGraph::CaptureImage(HRESULT* failure) {
-    *failure = -1;
+    HRESULT ignored = S_OK;
+    HRESULT& result = failure != nullptr ? *failure : ignored;
+    result = -1;
     ComPtr<IVMRWindowlessControl9> windowless;
     if (!videoRenderer || FAILED(videoRenderer.As(&windowless))) {
         return nullptr;
     }
     BYTE* image = nullptr;
-    const HRESULT hr = windowless->GetCurrentImage(&image);
-    if (FAILED(hr) || image == nullptr) {
-        *failure = FAILED(hr) ? hr : E_FAIL;
+    result = windowless->GetCurrentImage(&image);
+    if (FAILED(result) || image == nullptr) {
+        result = FAILED(result) ? result : E_FAIL;
         return nullptr;
     }
-    *failure = S_OK;
     return image;
 }
 
@@ -504,7 +503,7 @@ void CViewerGraph::ServiceUpdate(uint16_t onid, uint16_t tsid) {
         }
         host.Tuners().channelsDirty = true;
     }
-    serviceName.Set(service->GetServiceName());
+    serviceName = service->GetServiceName();
 }
 
 void CViewerGraph::PresentEvent(uint16_t tsid, uint16_t sid, uint16_t eventId) {

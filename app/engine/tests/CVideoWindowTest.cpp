@@ -50,7 +50,7 @@ TEST_F(CVideoWindowTest, OpeningBuildsTheGraphAndPlaysTheTunersChannel) {
     EXPECT_EQ(view.caption.GetView(), std::u16string_view(u"Orvanta 15.12.02.00"));
     EXPECT_TRUE(window->Graph().IsBuilt());
     EXPECT_TRUE(window->Graph().IsRunning());
-    EXPECT_EQ(window->Graph().GetChannel(), tuner->currentChannel);
+    EXPECT_EQ(window->Graph().Channel(), tuner->currentChannel);
     EXPECT_TRUE(host.messages.empty());
     // The present event reaches the panel.
     EXPECT_TRUE(host.ui.RunUntil([&] { return view.programmeChanges > 0; }, seconds(20)));
@@ -230,8 +230,7 @@ TEST_F(CVideoWindowTest, ClosingWhileRecordingHidesTheWindowOrAsksFirst) {
     EXPECT_EQ(host.settings.lastTuner.GetView(), std::u16string_view(u"Test Tuner"));
     EXPECT_EQ(host.settings.position, (std::array<int32_t, 4>{10, 20, 970, 560}));
     ASSERT_EQ(host.mainWindowMessages.size(), 1u);
-    EXPECT_EQ(host.mainWindowMessages[0],
-              std::make_pair(kMsgVideoWindowClosed, window));
+    EXPECT_EQ(host.mainWindowMessages[0], std::make_pair(kMsgVideoWindowClosed, window));
 }
 
 TEST_F(CVideoWindowTest, ATunerPreparedForAReservationKeepsItsWindowOpen) {

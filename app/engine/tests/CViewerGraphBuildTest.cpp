@@ -35,9 +35,9 @@ TEST_F(CViewerGraphBuildTest, FileGraphHasDecodersRenderersAndCaptionsButNoTrans
     EXPECT_EQ(graph.Duration(), 10'000'000);
 
     const std::vector<std::u16string> names = FilterNames(graph.FilterGraph());
-    for (const char16_t* name : {u"TS Source Filter", u"SI Analyzer", u"Orvanta Video Decoder",
-                                 u"Video Renderer", u"Orvanta Audio Decoder", u"Audio Renderer",
-                                 u"Caption Filter"}) {
+    for (const char16_t* name :
+         {u"TS Source Filter", u"SI Analyzer", u"Orvanta Video Decoder", u"Video Renderer",
+          u"Orvanta Audio Decoder", u"Audio Renderer", u"Caption Filter"}) {
         EXPECT_TRUE(Has(names, name)) << Utf16ToUtf8(name);
     }
     EXPECT_FALSE(Has(names, u"BDA TIFilter"));
@@ -94,8 +94,8 @@ TEST_F(CViewerGraphBuildTest, BroadcastDriverGraphHasTheFrontEndAndTheTransportI
     EXPECT_EQ(names.size(), 11u);
     IBaseFilter* analyzer = FindFilter(graph.FilterGraph(), u"SI Analyzer").Get();
     EXPECT_TRUE(IsPinConnected(analyzer, u"Section"));
-    EXPECT_TRUE(IsPinConnected(FindFilter(graph.FilterGraph(), u"TS Source Filter").Get(),
-                               u"Input"));
+    EXPECT_TRUE(
+        IsPinConnected(FindFilter(graph.FilterGraph(), u"TS Source Filter").Get(), u"Input"));
     graph.Teardown();
 }
 
@@ -184,10 +184,8 @@ TEST_F(CViewerGraphBuildTest, PictureIsFittedIntoTheAreaAtItsDisplaySize) {
         RECT placed;  // in the 960 x 540 area
     };
     const Case cases[] = {
-        {1920, 1080, 16, 9, 1920, {0, 0, 960, 540}},
-        {720, 480, 4, 3, 640, {120, 0, 840, 540}},
-        {720, 480, 16, 9, 848, {3, 0, 957, 540}},
-        {1440, 1080, 0, 0, 1920, {0, 0, 960, 540}},
+        {1920, 1080, 16, 9, 1920, {0, 0, 960, 540}}, {720, 480, 4, 3, 640, {120, 0, 840, 540}},
+        {720, 480, 16, 9, 848, {3, 0, 957, 540}},    {1440, 1080, 0, 0, 1920, {0, 0, 960, 540}},
         {720, 480, 0, 0, 848, {3, 0, 957, 540}},
     };
     for (const Case& test : cases) {

@@ -44,9 +44,9 @@ TEST_F(CViewerGraphPlaybackTest, TuneSelectsTheStreamsOnlyOnceThePmtArrives) {
     EXPECT_EQ(analyzer->GetPCRPID(), graph.PcrPid());
 
     // The SDT names the service and gives the network; the channel learns its logo.
-    ASSERT_TRUE(RunUntil([&] { return graph.ServiceName().GetLength() != 0; }));
+    ASSERT_TRUE(RunUntil([&] { return !graph.ServiceName().IsEmpty(); }));
     EXPECT_EQ(graph.NetworkId(), kSimTransportStreamId);
-    EXPECT_EQ(ICWString(graph.ServiceName()).GetView(), std::u16string_view(u"みなと放送１"));
+    EXPECT_EQ(graph.ServiceName().GetView(), std::u16string_view(u"みなと放送１"));
     EXPECT_EQ(tuner->currentChannel->logoId, 1);
     EXPECT_TRUE(host.tuners.channelsDirty);
     graph.StopGraph();
@@ -92,8 +92,7 @@ TEST_F(CViewerGraphPlaybackTest, StalledTunerIsRetunedAfterTwoThenFourZeroSecond
     const struct {
         uint32_t at;  // ms after the run
         int32_t retunes;
-    } checks[] = {{4900, 0}, {5000, 1}, {11900, 1}, {12000, 2}, {18900, 2}, {19000, 3},
-                  {60000, 3}};
+    } checks[] = {{4900, 0}, {5000, 1}, {11900, 1}, {12000, 2}, {18900, 2}, {19000, 3}, {60000, 3}};
     for (const auto& check : checks) {
         advanceTo(check.at);
         EXPECT_EQ(graph.RetuneCount(), check.retunes) << check.at << " ms";
@@ -133,12 +132,9 @@ TEST(CViewerGraphText, ComponentTextNamesFormatAspectAndSound) {
         uint8_t audio;
         const char16_t* text;
     } cases[] = {
-        {0xB3, 0x03, u"1080i 16:9   Stereo "},
-        {0xE1, 0x09, u"       4:3   5.1ch  "},
-        {0x01, 0x01, u" 480i  4:3    Mono  "},
-        {0xA3, 0x02, u" 480p 16:9 Dual Mono"},
-        {0xC4, 0x07, u" 720p      3/1 Mode "},
-        {0xD1, 0x08, u" 240p  4:3 3/2 Mode "},
+        {0xB3, 0x03, u"1080i 16:9   Stereo "}, {0xE1, 0x09, u"       4:3   5.1ch  "},
+        {0x01, 0x01, u" 480i  4:3    Mono  "}, {0xA3, 0x02, u" 480p 16:9 Dual Mono"},
+        {0xC4, 0x07, u" 720p      3/1 Mode "}, {0xD1, 0x08, u" 240p  4:3 3/2 Mode "},
         {0x53, 0x05, u"      16:9"},
     };
     for (const auto& test : cases) {

@@ -14,7 +14,6 @@
 #include "platform/dshow/CBaseRenderer.h"
 #include "platform/dshow/CTransformFilter.h"
 #include "platform/dshow/DShowGuids.h"
-#include "platform/media/MediaClasses.h"
 #include "sources/RecordingTrailer.h"
 #include "tools/isdbsim/BroadcastModel.h"
 #include "tools/isdbsim/TsStream.h"
@@ -79,7 +78,9 @@ private:
 };
 
 #define ORV_STANDIN_NOT_IMPLEMENTED(name, ...) \
-    HRESULT name(__VA_ARGS__) override { return E_NOTIMPL; }
+    HRESULT name(__VA_ARGS__) override {       \
+        return E_NOTIMPL;                      \
+    }
 
 class StandInVideoRenderer final : public StandInRenderer,
                                    public IVMRFilterConfig9,
@@ -146,7 +147,7 @@ public:
     ORV_STANDIN_NOT_IMPLEMENTED(GetVideoPosition, RECT*, RECT*)
     HRESULT SetVideoClippingWindow(HWND window) override {
         std::lock_guard<std::mutex> lock(StandIns().mutex);
-        StandIns().clippingWindow = window;
+        StandIns().clippingWindow = static_cast<IVideoSurface*>(window);
         return S_OK;
     }
     HRESULT RepaintVideo(HWND, HDC) override { return S_OK; }
@@ -252,9 +253,8 @@ CUnknown* NewAudioRenderer(IUnknown*, HRESULT* hr) {
     return new StandInAudioRenderer(hr);
 }
 
-const CFactoryTemplate kVideoRendererTemplate{u"Stand-in video renderer",
-                                              &CLSID_VideoMixingRenderer9, NewVideoRenderer,
-                                              nullptr, nullptr};
+const CFactoryTemplate kVideoRendererTemplate{
+    u"Stand-in video renderer", &CLSID_VideoMixingRenderer9, NewVideoRenderer, nullptr, nullptr};
 const CFactoryTemplate kAudioRendererTemplate{u"Stand-in sound renderer", &CLSID_DSoundRender,
                                               NewAudioRenderer, nullptr, nullptr};
 
@@ -296,8 +296,8 @@ StandInRecord& StandIns() {
 void RegisterModule(const char* path) {
     void* handle = nullptr;
     ASSERT_EQ(ComLoadModule(path, &handle), S_OK) << path;
-    auto registerServer =
-        reinterpret_cast<DllRegisterServerFunction>(ComGetModuleExport(handle, "DllRegisterServer"));
+    auto registerServer = reinterpret_cast<DllRegisterServerFunction>(
+        ComGetModuleExport(handle, "DllRegisterServer"));
     ASSERT_NE(registerServer, nullptr);
     ASSERT_EQ(registerServer(), S_OK) << path;
 }
@@ -312,8 +312,10 @@ void RegisterEngineComponents() {
          {ORV_TABRIX_MODULE, ORV_LUMIQ_MODULE, ORV_STREVA_MODULE, ORV_TUNOVA_MODULE}) {
         RegisterModule(module);
     }
-    RegisterDecoder(kOrvVideoDecoderName, MEDIATYPE_Video, CLSID_StandInVideoDecoder);
-    RegisterDecoder(kOrvAudioDecoderName, MEDIATYPE_Audio, CLSID_StandInAudioDecoder);
+    // Named as the settings name the decoders by default.
+    const CSettings defaults;
+    RegisterDecoder(defaults.mpeg2Decoder.GetText(), MEDIATYPE_Video, CLSID_StandInVideoDecoder);
+    RegisterDecoder(defaults.aacDecoder.GetText(), MEDIATYPE_Audio, CLSID_StandInAudioDecoder);
     SetVideoRendererAvailable(true);
     RegisterFactory(kAudioRendererTemplate);
 }

@@ -22,6 +22,7 @@
 #include "app/stores/CRecScheduleList.h"
 #include "app/stores/CSettings.h"
 #include "app/stores/CTunerList.h"
+#include "core/CodePage.h"
 #include "platform/com/tests/TemporaryRegistry.h"
 #include "platform/dshow/VideoSurface.h"
 

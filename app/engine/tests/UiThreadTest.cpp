@@ -50,8 +50,8 @@ TEST(CGraphWindow, DropsEventsPostedBeforeADropAndEverythingAfterItIsGone) {
     window->DropPendingEvents();
     window->PostWindowMessage(CViewerGraph::kMsgGraphEvent, 0, 0);
     ui.RunPending();
-    EXPECT_EQ(handled, (std::vector<uint32_t>{CViewerGraph::kMsgRetune,
-                                              CViewerGraph::kMsgGraphEvent}));
+    EXPECT_EQ(handled,
+              (std::vector<uint32_t>{CViewerGraph::kMsgRetune, CViewerGraph::kMsgGraphEvent}));
 
     window->PostWindowMessage(CViewerGraph::kMsgGraphEvent, 0, 0);
     window.reset();

@@ -172,20 +172,14 @@ HRESULT CVideoWindow::TuneChannel(CChannelInfo* channel) {
 }
 
 HRESULT CVideoWindow::ChannelUp() {
-    if (tuner == nullptr) {
-        return E_FAIL;
-    }
-    const std::vector<CChannelInfo*> channels = EnabledChannels(*tuner);
-    if (channels.empty()) {
-        return E_FAIL;
-    }
-    const auto current = std::find(channels.begin(), channels.end(), tuner->currentChannel);
-    const size_t next =
-        current == channels.end() ? 0 : (size_t(current - channels.begin()) + 1) % channels.size();
-    return TuneChannel(channels[next]);
+    return StepChannel(1);
 }
 
 HRESULT CVideoWindow::ChannelDown() {
+    return StepChannel(-1);
+}
+
+HRESULT CVideoWindow::StepChannel(int step) {
     if (tuner == nullptr) {
         return E_FAIL;
     }
@@ -194,8 +188,11 @@ HRESULT CVideoWindow::ChannelDown() {
         return E_FAIL;
     }
     const auto current = std::find(channels.begin(), channels.end(), tuner->currentChannel);
-    const size_t index = current == channels.end() ? 0 : size_t(current - channels.begin());
-    return TuneChannel(channels[(index + channels.size() - 1) % channels.size()]);
+    const auto count = static_cast<ptrdiff_t>(channels.size());
+    // From no channel, up goes to the first and down to the last.
+    const ptrdiff_t index = current == channels.end() ? (step > 0 ? -1 : 0)
+                                                      : current - channels.begin();
+    return TuneChannel(channels[size_t(((index + step) % count + count) % count)]);
 }
 
 HRESULT CVideoWindow::PlayFile(const ICWString& path) {

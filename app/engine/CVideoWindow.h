@@ -129,6 +129,8 @@ private:
     };
 
     void SetCallbacks();
+    // Tunes the enabled channel `step` places from the current one.
+    HRESULT StepChannel(int step);
     void OnPresentEvent();
     void OnEitSegment(uint16_t networkId, uint16_t transportStreamId, uint16_t serviceId,
                       uint8_t tableId, uint8_t sectionNumber);

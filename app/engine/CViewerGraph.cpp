@@ -151,6 +151,19 @@ HRESULT CViewerGraph::AddFilter(IBaseFilter* filter, const char16_t* name) {
     return filterGraph->AddFilter(filter, name);
 }
 
+HRESULT CViewerGraph::CreateAndAdd(REFCLSID classId, const char16_t* name,
+                                   ComPtr<IBaseFilter>* out, const char16_t* createFailure,
+                                   const char16_t* addFailure) {
+    HRESULT hr = CreateFilter(classId, out);
+    if (FAILED(hr)) {
+        return Fail(hr, createFailure);
+    }
+    if (FAILED(hr = AddFilter(out->Get(), name))) {
+        return Fail(hr, addFailure);
+    }
+    return S_OK;
+}
+
 HRESULT CViewerGraph::Build(CTuner* newTuner, const ICWString& newFilePath) {
     host.BeginWaitCursor();
     building = true;
@@ -201,13 +214,10 @@ HRESULT CViewerGraph::Build(CTuner* newTuner, const ICWString& newFilePath) {
         }
         buildStage = 3;
         if (!isBonDriver && tuner != nullptr) {
-            if (FAILED(hr = CreateFilter(CLSID_BDA_MPEG2TransportInformationFilter,
-                                         &transportInformationFilter))) {
-                hr = Fail(hr, u"TIFが作成できません。" ORV_SYSTEM_FAILURE);
-                break;
-            }
-            if (FAILED(hr = AddFilter(transportInformationFilter.Get(), u"BDA TIFilter"))) {
-                hr = Fail(hr, u"TIFがグラフに登録できません。" ORV_SYSTEM_FAILURE);
+            if (FAILED(hr = CreateAndAdd(CLSID_BDA_MPEG2TransportInformationFilter,
+                                         u"BDA TIFilter", &transportInformationFilter,
+                                         u"TIFが作成できません。" ORV_SYSTEM_FAILURE,
+                                         u"TIFがグラフに登録できません。" ORV_SYSTEM_FAILURE))) {
                 break;
             }
         }
@@ -331,14 +341,12 @@ HRESULT CViewerGraph::BuildSource(const ICWString& path) {
 }
 
 HRESULT CViewerGraph::BuildAnalyzer() {
-    HRESULT hr = CreateFilter(CLSID_QVSIAnalyzer, &analyzerFilter);
+    HRESULT hr = CreateAndAdd(CLSID_QVSIAnalyzer, u"SI Analyzer", &analyzerFilter,
+                              u"QV SIアナライザーが作成できません。\r\nQV SIアナライザーの登録"
+                              u"やバージョンを確認して下さい。",
+                              u"QV SIアナライザーがグラフに登録できません。" ORV_SYSTEM_FAILURE);
     if (FAILED(hr)) {
-        return Fail(hr,
-                    u"QV SIアナライザーが作成できません。\r\nQV SIアナライザーの登録やバージョ"
-                    u"ンを確認して下さい。");
-    }
-    if (FAILED(hr = AddFilter(analyzerFilter.Get(), u"SI Analyzer"))) {
-        return Fail(hr, u"QV SIアナライザーがグラフに登録できません。" ORV_SYSTEM_FAILURE);
+        return hr;
     }
     if (FAILED(hr = analyzerFilter.As(&analyzer))) {
         return hr;
@@ -349,12 +357,11 @@ HRESULT CViewerGraph::BuildAnalyzer() {
 }
 
 HRESULT CViewerGraph::CreateVideoRenderer() {
-    HRESULT hr = CreateFilter(CLSID_VideoMixingRenderer9, &videoRenderer);
+    HRESULT hr = CreateAndAdd(CLSID_VideoMixingRenderer9, u"Video Renderer", &videoRenderer,
+                              u"VMR9が作成できません。" ORV_SYSTEM_FAILURE,
+                              u"VMR9がグラフに登録できません。" ORV_SYSTEM_FAILURE);
     if (FAILED(hr)) {
-        return Fail(hr, u"VMR9が作成できません。" ORV_SYSTEM_FAILURE);
-    }
-    if (FAILED(hr = AddFilter(videoRenderer.Get(), u"Video Renderer"))) {
-        return Fail(hr, u"VMR9がグラフに登録できません。" ORV_SYSTEM_FAILURE);
+        return hr;
     }
     ComPtr<IVMRFilterConfig9> config;
     if (SUCCEEDED(videoRenderer.As(&config))) {
@@ -398,27 +405,24 @@ HRESULT CViewerGraph::BuildRenderers() {
         return Fail(hr,
                     u"AACデコーダーが作成できません。\r\nAACデコーダーの登録を確認してください。");
     }
-    if (FAILED(hr = CreateFilter(CLSID_DSoundRender, &audioRenderer))) {
-        return Fail(hr,
-                    u"Audioレンダラーが作成できません。\r\nサウンドデバイスがないか、スピーカー"
-                    u"が接続されていないか、システムに重大な障害が出ているか、可能性があります。");
-    }
-    if (FAILED(hr = AddFilter(audioRenderer.Get(), u"Audio Renderer"))) {
-        return Fail(hr, u"Audioレンダラーがグラフに登録できません。" ORV_SYSTEM_FAILURE);
+    hr = CreateAndAdd(CLSID_DSoundRender, u"Audio Renderer", &audioRenderer,
+                      u"Audioレンダラーが作成できません。\r\nサウンドデバイスがないか、スピーカー"
+                      u"が接続されていないか、システムに重大な障害が出ているか、可能性があります。",
+                      u"Audioレンダラーがグラフに登録できません。" ORV_SYSTEM_FAILURE);
+    if (FAILED(hr)) {
+        return hr;
     }
     buildStage = 10;
     return S_OK;
 }
 
 HRESULT CViewerGraph::BuildCaptions() {
-    HRESULT hr = CreateFilter(CLSID_QVCaption, &captionFilter);
+    HRESULT hr = CreateAndAdd(CLSID_QVCaption, u"Caption Filter", &captionFilter,
+                              u"QV Captionフィルターが作成できません。\r\nQV Captionフィルター"
+                              u"の登録やバージョンを確認してください。",
+                              u"QV Captionフィルターがグラフに登録できません。" ORV_SYSTEM_FAILURE);
     if (FAILED(hr)) {
-        return Fail(hr,
-                    u"QV Captionフィルターが作成できません。\r\nQV Captionフィルターの登録やバ"
-                    u"ージョンを確認してください。");
-    }
-    if (FAILED(hr = AddFilter(captionFilter.Get(), u"Caption Filter"))) {
-        return Fail(hr, u"QV Captionフィルターがグラフに登録できません。" ORV_SYSTEM_FAILURE);
+        return hr;
     }
     ComPtr<IQVCaption> caption;
     if (FAILED(hr = captionFilter.As(&caption))) {
@@ -527,39 +531,22 @@ HRESULT CViewerGraph::ConnectNamedPin(IBaseFilter* upstream, const char16_t* pin
 
 HRESULT CViewerGraph::FindDeviceFilter(REFCLSID category, const char16_t* property,
                                        const std::u16string& value, ComPtr<IBaseFilter>* out) {
-    ComPtr<ICreateDevEnum> devices;
-    HRESULT hr = CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
-                                  IID_ICreateDevEnum, devices.GetVoidAddressOf());
-    if (FAILED(hr)) {
-        return hr;
-    }
-    ComPtr<IEnumMoniker> monikers;
-    if (devices->CreateClassEnumerator(category, monikers.GetAddressOf(), 0) != S_OK || !monikers) {
+    const std::vector<DeviceEntry> devices = ListDevices(category);
+    if (devices.empty()) {
         return E_FAIL;
     }
-    ComPtr<IMoniker> moniker;
-    while (monikers->Next(1, moniker.GetAddressOf(), nullptr) == S_OK) {
-        ComPtr<IPropertyBag> bag;
-        if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag,
-                                          bag.GetVoidAddressOf()))) {
-            continue;
-        }
-        VARIANT text;
-        VariantInit(&text);
-        text.vt = VT_BSTR;
-        if (FAILED(bag->Read(property, &text, nullptr))) {
-            continue;
-        }
-        const bool matches = text.bstrVal != nullptr && value == text.bstrVal;
-        VariantClear(&text);
-        if (!matches) {
+    const bool byPath = std::u16string_view(property) == u"DevicePath";
+    for (const DeviceEntry& device : devices) {
+        if ((byPath ? device.devicePath : device.friendlyName) != value) {
             continue;
         }
         ComPtr<IBaseFilter> filter;
-        if (FAILED(hr = moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
-                                              filter.GetVoidAddressOf()))) {
+        HRESULT hr = device.moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
+                                                  filter.GetVoidAddressOf());
+        if (FAILED(hr)) {
             return hr;
         }
+        // Devices go in under their path, decoders and providers under their name.
         if (FAILED(hr = filterGraph->AddFilter(filter.Get(), value.c_str()))) {
             return hr;
         }

@@ -107,6 +107,8 @@ public:
     HRESULT ConnectFilters(IBaseFilter* upstream, int outputIndex, IBaseFilter* downstream);
     HRESULT ConnectNamedPin(IBaseFilter* upstream, const char16_t* pinName,
                             IBaseFilter* downstream);
+    // The device of the category whose "FriendlyName" or "DevicePath" (`property`) is `value`,
+    // made and added to the graph under `value`.
     HRESULT FindDeviceFilter(REFCLSID category, const char16_t* property,
                              const std::u16string& value, ComPtr<IBaseFilter>* out);
     HRESULT RegisterInRot();
@@ -212,6 +214,9 @@ private:
     HRESULT Fail(HRESULT hr, const char16_t* message);
     HRESULT CreateFilter(REFCLSID classId, ComPtr<IBaseFilter>* out);
     HRESULT AddFilter(IBaseFilter* filter, const char16_t* name);
+    // Creates a filter by class and adds it; each failure leaves its message.
+    HRESULT CreateAndAdd(REFCLSID classId, const char16_t* name, ComPtr<IBaseFilter>* out,
+                         const char16_t* createFailure, const char16_t* addFailure);
     HRESULT BuildFrontEnd();
     HRESULT BuildSource(const ICWString& filePath);
     HRESULT BuildAnalyzer();

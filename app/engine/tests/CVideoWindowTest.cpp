@@ -52,8 +52,32 @@ TEST_F(CVideoWindowTest, OpeningBuildsTheGraphAndPlaysTheTunersChannel) {
     EXPECT_TRUE(window->Graph().IsRunning());
     EXPECT_EQ(window->Graph().Channel(), tuner->currentChannel);
     EXPECT_TRUE(host.messages.empty());
-    // The present event reaches the panel.
+    // The present event reaches the panel, and so does the service's logo (message 0x600).
     EXPECT_TRUE(host.ui.RunUntil([&] { return view.programmeChanges > 0; }, seconds(20)));
+    EXPECT_TRUE(host.ui.RunUntil([&] { return !view.logoMessages.empty(); }, seconds(20)));
+    ASSERT_FALSE(view.logoMessages.empty());
+    EXPECT_EQ(view.logoMessages[0],
+              std::make_pair(uint32_t(kSimTransportStreamId) << 16 | kSimFirstService,
+                             uint32_t(kSimTransportStreamId) << 16 | 1u));
+}
+
+// A new programme of the window's service while a manual recording runs: a recording of less
+// than a minute goes on; a present event of another service changes nothing.
+TEST_F(CVideoWindowTest, PresentEventOfTheServiceReachesThePanelAndSparesAYoungRecording) {
+    CVideoWindow* window = OpenOnDemoTuner();
+    window->ToggleRecording();
+    ASSERT_TRUE(window->Graph().IsRecording());
+    ComPtr<IMediaEventSink> events;
+    ASSERT_EQ(ComPtr<IGraphBuilder>(window->Graph().FilterGraph()).As(&events), S_OK);
+    const int before = view.programmeChanges;
+    events->Notify(kQVEventPresentEvent, LONG_PTR(kSimTransportStreamId),
+                   LONG_PTR(0x0401) << 16 | 0x7777);
+    events->Notify(kQVEventPresentEvent, LONG_PTR(kSimTransportStreamId),
+                   LONG_PTR(kSimFirstService) << 16 | 0x7777);
+    ASSERT_TRUE(host.ui.RunUntil([&] { return window->Graph().Programme().eventId == 0x7777; },
+                                 seconds(10)));
+    EXPECT_GT(view.programmeChanges, before);
+    EXPECT_TRUE(window->Graph().IsRecording());
 }
 
 TEST_F(CVideoWindowTest, AutomaticWindowWithoutRendererRecordsWithoutVideo) {

@@ -190,8 +190,8 @@ HRESULT CVideoWindow::StepChannel(int step) {
     const auto current = std::find(channels.begin(), channels.end(), tuner->currentChannel);
     const auto count = static_cast<ptrdiff_t>(channels.size());
     // From no channel, up goes to the first and down to the last.
-    const ptrdiff_t index = current == channels.end() ? (step > 0 ? -1 : 0)
-                                                      : current - channels.begin();
+    const ptrdiff_t index =
+        current == channels.end() ? (step > 0 ? -1 : 0) : current - channels.begin();
     return TuneChannel(channels[size_t(((index + step) % count + count) % count)]);
 }
 

@@ -151,9 +151,8 @@ HRESULT CViewerGraph::AddFilter(IBaseFilter* filter, const char16_t* name) {
     return filterGraph->AddFilter(filter, name);
 }
 
-HRESULT CViewerGraph::CreateAndAdd(REFCLSID classId, const char16_t* name,
-                                   ComPtr<IBaseFilter>* out, const char16_t* createFailure,
-                                   const char16_t* addFailure) {
+HRESULT CViewerGraph::CreateAndAdd(REFCLSID classId, const char16_t* name, ComPtr<IBaseFilter>* out,
+                                   const char16_t* createFailure, const char16_t* addFailure) {
     HRESULT hr = CreateFilter(classId, out);
     if (FAILED(hr)) {
         return Fail(hr, createFailure);
@@ -214,8 +213,8 @@ HRESULT CViewerGraph::Build(CTuner* newTuner, const ICWString& newFilePath) {
         }
         buildStage = 3;
         if (!isBonDriver && tuner != nullptr) {
-            if (FAILED(hr = CreateAndAdd(CLSID_BDA_MPEG2TransportInformationFilter,
-                                         u"BDA TIFilter", &transportInformationFilter,
+            if (FAILED(hr = CreateAndAdd(CLSID_BDA_MPEG2TransportInformationFilter, u"BDA TIFilter",
+                                         &transportInformationFilter,
                                          u"TIFが作成できません。" ORV_SYSTEM_FAILURE,
                                          u"TIFがグラフに登録できません。" ORV_SYSTEM_FAILURE))) {
                 break;

@@ -106,7 +106,7 @@ TEST_F(CViewerGraphPlaybackTest, FileSeeksToAPositionAndStopsAtItsEnd) {
     graph.SetPosition(2000);
     const uint32_t position = graph.GetPosition();
     EXPECT_GE(position, 2000u);
-    EXPECT_LT(position, 3000u);
+    EXPECT_LE(position, 3000u);  // the file may already have been read to its end
     // The end of the file completes the graph, which stops it.
     ASSERT_TRUE(RunUntil([&] { return !graph.IsRunning(); }));
     EXPECT_TRUE(graph.IsBuilt());

@@ -772,7 +772,7 @@ void CViewerGraph::EveryFiveSeconds() {
 // --- recording
 
 RecordingTune CViewerGraph::CurrentTune() const {
-    RecordingTune tune;
+    RecordingTune tune;  // the recorder takes the PMT PID from the PAT
     tune.channel = channel;
     tune.networkId = networkId;
     tune.transportStreamId = transportStreamId;
@@ -780,12 +780,6 @@ RecordingTune CViewerGraph::CurrentTune() const {
     tune.videoPid = videoPid;
     tune.audioPid = audioPid;
     tune.captionPid = captionPid;
-    HeldSIList si(analyzer.Get());
-    if (si) {
-        if (const ICSIPMT* pmt = si->FindPMT(transportStreamId, serviceId)) {
-            tune.pmtPid = pmt->GetPID();
-        }
-    }
     return tune;
 }
 

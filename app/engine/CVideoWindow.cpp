@@ -1,6 +1,7 @@
 #include "app/engine/CVideoWindow.h"
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 
 #include "app/engine/recording/RecordingPath.h"
@@ -291,6 +292,7 @@ HRESULT CVideoWindow::StartWindowRecording(const ICWString& folder) {
     const ICSIDateTime when =
         graph->IsFileMode() ? sitime::LocalNow() : graph->GetApplicationTime();
     recordingStart = sitime::ToValue(when);
+    recordingStartedAt = std::chrono::steady_clock::now();
     std::u16string trimmed(folder.GetView());
     if (!trimmed.empty() && trimmed.back() == u'/') {
         trimmed.pop_back();
@@ -353,13 +355,16 @@ void CVideoWindow::OnPresentEvent() {
     if (!graph->IsFileMode() && host.EpgWindowExists()) {
         host.MarkEventOnAir(this, graph->TransportStreamId(), graph->ServiceId(), eventId);
     }
-    const bool changed = eventId != lastPresentEventId;
+    // The first programme seen after a tune is no change: a recording started before it was
+    // known records it.
+    const bool changed = lastPresentEventId != 0 && eventId != lastPresentEventId;
     lastPresentEventId = eventId;
     // A manual recording ends with its programme, unless it has run less than a minute or
-    // FreeRecord keeps it going.
+    // FreeRecord keeps it going. The minute is measured on the steady clock: the application
+    // clock may jump from the local clock to the broadcast time once the time table arrives.
+    const auto recorded = std::chrono::steady_clock::now() - recordingStartedAt;
     if (changed && graph->IsRecording() && !host.Settings().freeRecord && tuner != nullptr &&
-        !IsRecordingReservation() &&
-        sitime::ToValue(graph->GetApplicationTime()) - recordingStart >= kProgrammeEndGrace) {
+        !IsRecordingReservation() && recorded >= std::chrono::seconds(kProgrammeEndGrace)) {
         StopWindowRecording();
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -152,6 +153,7 @@ private:
 
     // The recording as the panel keeps it.
     int64_t recordingStart = 0;
+    std::chrono::steady_clock::time_point recordingStartedAt;
     ICWString recordingFolder;
     uint16_t recordingEventId = 0;
     uint16_t lastPresentEventId = 0;

@@ -113,7 +113,6 @@ void PrintGuide(IQVSIAnalyzer* analyzer) {
         std::printf("Programme guide: nothing received\n");
         return;
     }
-    store->AddRef();
     struct Line {
         int64_t start;
         std::string text;

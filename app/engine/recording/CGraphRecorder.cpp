@@ -52,15 +52,11 @@ ReportWriters& Writers() {
     return *writers;
 }
 
-// Holds the SI store for the life of the object.
+// Holds the SI store for the life of the object (GetSIList hands it out held).
 class StoreHold {
 public:
     explicit StoreHold(IQVSIAnalyzer* analyzer)
-        : store(analyzer != nullptr ? analyzer->GetSIList() : nullptr) {
-        if (store != nullptr) {
-            store->AddRef();
-        }
-    }
+        : store(analyzer != nullptr ? analyzer->GetSIList() : nullptr) {}
     ~StoreHold() {
         if (store != nullptr) {
             store->Release();

@@ -172,6 +172,7 @@ public:
     IQVSIAnalyzer* Analyzer() const { return analyzer.Get(); }
     IBaseFilter* SourceFilter() const { return sourceFilter.Get(); }
     IBaseFilter* VideoRenderer() const { return videoRenderer.Get(); }
+    IBaseFilter* AudioRenderer() const { return audioRenderer.Get(); }
     IGraphBuilder* FilterGraph() const { return filterGraph.Get(); }
     CTuner* Tuner() const { return tuner; }
     CTuningSpace* TuningSpace() const { return tuningSpace; }

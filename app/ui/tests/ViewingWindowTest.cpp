@@ -1,0 +1,286 @@
+// The viewing window on the demo tuner through the real modules, decoders and renderers: what a
+// person sees and hears, recording through the window and playing the recording back.
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QImage>
+#include <atomic>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+
+#include "app/engine/recording/CGraphRecorder.h"
+#include "app/startup/CInitThread.h"
+#include "app/ui/ViewerShell.h"
+#include "core/CodePage.h"
+#include "platform/com/ComPtr.h"
+#include "platform/com/TaskAllocator.h"
+#include "platform/media/audio/AudioInterfaces.h"
+#include "tools/isdbsim/BroadcastModel.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class TempFolder {
+public:
+    TempFolder() {
+        std::string pattern = std::filesystem::temp_directory_path() / "orv-ui-XXXXXX";
+        if (::mkdtemp(pattern.data()) != nullptr) {
+            path = pattern;
+        }
+    }
+    ~TempFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+    std::string path;
+};
+
+// Runs the Qt event loop until `done` or the time-out.
+bool Pump(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > timeout.count()) {
+            return false;
+        }
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+void Wait(std::chrono::milliseconds duration) {
+    Pump([] { return false; }, duration);
+}
+
+// The picture of a snapshot (GetCurrentImage's bottom-up 32-bit bitmap) as an image.
+QImage SnapshotImage(CViewerGraph& graph) {
+    BYTE* dib = graph.CaptureImage();
+    if (dib == nullptr) {
+        return {};
+    }
+    BITMAPINFOHEADER header;
+    std::memcpy(&header, dib, sizeof(header));
+    const int width = header.biWidth;
+    const int height = std::abs(header.biHeight);
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y) {
+        const int row = header.biHeight > 0 ? height - 1 - y : y;
+        std::memcpy(image.scanLine(y), dib + header.biSize + size_t(row) * width * 4,
+                    size_t(width) * 4);
+    }
+    CoTaskMemFree(dib);
+    return image;
+}
+
+// The tone's frequency and level from what the sound renderer output.
+class ToneMeter final : public IOrvAudioTap {
+public:
+    void OnAudioOutput(const int16_t* samples, uint32_t frames, REFERENCE_TIME) override {
+        std::lock_guard lock(mutex);
+        for (uint32_t i = 0; i < frames; ++i) {
+            left.push_back(samples[2 * i]);
+        }
+    }
+    // Frequency by rising zero crossings, and the RMS level, of the last `seconds`.
+    std::pair<double, double> Measure(double seconds) {
+        std::lock_guard lock(mutex);
+        const size_t count = std::min(left.size(), size_t(seconds * 48000));
+        const size_t first = left.size() - count;
+        int crossings = 0;
+        double energy = 0;
+        size_t firstCrossing = 0;
+        size_t lastCrossing = 0;
+        for (size_t i = first + 1; i < left.size(); ++i) {
+            energy += double(left[i]) * left[i];
+            if (left[i - 1] < 0 && left[i] >= 0) {
+                if (crossings == 0) {
+                    firstCrossing = i;
+                }
+                lastCrossing = i;
+                ++crossings;
+            }
+        }
+        const double frequency =
+            crossings > 1 ? (crossings - 1) * 48000.0 / double(lastCrossing - firstCrossing) : 0;
+        return {frequency, count > 0 ? std::sqrt(energy / double(count)) : 0};
+    }
+    void Clear() {
+        std::lock_guard lock(mutex);
+        left.clear();
+    }
+
+private:
+    std::mutex mutex;
+    std::vector<int16_t> left;
+};
+
+class ViewingWindowTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        ::setenv("ORV_AUDIO_SINK", "silent", 1);
+        ::setenv("ORV_POWER_BACKEND", "recording", 1);
+        if (std::getenv("DISPLAY") == nullptr && std::getenv("QT_QPA_PLATFORM") == nullptr) {
+            ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        }
+        static int argc = 1;
+        static char name[] = "ui_tests";
+        static char* argv[] = {name, nullptr};
+        if (QApplication::instance() == nullptr) {
+            new QApplication(argc, argv);
+        }
+    }
+
+    void SetUp() override {
+        ::setenv("ORVANTA_REGISTRY", (temp.path + "/registry.json").c_str(), 1);
+        folders.application = ORV_BIN_DIR;
+        folders.data = temp.path + "/Data";
+        folders.executablePath = folders.data + "/orvanta";
+        folders.bonDriver = temp.path + "/BonDriver";
+        std::filesystem::create_directories(folders.bonDriver);
+        std::filesystem::create_directories(folders.data);
+        std::filesystem::copy_file(std::string(ORV_BIN_DIR) + "/BonDriver/BonDriver_Demo.so",
+                                   folders.bonDriver + "/BonDriver_Demo.so");
+        std::ofstream(folders.data + "/orvanta.ini")
+            << "[Config]\r\nBonDriverFolder=" << folders.bonDriver << "\r\nRecFolder1="
+            << temp.path << "/rec\r\nFirstIgnoreTime=0\r\n";
+        previousFolder = std::filesystem::current_path();
+        stores = std::make_unique<CAppStores>(folders, [] { return TimeValue{0}; },
+                                              std::make_unique<tasks::RecordingTaskTimers>());
+        CInitThread::Callbacks callbacks;
+        callbacks.error = [](const ICWString& text) {
+            ADD_FAILURE() << Utf16ToUtf8(text.GetText());
+        };
+        CInitThread init(*stores, callbacks);
+        ASSERT_TRUE(init.StartupChecks());
+        shell = std::make_unique<CViewerShell>(*stores);
+    }
+
+    void TearDown() override {
+        shell.reset();
+        CGraphRecorder::WaitForReports();
+        std::filesystem::current_path(previousFolder);
+    }
+
+    CViewingWindow* OpenDemoTuner() {
+        CViewingWindow* window = shell->OpenTunerWindow(stores->FirstTuner());
+        if (window == nullptr) {
+            return nullptr;
+        }
+        // Pictures flow once the streams are chosen and the decoders have their first frames.
+        Pump([&] { return window->Picture().Slot().FramesPresented() > 20; }, 20s);
+        return window;
+    }
+
+    TempFolder temp;
+    AppFolders folders;
+    std::filesystem::path previousFolder;
+    std::unique_ptr<CAppStores> stores;
+    std::unique_ptr<CViewerShell> shell;
+};
+
+// The simulator's 75 % colour bars in RGB, left to right.
+constexpr int kBars[7][3] = {{191, 191, 191}, {191, 191, 0}, {0, 191, 191}, {0, 191, 0},
+                             {191, 0, 191},   {191, 0, 0},   {0, 0, 191}};
+
+void ExpectColourBars(const QImage& image) {
+    ASSERT_FALSE(image.isNull());
+    for (int bar = 0; bar < 7; ++bar) {
+        // The middle of each bar, below the box that sweeps across them.
+        const int x = image.width() * (2 * bar + 1) / 14;
+        const int y = image.height() * 3 / 5;
+        const QRgb pixel = image.pixel(x, y);
+        EXPECT_NEAR(qRed(pixel), kBars[bar][0], 8) << "bar " << bar;
+        EXPECT_NEAR(qGreen(pixel), kBars[bar][1], 8) << "bar " << bar;
+        EXPECT_NEAR(qBlue(pixel), kBars[bar][2], 8) << "bar " << bar;
+    }
+}
+
+TEST_F(ViewingWindowTest, TheDemoTunerShowsItsColourBarsAndPlaysItsTone) {
+    CViewingWindow* window = OpenDemoTuner();
+    ASSERT_NE(window, nullptr);
+    CViewerGraph& graph = window->Engine()->Graph();
+    ASSERT_TRUE(graph.IsRunning());
+    ASSERT_GT(window->Picture().Slot().FramesPresented(), 20u);
+
+    const QImage snapshot = SnapshotImage(graph);
+    // 720 x 480 at 16:9 is shown 848 wide.
+    EXPECT_EQ(snapshot.width(), 848);
+    EXPECT_EQ(snapshot.height(), 480);
+    ExpectColourBars(snapshot);
+    snapshot.save(QString::fromStdString(std::string(ORV_BIN_DIR) + "/../ui-demo-tuner.png"));
+
+    // The sound: the service's tone, and the volume steps in decibels.
+    ComPtr<IOrvAudioOutput> output;
+    ASSERT_TRUE(SUCCEEDED(graph.AudioRenderer()->QueryInterface(IID_IOrvAudioOutput,
+                                                                output.GetVoidAddressOf())));
+    ToneMeter meter;
+    output->SetTap(&meter);
+    Wait(1500ms);
+    const auto [frequency, fullLevel] = meter.Measure(1.0);
+    const isdbsim::TransportStreamInfo* channel = isdbsim::FindChannel(0, 0);
+    const double tone = channel->services[0].toneStep * 46.875;
+    EXPECT_NEAR(frequency, tone, tone * 0.02);
+    window->Engine()->SetVolume(6);  // -6 dB
+    meter.Clear();
+    Wait(1500ms);
+    const double quieter = meter.Measure(1.0).second;
+    output->SetTap(nullptr);
+    ASSERT_GT(fullLevel, 100.0);
+    EXPECT_NEAR(20 * std::log10(quieter / fullLevel), -6.0, 1.0);
+}
+
+TEST_F(ViewingWindowTest, ARecordingThroughTheWindowPlaysBackAndSeeks) {
+    CViewingWindow* window = OpenDemoTuner();
+    ASSERT_NE(window, nullptr);
+    CVideoWindow* engine = window->Engine();
+    // The programme's title is known before the recording stops, so the file takes it.
+    Pump([&] { return !engine->Graph().CurrentTitle().IsEmpty(); }, 15s);
+    engine->ToggleRecording();
+    ASSERT_TRUE(engine->Graph().IsRecording());
+    Wait(6s);
+    engine->ToggleRecording();
+    ASSERT_FALSE(engine->Graph().IsRecording());
+    const std::string path = engine->Graph().Recorder().Path();
+    EXPECT_NE(path.find(Utf16ToUtf8(MakeFileNameTitle(engine->Graph().CurrentTitle().GetView()))),
+              std::string::npos)
+        << path;
+    CGraphRecorder::WaitForReports();
+
+    // The information packet first, the other services' streams left out, the report clean.
+    std::ifstream file(path, std::ios::binary);
+    RecordingInfoPacket packet{};
+    file.read(reinterpret_cast<char*>(packet.data()), packet.size());
+    const auto info = ReadRecordingInfo(packet.data(), packet.size());
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->serviceId, 0x0400);
+    EXPECT_GE(info->durationSeconds, 5u);
+    std::ifstream reportFile(path + ".check.json");
+    const std::string report((std::istreambuf_iterator<char>(reportFile)),
+                             std::istreambuf_iterator<char>());
+    EXPECT_NE(report.find("\"drops\": 0,"), std::string::npos) << report;
+    EXPECT_EQ(report.find("\"pid\": 257"), std::string::npos) << "the second service's video";
+
+    // It plays: the bars again, seeking to the middle, and the end of the stream.
+    ASSERT_TRUE(engine->Close());
+    Wait(200ms);
+    CViewingWindow* player = shell->OpenFileWindow(path);
+    ASSERT_NE(player, nullptr);
+    CVideoWindow* playing = player->Engine();
+    ASSERT_TRUE(Pump([&] { return player->Picture().Slot().FramesPresented() > 10; }, 15s));
+    ExpectColourBars(SnapshotImage(playing->Graph()));
+    const uint32_t middle = static_cast<uint32_t>(playing->Graph().Duration() / 10000 / 2);
+    ASSERT_GT(middle, 2000u);
+    playing->SetPosition(middle);
+    const uint32_t position = playing->GetPosition();
+    EXPECT_NEAR(double(position), double(middle), 1000.0);
+    EXPECT_TRUE(Pump([&] { return !playing->Graph().IsRunning(); }, 15s))
+        << "the end of the file stops the graph";
+}
+
+}  // namespace

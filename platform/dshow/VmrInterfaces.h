@@ -1,6 +1,8 @@
 #pragma once
 
 #include "platform/com/Unknown.h"
+#include "platform/dshow/DShowGuids.h"
+#include "platform/dshow/DShowInterfaces.h"
 #include "platform/dshow/DShowTypes.h"
 
 // The video mixing renderer's configuration and alpha-bitmap interfaces, in both generations
@@ -17,13 +19,9 @@ class GdiSurface;
 using HDC = GdiSurface*;
 using COLORREF = DWORD;
 
-// A window handle, as the renderer's windowless control takes it, is the picture area the
-// renderer draws into (platform/dshow/VideoSurface.h).
-class IVideoSurface;
-using HWND = IVideoSurface*;
-
-inline constexpr CLSID CLSID_VideoMixingRenderer9{
-    0x51B4ABF3, 0x748F, 0x4E3B, {0xA2, 0x76, 0xC8, 0x28, 0x33, 0x0E, 0x92, 0x6A}};
+// A window handle (HWND, DShowInterfaces.h), as the renderer's windowless control takes it, is
+// the picture area the renderer draws into (platform/dshow/VideoSurface.h). The renderer's class
+// identifier, CLSID_VideoMixingRenderer9, is in DShowGuids.h.
 
 inline constexpr IID IID_IVMRFilterConfig9{
     0x5A804648, 0x4F66, 0x4867, {0x9C, 0x43, 0x4F, 0x5C, 0x82, 0x2C, 0xF1, 0xB8}};

@@ -2,6 +2,7 @@
 
 #include "platform/com/ComTypes.h"
 #include "platform/com/Guid.h"
+#include "platform/dshow/DShowGuids.h"
 
 // The platform's decoders and renderers, built on FFmpeg and PulseAudio. Each is created by
 // class identifier; the decoders are also entries of the legacy filter category under their
@@ -16,8 +17,7 @@
 // - The default sound renderer: PulseAudio, or a silent sink that keeps time when no sound
 //   server answers; it is a reference clock, so the graph follows the sound.
 
-inline constexpr CLSID CLSID_DSoundRender{
-    0x79376820, 0x07D0, 0x11CF, {0xA2, 0x4D, 0x00, 0x20, 0xAF, 0xD7, 0x97, 0x67}};
+// CLSID_DSoundRender, the default sound renderer, is the media graph's (DShowGuids.h).
 inline constexpr CLSID CLSID_OrvVideoDecoder{
     0x6C1A2F60, 0x3B7E, 0x4C21, {0x9E, 0x4A, 0x51, 0x0D, 0x7B, 0x22, 0xC3, 0x01}};
 inline constexpr CLSID CLSID_OrvAudioDecoder{

@@ -30,10 +30,11 @@ bool VideoColourConverter::Convert(const VideoPictureFormat& format, const uint8
     const int sourceWidth = right - left;
     const int sourceHeight = bottom - top;
     SwsContext* const previous = scaler;
-    // Bilinear: the only scaling is the anamorphic stretch (or a window's crop); it costs a
-    // fraction of the sharper filters.
-    scaler = sws_getCachedContext(scaler, sourceWidth, sourceHeight, AV_PIX_FMT_YUV420P, width,
-                                  height, AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    // Fast bilinear: the only scaling is the anamorphic stretch (or a window's crop); it costs
+    // about half of the exact bilinear filter, which shows no difference at that stretch.
+    scaler =
+        sws_getCachedContext(scaler, sourceWidth, sourceHeight, AV_PIX_FMT_YUV420P, width, height,
+                             AV_PIX_FMT_BGRA, SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
     if (scaler == nullptr) {
         return false;
     }

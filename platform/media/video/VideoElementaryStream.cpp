@@ -5,7 +5,9 @@ namespace {
 constexpr uint8_t kVideoStreamIdFirst = 0xE0;
 constexpr uint8_t kVideoStreamIdLast = 0xEF;
 constexpr uint8_t kSequenceHeaderCode = 0xB3;
-constexpr uint8_t kNalTypeSequenceParameterSet = 7;
+// NAL headers of a sequence parameter set with nal_ref_idc 3 or 2. With nal_ref_idc 1 (0x27) it
+// would be an MPEG-2 slice start code of picture row 39, so that one is not taken as a sign.
+constexpr uint8_t kSequenceParameterSetHeaders[] = {0x67, 0x47};
 // PES: start code (3), stream_id, PES_packet_length (2), two flag bytes, header data length.
 constexpr size_t kPesFixedHeader = 9;
 constexpr uint8_t kPtsFlag = 0x80;
@@ -61,10 +63,10 @@ VideoPayload FindVideoPayload(const uint8_t* data, size_t size) {
 }
 
 VideoCodec DetectVideoCodec(const uint8_t* data, size_t size) {
-    if (data == nullptr || size < 5) {
+    if (data == nullptr) {
         return VideoCodec::kUnknown;
     }
-    for (size_t i = 0; i + 4 < size; ++i) {
+    for (size_t i = 0; i + 3 < size; ++i) {
         if (!IsStartCode(data + i)) {
             continue;
         }
@@ -72,8 +74,10 @@ VideoCodec DetectVideoCodec(const uint8_t* data, size_t size) {
         if (code == kSequenceHeaderCode) {
             return VideoCodec::kMpeg2;
         }
-        if ((code & 0x80) == 0 && (code & 0x60) != 0 &&
-            (code & 0x1F) == kNalTypeSequenceParameterSet && IsKnownH264Profile(data[i + 4])) {
+        // profile_idc, then constraint flags whose two lowest bits are reserved zero.
+        if (i + 5 < size &&
+            (code == kSequenceParameterSetHeaders[0] || code == kSequenceParameterSetHeaders[1]) &&
+            IsKnownH264Profile(data[i + 4]) && (data[i + 5] & 0x03) == 0) {
             return VideoCodec::kH264;
         }
     }

@@ -23,7 +23,7 @@ VideoPayload FindVideoPayload(const uint8_t* data, size_t size);
 
 // The codec whose stream-level header occurs in `data`: an MPEG-2 sequence header (00 00 01 B3)
 // or an H.264 sequence parameter set (NAL type 7 with a known profile). Both are unambiguous:
-// B3 is no valid NAL header byte, and the NAL headers of a parameter set (27, 47, 67) followed
-// by a profile byte are no slice start codes a broadcast MPEG-2 picture reaches. kUnknown when
-// neither occurs.
+// B3 is no valid NAL header byte, and the NAL headers 47 and 67 of a parameter set are no slice
+// start codes a broadcast MPEG-2 picture (at most 1088 lines, 68 slice rows) reaches. kUnknown
+// when neither occurs.
 VideoCodec DetectVideoCodec(const uint8_t* data, size_t size);

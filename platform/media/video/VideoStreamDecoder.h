@@ -34,7 +34,8 @@ public:
     using PictureSink = std::function<void(const DecodedPicture& picture)>;
 
     struct Options {
-        int threads = 0;  // decoding threads; 0 chooses from the processor count
+        // Decoding threads; 0 chooses: one for MPEG-2, up to four frame threads for H.264.
+        int threads = 0;
         bool measureTimes = false;
     };
 

@@ -99,12 +99,16 @@ TEST(VideoElementaryStream, TellsTheCodecOnlyFromAStreamHeader) {
         {{0, 0, 1, 0xB3, 0x5A, 0x04, 0x38}, VideoCodec::kMpeg2},
         {{0xFF, 0, 0, 1, 0x00, 0x01, 0, 0, 1, 0xB3, 0x10}, VideoCodec::kMpeg2},
         {{0, 0, 0, 1, 0x09, 0xF0, 0, 0, 0, 1, 0x67, 0x42, 0xC0, 0x0D}, VideoCodec::kH264},
-        {{0, 0, 1, 0x27, 0x64, 0x00, 0x28}, VideoCodec::kH264},
-        // A slice of either codec tells nothing; neither do a picture header or an AUD alone.
-        {{0, 0, 1, 0x27, 0x13, 0x55, 0x01}, VideoCodec::kUnknown},
+        {{0, 0, 1, 0x47, 0x64, 0x00, 0x28}, VideoCodec::kH264},
+        // A slice of either codec tells nothing, even when it looks like a parameter set of the
+        // lowest reference level (an MPEG-2 slice of row 39 with quantiser 100 does); neither
+        // do a picture header or an access unit delimiter alone.
+        {{0, 0, 1, 0x27, 0x64, 0x00, 0x28}, VideoCodec::kUnknown},
+        {{0, 0, 1, 0x67, 0x64, 0x03, 0x28}, VideoCodec::kUnknown},
         {{0, 0, 1, 0x00, 0x01, 0xFF, 0xF8}, VideoCodec::kUnknown},
         {{0, 0, 0, 1, 0x09, 0xF0, 0x00}, VideoCodec::kUnknown},
-        {{0, 0, 1, 0xB3}, VideoCodec::kUnknown},  // too short to be sure of anything
+        {{0, 0, 1, 0x67, 0x64}, VideoCodec::kUnknown},  // cut before its constraint flags
+        {{0, 0, 1}, VideoCodec::kUnknown},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(DetectVideoCodec(c.bytes.data(), c.bytes.size()), c.codec)

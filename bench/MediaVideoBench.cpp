@@ -22,6 +22,7 @@
 
 #include "platform/media/video/VideoColourConverter.h"
 #include "platform/media/video/VideoElementaryStream.h"
+#include "platform/media/video/VideoFramePool.h"
 #include "platform/media/video/VideoMixerBitmap.h"
 #include "platform/media/video/VideoStreamDecoder.h"
 
@@ -134,29 +135,13 @@ Figures RunPipeline(const std::vector<std::vector<uint8_t>>& packets, int thread
     VideoStreamDecoder decoder({.threads = threads, .measureTimes = true});
     VideoColourConverter converter;
     VideoMixerBitmap captions;  // set but empty, as between captions
-    std::vector<std::shared_ptr<VideoFrame>> pool;
+    VideoFramePool pool(4);
     int64_t convertNs = 0;
     int64_t presentNs = 0;
     auto sink = [&](const DecodedPicture& picture) {
         const LONG width = picture.format.DisplayWidth();
         const LONG height = picture.format.height;
-        std::shared_ptr<VideoFrame> frame;
-        for (const std::shared_ptr<VideoFrame>& pooled : pool) {
-            if (pooled.use_count() == 1) {
-                frame = pooled;
-                break;
-            }
-        }
-        if (!frame) {
-            frame = std::make_shared<VideoFrame>();
-            pool.push_back(frame);
-        }
-        if (frame->width != width || frame->height != height) {
-            frame->width = width;
-            frame->height = height;
-            frame->stride = width * 4;
-            frame->pixels.resize(size_t(frame->stride) * size_t(height));
-        }
+        std::shared_ptr<VideoFrame> frame = pool.Take(width, height);
         int64_t begin = ThreadCpuNs();
         converter.Convert(picture.format, picture.planes, picture.strides, RECT{}, width, height,
                           frame->pixels.data(), frame->stride);

@@ -28,16 +28,19 @@ uint8_t Blend(uint32_t over, uint32_t under, int shift, int weight) {
 
 }  // namespace
 
-HRESULT VideoMixerBitmap::CheckParameters(const VMR9AlphaBitmap& bitmap) {
-    if ((bitmap.dwFlags & VMR9AlphaBitmap_Disable) != 0) {
+HRESULT VideoMixerBitmap::CheckParameters(const VMR9AlphaBitmap* bitmap) {
+    if (bitmap == nullptr) {
+        return E_POINTER;
+    }
+    if ((bitmap->dwFlags & VMR9AlphaBitmap_Disable) != 0) {
         return S_OK;
     }
-    const VMR9NormalizedRect& d = bitmap.rDest;
+    const VMR9NormalizedRect& d = bitmap->rDest;
     if (!(d.left < d.right) || !(d.top < d.bottom) || !std::isfinite(d.left) ||
         !std::isfinite(d.right) || !std::isfinite(d.top) || !std::isfinite(d.bottom)) {
         return E_INVALIDARG;
     }
-    if (!(bitmap.fAlpha >= 0.0f && bitmap.fAlpha <= 1.0f)) {
+    if (!(bitmap->fAlpha >= 0.0f && bitmap->fAlpha <= 1.0f)) {
         return E_INVALIDARG;
     }
     return S_OK;
@@ -68,10 +71,7 @@ std::shared_ptr<const VideoMixerBitmap::Overlay> VideoMixerBitmap::MakeOverlay(
 }
 
 HRESULT VideoMixerBitmap::Set(const VMR9AlphaBitmap* bitmap) {
-    if (bitmap == nullptr) {
-        return E_POINTER;
-    }
-    HRESULT hr = CheckParameters(*bitmap);
+    const HRESULT hr = CheckParameters(bitmap);
     if (FAILED(hr)) {
         return hr;
     }
@@ -113,10 +113,7 @@ HRESULT VideoMixerBitmap::Set(const VMR9AlphaBitmap* bitmap) {
 }
 
 HRESULT VideoMixerBitmap::Update(const VMR9AlphaBitmap* bitmap) {
-    if (bitmap == nullptr) {
-        return E_POINTER;
-    }
-    HRESULT hr = CheckParameters(*bitmap);
+    const HRESULT hr = CheckParameters(bitmap);
     if (FAILED(hr)) {
         return hr;
     }

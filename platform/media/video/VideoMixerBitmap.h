@@ -39,7 +39,7 @@ private:
         bool anyShows = false;
     };
 
-    static HRESULT CheckParameters(const VMR9AlphaBitmap& bitmap);
+    static HRESULT CheckParameters(const VMR9AlphaBitmap* bitmap);
     static std::shared_ptr<const Overlay> MakeOverlay(const VMR9AlphaBitmap& parameters,
                                                       std::shared_ptr<const Pixels> pixels);
 

@@ -110,30 +110,6 @@ HRESULT CVideoMixingRenderer9::ShouldDrawSampleNow(IMediaSample* sample, REFEREN
     return S_FALSE;
 }
 
-std::shared_ptr<VideoFrame> CVideoMixingRenderer9::TakePoolFrame(LONG width, LONG height) {
-    // A frame only the pool holds is free: the surface and the last-frame slot have let go.
-    for (std::shared_ptr<VideoFrame>& frame : framePool) {
-        if (frame.use_count() == 1) {
-            if (frame->width != width || frame->height != height) {
-                frame->width = width;
-                frame->height = height;
-                frame->stride = width * 4;
-                frame->pixels.resize(size_t(frame->stride) * size_t(height));
-            }
-            return frame;
-        }
-    }
-    auto frame = std::make_shared<VideoFrame>();
-    frame->width = width;
-    frame->height = height;
-    frame->stride = width * 4;
-    frame->pixels.resize(size_t(frame->stride) * size_t(height));
-    if (framePool.size() < kFramePoolSize) {
-        framePool.push_back(frame);
-    }
-    return frame;
-}
-
 HRESULT CVideoMixingRenderer9::DoRenderSample(IMediaSample* sample) {
     BYTE* data = nullptr;
     if (sample == nullptr || FAILED(sample->GetPointer(&data)) || data == nullptr) {
@@ -149,7 +125,7 @@ HRESULT CVideoMixingRenderer9::DoRenderSample(IMediaSample* sample) {
         if (shown.width <= 0 || sample->GetActualDataLength() < shown.PictureBytes()) {
             return S_FALSE;  // not a whole picture of the agreed type
         }
-        frame = TakePoolFrame(shown.DisplayWidth(), shown.height);
+        frame = framePool.Take(shown.DisplayWidth(), shown.height);
     }
     const int chromaWidth = (shown.width + 1) / 2;
     const uint8_t* planes[3] = {data, data + ptrdiff_t(shown.width) * shown.height, nullptr};

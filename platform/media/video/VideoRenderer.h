@@ -10,6 +10,7 @@
 #include "platform/dshow/VideoSurface.h"
 #include "platform/dshow/VmrInterfaces.h"
 #include "platform/media/video/VideoColourConverter.h"
+#include "platform/media/video/VideoFramePool.h"
 #include "platform/media/video/VideoMixerBitmap.h"
 #include "platform/media/video/VideoPictureFormat.h"
 
@@ -147,7 +148,6 @@ private:
     // Which edge of a rectangle a put_ or get_ call of IBasicVideo names.
     enum class Edge { kLeft, kTop, kWidth, kHeight };
 
-    std::shared_ptr<VideoFrame> TakePoolFrame(LONG width, LONG height);
     // Where the picture goes on `surface`: the destination rectangle (the whole area when none
     // is set), with letter-box borders in that mode. Under stateLock.
     RECT DestinationOn(IVideoSurface* surface) const;
@@ -173,7 +173,7 @@ private:
     DWORD numberOfStreams = 0;
     IVideoSurface* surface = nullptr;
     std::shared_ptr<const VideoFrame> lastFrame;
-    std::vector<std::shared_ptr<VideoFrame>> framePool;
+    VideoFramePool framePool{kFramePoolSize};
 
     std::atomic<LONG> framesDrawn{0};
     std::atomic<LONG> framesDroppedLate{0};

@@ -7,6 +7,7 @@
 #include "platform/gdi/GdiSurface.h"
 #include "platform/media/video/VideoColourConverter.h"
 #include "platform/media/video/VideoElementaryStream.h"
+#include "platform/media/video/VideoFramePool.h"
 #include "platform/media/video/VideoMixerBitmap.h"
 #include "platform/media/video/VideoStreamDecoder.h"
 #include "platform/media/video/tests/VideoTestSupport.h"
@@ -421,4 +422,30 @@ TEST(VideoMixerBitmap, RefusesWhatItCannotShow) {
     VMR9AlphaBitmap disable{};
     disable.dwFlags = VMR9AlphaBitmap_Disable;
     EXPECT_EQ(mixer.Set(&disable), S_OK);
+}
+
+TEST(VideoFramePool, ReusesOnlyFramesNobodyHoldsAndSizesThemAsAsked) {
+    VideoFramePool pool(2);
+    std::shared_ptr<VideoFrame> first = pool.Take(848, 480);
+    EXPECT_EQ(first->stride, 848 * 4);
+    EXPECT_EQ(first->pixels.size(), size_t(848) * 480 * 4);
+    VideoFrame* const firstAddress = first.get();
+    // Held by the surface: the next frame is another.
+    std::shared_ptr<const VideoFrame> shown = first;
+    first.reset();
+    std::shared_ptr<VideoFrame> second = pool.Take(848, 480);
+    EXPECT_NE(second.get(), firstAddress);
+    // Let go: it comes back, resized for the new picture.
+    shown.reset();
+    second.reset();
+    std::shared_ptr<VideoFrame> again = pool.Take(1920, 1080);
+    EXPECT_EQ(again.get(), firstAddress);
+    EXPECT_EQ(again->width, 1920);
+    EXPECT_EQ(again->pixels.size(), size_t(1920) * 1080 * 4);
+    // Beyond its capacity the pool still hands out frames, each one nobody else holds.
+    std::shared_ptr<VideoFrame> third = pool.Take(16, 16);
+    std::shared_ptr<VideoFrame> extra = pool.Take(16, 16);
+    EXPECT_NE(third.get(), extra.get());
+    EXPECT_NE(extra.get(), again.get());
+    EXPECT_EQ(extra.use_count(), 1);
 }

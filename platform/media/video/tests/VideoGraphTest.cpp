@@ -125,7 +125,7 @@ TEST_F(VideoGraphTest, SatelliteHighDefinitionIsShownAt1920By1080AndSizeChangesA
     EXPECT_EQ(image.height, 1080);
     // The connection was made before the first picture, at the analyzer's nominal format; the
     // stream's own size reached the application as an event.
-    const std::vector<LONG_PTR> changes = graph.TakeEvents(EC_VIDEO_SIZE_CHANGED);
+    const std::vector<LONG_PTR> changes = TakeEvents(graph.events.Get(), EC_VIDEO_SIZE_CHANGED);
     ASSERT_FALSE(changes.empty());
     EXPECT_EQ(changes.back() & 0xFFFF, 1440);
     EXPECT_EQ(changes.back() >> 16 & 0xFFFF, 1080);

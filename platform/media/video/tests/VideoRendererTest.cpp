@@ -85,19 +85,7 @@ protected:
         return frames;
     }
 
-    std::vector<LONG_PTR> SizeChanges() {
-        std::vector<LONG_PTR> taken;
-        LONG code = 0;
-        LONG_PTR param1 = 0;
-        LONG_PTR param2 = 0;
-        while (events->GetEvent(&code, &param1, &param2, 0) == S_OK) {
-            if (code == EC_VIDEO_SIZE_CHANGED) {
-                taken.push_back(param1);
-            }
-            events->FreeEventParams(code, param1, param2);
-        }
-        return taken;
-    }
+    std::vector<LONG_PTR> SizeChanges() { return TakeEvents(events.Get(), EC_VIDEO_SIZE_CHANGED); }
 
     LONG baseline = 0;
     ComPtr<IGraphBuilder> graph;

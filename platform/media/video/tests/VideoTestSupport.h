@@ -32,9 +32,8 @@
 #include "platform/media/video/VideoPictureFormat.h"
 #include "platform/media/video/VideoRenderer.h"
 #include "sianalyzer/ICQVSIAnalyzer.h"
+#include "sources/tests/SourceTestSupport.h"
 #include "streamfw/tests/StreamTestFilters.h"
-#include "tools/isdbsim/TsStream.h"
-#include "tools/streamkit/AribTime.h"
 
 namespace videotest {
 
@@ -265,49 +264,17 @@ inline VideoPictureFormat PictureFormat(int width, int height, int aspectX, int 
 // --- streams
 
 // `seconds` of a channel of the simulator (its first television service is on the lowest
-// video PID), from a fixed start time; empty when the encoders are missing.
+// video PID); empty when the encoders are missing.
 inline Bytes SimulatedStream(int space, int channel, double seconds) {
-    const isdbsim::TransportStreamInfo* info = isdbsim::FindChannel(space, channel);
-    if (info == nullptr) {
-        return {};
-    }
-    isdbsim::TsStream stream(*info, streamkit::FromCivil({2026, 12, 10, 21, 0, 0}), 3);
-    if (!stream.Open(nullptr)) {
-        return {};
-    }
-    const auto count = static_cast<size_t>(seconds * stream.PacketRate());
-    Bytes out(count * kTsPacketSize);
-    stream.Generate(out.data(), count);
-    return out;
+    return sourcetest::SimulatedStream(seconds, space, channel);
 }
 
 inline bool HaveFfmpeg() {
     return std::system("ffmpeg -version >/dev/null 2>&1") == 0;
 }
 
-// A fresh temporary folder, removed with the object.
-class TempFolder {
-public:
-    TempFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "orv-video-XXXXXX");
-        if (::mkdtemp(pattern.data()) != nullptr) {
-            path = pattern;
-        }
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-    std::string File(const std::string& name) const { return (path / name).string(); }
-
-private:
-    std::filesystem::path path;
-};
-
-inline Bytes ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using sourcetest::ReadFile;
+using sourcetest::TempFolder;
 
 // A 1080i MPEG-2 clip in a transport stream (video on PID 0x100, which carries the PCR): a
 // black bar sweeping across white, 40 pixels per field, woven from 59.94 fields per second so
@@ -326,6 +293,21 @@ inline bool MakeInterlacedClip(const std::string& path, double seconds) {
 }
 
 // --- the graph
+
+// The first parameters of the graph events of one code queued so far; the others are dropped.
+inline std::vector<LONG_PTR> TakeEvents(IMediaEventEx* events, LONG wanted) {
+    std::vector<LONG_PTR> taken;
+    LONG code = 0;
+    LONG_PTR param1 = 0;
+    LONG_PTR param2 = 0;
+    while (events->GetEvent(&code, &param1, &param2, 0) == S_OK) {
+        if (code == wanted) {
+            taken.push_back(param1);
+        }
+        events->FreeEventParams(code, param1, param2);
+    }
+    return taken;
+}
 
 // The decoder as the application finds it: by its friendly name in the legacy filter category.
 inline ComPtr<IBaseFilter> FindDecoderByName() {
@@ -421,21 +403,6 @@ public:
         LONG frames = 0;
         statistics->GetFramesDrawn(&frames);
         return frames;
-    }
-
-    // The graph events of one code queued so far, with their first parameters.
-    std::vector<LONG_PTR> TakeEvents(LONG wanted) {
-        std::vector<LONG_PTR> taken;
-        LONG code = 0;
-        LONG_PTR param1 = 0;
-        LONG_PTR param2 = 0;
-        while (events->GetEvent(&code, &param1, &param2, 0) == S_OK) {
-            if (code == wanted) {
-                taken.push_back(param1);
-            }
-            events->FreeEventParams(code, param1, param2);
-        }
-        return taken;
     }
 
     void Teardown() {

@@ -92,6 +92,12 @@ HRESULT CVideoMixingRenderer9::SetMediaType(const CMediaType* mediaType) {
     return S_OK;
 }
 
+HRESULT CVideoMixingRenderer9::BreakConnect() {
+    std::lock_guard lock(stateLock);
+    format = VideoPictureFormat{};
+    return S_OK;
+}
+
 HRESULT CVideoMixingRenderer9::ShouldDrawSampleNow(IMediaSample* sample, REFERENCE_TIME*,
                                                    REFERENCE_TIME*) {
     REFERENCE_TIME start = 0;

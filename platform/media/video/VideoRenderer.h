@@ -71,6 +71,8 @@ public:
     // --- CBaseRenderer
     HRESULT CheckMediaType(const CMediaType* mediaType) override;
     HRESULT SetMediaType(const CMediaType* mediaType) override;
+    // A new connection starts without a format (its first is no change of size).
+    HRESULT BreakConnect() override;
     HRESULT DoRenderSample(IMediaSample* sample) override;
     HRESULT ShouldDrawSampleNow(IMediaSample* sample, REFERENCE_TIME* start,
                                 REFERENCE_TIME* stop) override;

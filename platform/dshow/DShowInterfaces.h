@@ -319,10 +319,8 @@ protected:
 };
 
 // Property pages: the object that shows a page implements IPropertyPage; its site is the
-// frame that holds it. A window handle is the picture area of a window
-// (platform/dshow/VideoSurface.h), which is also what the video renderer draws into.
-class IVideoSurface;
-using HWND = IVideoSurface*;
+// frame that holds it. Window handles are opaque pointers of the user-interface layer.
+using HWND = void*;
 struct MSG;
 struct SIZE {
     LONG cx;

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "platform/com/Unknown.h"
-#include "platform/dshow/DShowGuids.h"
 #include "platform/dshow/DShowInterfaces.h"
 #include "platform/dshow/DShowTypes.h"
 
@@ -19,9 +18,9 @@ class GdiSurface;
 using HDC = GdiSurface*;
 using COLORREF = DWORD;
 
-// A window handle (HWND, DShowInterfaces.h), as the renderer's windowless control takes it, is
-// the picture area the renderer draws into (platform/dshow/VideoSurface.h). The renderer's class
-// identifier, CLSID_VideoMixingRenderer9, is in DShowGuids.h.
+// The window handle (HWND) the renderer's windowless control takes as its clipping window
+// points to the picture area the renderer draws into: an IVideoSurface
+// (platform/dshow/VideoSurface.h).
 
 inline constexpr IID IID_IVMRFilterConfig9{
     0x5A804648, 0x4F66, 0x4867, {0x9C, 0x43, 0x4F, 0x5C, 0x82, 0x2C, 0xF1, 0xB8}};

@@ -362,13 +362,13 @@ HRESULT CVideoMixingRenderer9::SetAspectRatioMode(DWORD mode) {
 HRESULT CVideoMixingRenderer9::SetVideoClippingWindow(HWND window) {
     // Waits for a present in progress: after this the old surface is never called again.
     std::lock_guard lock(stateLock);
-    surface = window;
+    surface = static_cast<IVideoSurface*>(window);
     return S_OK;
 }
 
 HRESULT CVideoMixingRenderer9::RepaintVideo(HWND window, HDC) {
     std::lock_guard lock(stateLock);
-    IVideoSurface* target = window != nullptr ? window : surface;
+    IVideoSurface* target = window != nullptr ? static_cast<IVideoSurface*>(window) : surface;
     if (target != nullptr && lastFrame != nullptr) {
         target->PresentFrame(lastFrame, DestinationOn(target));
     }

@@ -40,6 +40,8 @@ protected:
 // the surface has let go of them. Without a clipping window the frame is still made and kept,
 // so GetCurrentImage works in headless runs.
 //
+// The clipping window (HWND) points to the IVideoSurface the pictures are presented into.
+//
 // A media type with a new size or shape (a dynamic change on a sample) raises
 // EC_VIDEO_SIZE_CHANGED with the new width and height in the low and high words.
 //

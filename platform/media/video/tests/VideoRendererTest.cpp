@@ -37,7 +37,7 @@ protected:
         ComPtr<IPin> input;
         ASSERT_EQ(renderer->FindPin(u"In", input.GetAddressOf()), S_OK);
         ASSERT_EQ(graph->ConnectDirect(source->pin, input.Get(), nullptr), S_OK);
-        ASSERT_EQ(windowless->SetVideoClippingWindow(&surface), S_OK);
+        ASSERT_EQ(windowless->SetVideoClippingWindow(AsWindow(&surface)), S_OK);
     }
 
     void TearDown() override {
@@ -227,7 +227,7 @@ TEST_F(RendererTest, PicturesGoWhereThePositionSaysAndRepaintShowsTheLastAgain) 
 
     const RECT destination{10, 20, 330, 200};
     ASSERT_EQ(windowless->SetVideoPosition(nullptr, &destination), S_OK);
-    ASSERT_EQ(windowless->RepaintVideo(&surface, nullptr), S_OK);
+    ASSERT_EQ(windowless->RepaintVideo(AsWindow(&surface), nullptr), S_OK);
     EXPECT_EQ(surface.Presented(), 2);
     RECT shown = surface.LastDestination();
     EXPECT_EQ(shown.left, 10);
@@ -251,7 +251,7 @@ TEST_F(RendererTest, PicturesGoWhereThePositionSaysAndRepaintShowsTheLastAgain) 
     ComPtr<IBasicVideo2> basic;
     ASSERT_EQ(renderer.As(&basic), S_OK);
     ASSERT_EQ(basic->SetDefaultDestinationPosition(), S_OK);
-    ASSERT_EQ(windowless->RepaintVideo(&surface, nullptr), S_OK);
+    ASSERT_EQ(windowless->RepaintVideo(AsWindow(&surface), nullptr), S_OK);
     shown = surface.LastDestination();
     EXPECT_EQ(shown.left, 120);
     EXPECT_EQ(shown.top, 0);

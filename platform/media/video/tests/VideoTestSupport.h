@@ -128,6 +128,11 @@ inline Image CurrentImage(IVMRWindowlessControl9* control) {
     return image;
 }
 
+// The window handle of a picture area: a pointer to its IVideoSurface.
+inline HWND AsWindow(IVideoSurface* surface) {
+    return surface;
+}
+
 // A picture area in memory that keeps what it is given.
 class OffscreenSurface final : public IVideoSurface {
 public:
@@ -365,7 +370,7 @@ public:
         ASSERT_EQ(renderer.As(&config), S_OK);
         ASSERT_EQ(config->SetRenderingMode(VMR9Mode_Windowless), S_OK);
         ASSERT_EQ(config->SetNumberOfStreams(1), S_OK);
-        ASSERT_EQ(windowless->SetVideoClippingWindow(&surface), S_OK);
+        ASSERT_EQ(windowless->SetVideoClippingWindow(AsWindow(&surface)), S_OK);
 
         ComPtr<IPin> input;
         ASSERT_EQ(analyzerFilter->FindPin(u"Input", input.GetAddressOf()), S_OK);

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <thread>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -23,10 +22,10 @@ namespace {
 // Stream times are 100 ns units throughout, on packets, frames and the filter graph.
 constexpr AVRational kStreamTimeBase{1, 10000000};
 constexpr int64_t kDefaultFrameDuration = 333667;  // 29.97 frames per second
-// Frame threads add a picture of delay each; more than a few buy nothing on 1080 pictures.
-// MPEG-2 decodes in a few milliseconds a picture on one thread, and threads would only add their
-// own cost (a fifth more CPU in the bench), so it gets one unless asked otherwise.
-constexpr int kMaxDecodingThreads = 4;
+// A broadcast picture decodes in a few milliseconds on one thread, far within its frame time;
+// frame threads would add a picture of delay each and their own cost (a fifth more CPU for
+// 1080i MPEG-2 in the bench), so the decoder uses one unless asked for more.
+constexpr int kDefaultDecodingThreads = 1;
 
 int64_t ThreadCpuNs() {
     timespec now{};
@@ -215,14 +214,7 @@ struct VideoStreamDecoder::State {
             return false;
         }
         context->pkt_timebase = kStreamTimeBase;
-        int threads = options.threads;
-        if (threads <= 0) {
-            threads =
-                wanted == VideoCodec::kMpeg2
-                    ? 1
-                    : std::clamp(int(std::thread::hardware_concurrency()), 1, kMaxDecodingThreads);
-        }
-        context->thread_count = threads;
+        context->thread_count = options.threads > 0 ? options.threads : kDefaultDecodingThreads;
         context->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
         if (avcodec_open2(context, decoder, nullptr) < 0) {
             Close();

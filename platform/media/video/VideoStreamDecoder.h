@@ -26,15 +26,16 @@ struct VideoDecodeTimes {
 // Decodes an MPEG-2 or H.264 elementary stream (from PES packets or bare bytes) with
 // libavcodec, cutting access units with its parser, and deinterlaces interlaced pictures with
 // bwdif (one picture out per picture in; progressive pictures pass unchanged). The codec is
-// found from the stream and changes when the other codec's stream header appears. Damaged or
-// missing data costs pictures, never the decoder: what libavcodec refuses is skipped and
-// counted. Not thread-safe: one streaming thread feeds it.
+// found from the stream and changes when the other codec's stream header appears. Frame threads
+// are there when asked for (Options::threads). Damaged or missing data costs pictures, never the
+// decoder: what libavcodec refuses is skipped and counted. Not thread-safe: one streaming thread
+// feeds it.
 class VideoStreamDecoder {
 public:
     using PictureSink = std::function<void(const DecodedPicture& picture)>;
 
     struct Options {
-        // Decoding threads; 0 chooses: one for MPEG-2, up to four frame threads for H.264.
+        // Decoding threads (frame and slice threads of libavcodec); 0 chooses one.
         int threads = 0;
         bool measureTimes = false;
     };

@@ -336,9 +336,10 @@ public:
     struct Setup {
         uint16_t pcrPid = 0x01FF;
         uint16_t videoPid = 0x0100;
-        // Pushed faster than real time, the samples are due later than they would be live; a
-        // second of latency keeps the first ones clear of the renderer's lateness limit.
-        REFERENCE_TIME latency = 10000000;
+        // Pushed faster than real time, the samples are due later than they would be live;
+        // three seconds of latency keep the first ones clear of the renderer's lateness limit
+        // on a slow (sanitized) build too.
+        REFERENCE_TIME latency = 30000000;
     };
 
     void Build(const Setup& setup) {

@@ -17,7 +17,7 @@
 // - The default sound renderer: PulseAudio, or a silent sink that keeps time when no sound
 //   server answers; it is a reference clock, so the graph follows the sound.
 
-// CLSID_DSoundRender (the default sound renderer) comes with the graph's identifiers.
+// CLSID_DSoundRender, the default sound renderer, is the media graph's (DShowGuids.h).
 inline constexpr CLSID CLSID_OrvVideoDecoder{
     0x6C1A2F60, 0x3B7E, 0x4C21, {0x9E, 0x4A, 0x51, 0x0D, 0x7B, 0x22, 0xC3, 0x01}};
 inline constexpr CLSID CLSID_OrvAudioDecoder{

@@ -410,6 +410,11 @@ public:
         statistics->GetFramesDrawn(&frames);
         return frames;
     }
+    LONG FramesDroppedLate() {
+        LONG frames = 0;
+        statistics->GetFramesDroppedLate(&frames);
+        return frames;
+    }
 
     void Teardown() {
         if (control) {

@@ -132,8 +132,8 @@ bool ParseOptions(int argc, char** argv, Options* options) {
             options->run.outFolder = argv[++i];
         } else if (arg == "--data" && hasValue) {
             options->data = argv[++i];
-        } else if (!arg.empty() && (arg[0] == '/' || arg[0] == '-') && arg.size() > 1 &&
-                   arg[1] != '-') {
+        } else if (CSingleInstance::RequestsOf({QString::fromStdString(arg)}).front() !=
+                   CSingleInstance::kOtherRequest) {
             // "/schedule", "/epg" (also with '-'): requests of the wake-up tasks.
             options->requests.push_back(arg);
         } else if (!arg.empty() && arg[0] != '-') {

@@ -33,6 +33,13 @@ inline int64_t RecordingTrailerDuration(const uint8_t* packet) {
     return static_cast<int64_t>(value);
 }
 
+// Whether `packet` is the information packet the application writes at the start of each
+// recording: a null packet flagged damaged on purpose, followed by the recording's details.
+inline bool IsRecordingInfoPacket(const uint8_t* packet) {
+    static constexpr uint8_t kSignature[8] = {0x47, 0xDF, 0xFF, 0x10, 0x20, 0x00, 0xDF, 0xFF};
+    return std::memcmp(packet, kSignature, sizeof(kSignature)) == 0;
+}
+
 inline void MakeRecordingTrailer(uint8_t* packet, int64_t duration) {
     static constexpr uint8_t kHead[kRecordingTrailerDurationOffset] = {
         0x47, 0xDF, 0xFF, 0x10, 0x1F, 0xFF, 0xE0, 0x00, 0x00, 0x01, 0x10, 0x15, 3};

@@ -32,7 +32,14 @@ CViewingWindow* CViewerShell::Open(CTuner* tuner) {
 }
 
 CViewingWindow* CViewerShell::OpenTunerWindow(CTuner* tuner) {
-    return Open(tuner);
+    CViewingWindow* view = Open(tuner);
+    // A tuner without a current channel (never scanned) starts on its first channel.
+    if (view != nullptr && tuner != nullptr && !view->Engine()->Graph().IsRunning()) {
+        if (CChannelInfo* channel = CAppStores::StartChannel(*tuner)) {
+            view->Engine()->TuneChannel(channel);
+        }
+    }
+    return view;
 }
 
 CViewingWindow* CViewerShell::OpenFileWindow(const std::string& path) {

@@ -220,8 +220,10 @@ void TsIntegrityChecker::State::Packet(const uint8_t* packet) {
     const uint16_t pidNumber = static_cast<uint16_t>((packet[1] & 0x1F) << 8 | packet[2]);
     PidState& pid = pids[pidNumber];
     ++pid.packets;
-    // The trailer that ends our recordings looks damaged on purpose; it is not.
-    if (pidNumber == kNullPid && RecordingTrailerDuration(packet) != 0) {
+    // The information packet that begins our recordings and the trailer that ends them look
+    // damaged on purpose; they are not.
+    if (pidNumber == kNullPid &&
+        ((index == 0 && IsRecordingInfoPacket(packet)) || RecordingTrailerDuration(packet) != 0)) {
         return;
     }
     // A damaged packet: nothing else in its header can be trusted.

@@ -105,14 +105,21 @@ TEST_F(StreamIntegrity, CleanStreamHasNoDamageAndNamesEveryPid) {
     }
 }
 
-TEST_F(StreamIntegrity, TheTrailerThatEndsOurRecordingsIsNoDamage) {
+TEST_F(StreamIntegrity, TheInformationPacketAndTrailerOfOurRecordingsAreNoDamage) {
     Bytes recording = CleanStream();
     uint8_t trailer[kRecordingTrailerSize];
     MakeRecordingTrailer(trailer, 36000000000);
     recording.insert(recording.end(), trailer, trailer + kRecordingTrailerSize);
+    Bytes header(188, 0);
+    const uint8_t signature[8] = {0x47, 0xDF, 0xFF, 0x10, 0x20, 0x00, 0xDF, 0xFF};
+    std::copy(std::begin(signature), std::end(signature), header.begin());
+    recording.insert(recording.begin(), header.begin(), header.end());
     const IntegrityReport report = Check(recording);
     EXPECT_EQ(report.Summary(), "0 drops, 0 errors, 0 scrambled");
-    EXPECT_EQ(report.packets, PacketCount(CleanStream()) + 1);
+    EXPECT_EQ(report.packets, PacketCount(CleanStream()) + 2);
+    // Anywhere else the same bytes are a damaged packet.
+    recording.insert(recording.begin() + 188 * 5, header.begin(), header.end());
+    EXPECT_EQ(Check(recording).Summary(), "0 drops, 1 errors, 0 scrambled");
 }
 
 TEST_F(StreamIntegrity, LostVideoPacketsAreCountedAtTheirStreamTime) {

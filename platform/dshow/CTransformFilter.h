@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+
 #include "platform/dshow/CBaseFilter.h"
 #include "platform/dshow/CBaseInputPin.h"
 #include "platform/dshow/CBaseOutputPin.h"
@@ -117,8 +119,9 @@ protected:
     friend class CTransformOutputPin;
 
     bool m_bEOSDelivered = false;
-    bool m_bSampleSkipped = false;
-    bool m_bQualityChanged = false;
+    // Written by state changes and read while samples stream: atomic.
+    std::atomic<bool> m_bSampleSkipped = false;
+    std::atomic<bool> m_bQualityChanged = false;
 
     CCritSec m_csFilter;   // state changes
     CCritSec m_csReceive;  // the streaming path

@@ -52,9 +52,9 @@ public:
             ContextState() != PA_CONTEXT_READY) {
             return false;
         }
-        const pa_sample_spec spec{PA_SAMPLE_S16LE, uint32_t(kOutputRate), uint8_t(kOutputChannels)};
+        const pa_sample_spec format{PA_SAMPLE_S16LE, uint32_t(kOutputRate), uint8_t(kOutputChannels)};
         pa_threaded_mainloop_lock(mainLoop);
-        stream = pa_stream_new(context, "Orvanta", &spec, nullptr);
+        stream = pa_stream_new(context, "Orvanta", &format, nullptr);
         if (stream != nullptr) {
             pa_stream_set_state_callback(
                 stream, [](pa_stream*, void* self) { static_cast<PulseAudioSink*>(self)->Wake(); },
@@ -65,9 +65,9 @@ public:
                 this);
             pa_buffer_attr attributes{};
             attributes.maxlength = uint32_t(-1);
-            attributes.tlength = uint32_t(pa_usec_to_bytes(pa_usec_t(bufferTime / 10), &spec));
+            attributes.tlength = uint32_t(pa_usec_to_bytes(pa_usec_t(bufferTime / 10), &format));
             attributes.prebuf = uint32_t(-1);
-            attributes.minreq = uint32_t(pa_usec_to_bytes(20000, &spec));
+            attributes.minreq = uint32_t(pa_usec_to_bytes(20000, &format));
             attributes.fragsize = uint32_t(-1);
             const auto flags =
                 pa_stream_flags_t(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE |

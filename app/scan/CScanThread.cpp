@@ -117,6 +117,7 @@ bool CScanThread::CallOnUi(std::function<void()> task) {
     struct Call {
         std::mutex mutex;
         std::condition_variable done;
+        bool started = false;
         bool finished = false;
         bool abandoned = false;
     };
@@ -127,6 +128,7 @@ bool CScanThread::CallOnUi(std::function<void()> task) {
             if (call->abandoned) {
                 return;
             }
+            call->started = true;
         }
         task();
         std::lock_guard<std::mutex> lock(call->mutex);
@@ -135,7 +137,8 @@ bool CScanThread::CallOnUi(std::function<void()> task) {
     });
     std::unique_lock<std::mutex> lock(call->mutex);
     while (!call->finished) {
-        if (IsStopRequested()) {
+        // A task that has begun is waited for: it may write to this thread's locals.
+        if (IsStopRequested() && !call->started) {
             call->abandoned = true;
             return false;
         }

@@ -10,6 +10,7 @@
 #include "app/stores/CChannelInfo.h"
 #include "app/stores/CRecScheduleList.h"
 #include "app/stores/CTuner.h"
+#include "platform/power/PowerManager.h"
 #include "platform/tasks/TaskTimers.h"
 #include "sianalyzer/ICSITime.h"
 
@@ -100,7 +101,12 @@ public:
     void ReportReservationFailure(const std::u16string& text) override { failures.push_back(text); }
     void CloseToolWindows() override { ++toolWindowCloses; }
     void SaveAll() override { Log("save", nullptr); }
-    void Suspend() override { Log("suspend", nullptr); }
+    void Suspend() override {
+        Log("suspend", nullptr);
+        if (power != nullptr) {
+            power->Suspend();
+        }
+    }
 
     FakeWindow* Add(CTuner* tuner, bool automatic) {
         windows.push_back(std::make_unique<FakeWindow>(*this, tuner, automatic));
@@ -112,6 +118,7 @@ public:
     }
 
     std::function<TimeValue()> clock;
+    power::IPowerManager* power = nullptr;
     std::vector<std::unique_ptr<FakeWindow>> windows;
     std::set<const CTuner*> failingTuners;
     std::vector<WindowAction> actions;

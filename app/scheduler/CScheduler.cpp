@@ -38,6 +38,11 @@ CScheduler::CScheduler(ISchedulerHost& host, COwnedList<CTuner>& tuners,
     };
 }
 
+CScheduler::~CScheduler() {
+    reservations.clock = [] { return sitime::ToValue(sitime::LocalNow()); };
+    reservations.isRecording = [](const CTuner*) { return false; };
+}
+
 CScheduler::TunerSlot& CScheduler::SlotOf(const CTuner* tuner) {
     return slots[tuner];
 }

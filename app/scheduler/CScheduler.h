@@ -52,6 +52,8 @@ public:
     // `tuners` is the application's tuner list. The scheduler becomes the reservation list's clock
     // and tells it which tuners record.
     CScheduler(ISchedulerHost& host, COwnedList<CTuner>& tuners, CRecScheduleList& reservations);
+    // Gives the list back the computer's clock and its "nothing records".
+    ~CScheduler();
     CScheduler(const CScheduler&) = delete;
     CScheduler& operator=(const CScheduler&) = delete;
 

@@ -4,7 +4,6 @@
 
 namespace {
 
-using schedtest::At;
 using schedtest::SchedulerFixture;
 using schedtest::Today;
 using Times = std::vector<TimeValue>;

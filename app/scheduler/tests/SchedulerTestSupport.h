@@ -16,16 +16,10 @@
 
 namespace schedtest {
 
+// A local time as a time value (the weekday does not enter it).
 inline TimeValue At(uint16_t year, uint8_t month, uint8_t day, uint8_t hour, uint8_t minute,
                     uint8_t second = 0) {
-    ICSIDateTime time;
-    time.year = year;
-    time.month = month;
-    time.day = day;
-    time.hour = hour;
-    time.minute = minute;
-    time.second = second;
-    return sitime::ToValue(time);
+    return sitime::ToValue(ICSIDateTime{year, month, day, 0, hour, minute, second});
 }
 
 // Thursday, 10 December 2026, at the given time.

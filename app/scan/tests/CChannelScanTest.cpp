@@ -16,6 +16,8 @@
 #include "app/engine/tests/EngineTestSupport.h"
 #include "app/scan/CChannelScan.h"
 #include "app/scan/CScanThread.h"
+#include "sources/mirakurun/tests/TestTunerServer.h"
+#include "sources/tests/SourceTestSupport.h"
 #include "tools/isdbsim/BroadcastModel.h"
 
 namespace {
@@ -47,13 +49,15 @@ std::string ReadFile(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// The demo tuner as discovery finds it, and a viewing window on it that is the active one.
+// A tuner driver as discovery finds it (the demo tuner unless a test sets another up first), and
+// a viewing window on it that is the active one.
 class ChannelScan : public ::testing::Test {
 protected:
     void SetUp() override {
-        const std::string drivers = host.Folder() + "/drivers";
         std::filesystem::create_directories(drivers);
-        std::filesystem::copy_file(ORV_DEMO_BONDRIVER, drivers + "/BonDriver_Demo.so");
+        if (std::filesystem::is_empty(drivers)) {
+            std::filesystem::copy_file(ORV_DEMO_BONDRIVER, drivers + "/BonDriver_Demo.so");
+        }
         host.tuners.LoadBonDriverTuners(drivers, [](const ICWString&) {});
         tuner = host.tuners.Tuners().First();
         ASSERT_NE(tuner, nullptr);
@@ -71,6 +75,7 @@ protected:
     }
 
     TestHost host;
+    const std::string drivers = host.Folder() + "/drivers";
     CVideoWindowList windows{host};
     FakeSurface surface{960, 540};
     TestView view{&surface};
@@ -161,6 +166,57 @@ TEST_F(ChannelScan, StoppingRestoresTheGraphsMaskAndSdtCallback) {
     ASSERT_TRUE(graph.callbacks.sdt);
     graph.callbacks.sdt(graph, 0x42, 1, 1);
     EXPECT_EQ(windowSdtCalls, 1);
+}
+
+// The tuner-server driver offers the server's channels as one tuning space; a scan through it finds
+// the services of each served stream. The server has no signal to give: the driver's level is the
+// bit rate it receives, so a channel that serves nothing is left at the zero-signal limit.
+class ChannelScanOnTunerServer : public ChannelScan {
+protected:
+    void SetUp() override {
+        using mirakurun::test::Reply;
+        ASSERT_TRUE(server.Listening());
+        server.Set("/api/channels", Reply::Document(R"([
+            {"type": "GR", "channel": "27", "name": "27ch"},
+            {"type": "GR", "channel": "99", "name": "99ch"},
+            {"type": "GR", "channel": "26", "name": "26ch"}])"));
+        for (const auto& [path, channel] : {std::pair{"/api/channels/GR/27/stream", 0},
+                                            std::pair{"/api/channels/GR/26/stream", 1}}) {
+            const auto stream = sourcetest::SimulatedStream(3.0, 0, channel);
+            ASSERT_FALSE(stream.empty());
+            server.Set(path, Reply::Stream(stream).Paced(double(stream.size()) / 3.0).Repeated());
+        }
+        server.Set("/api/channels/GR/99/stream", Reply::Status(503));
+        std::filesystem::create_directories(drivers);
+        std::filesystem::copy_file(ORV_MIRAKURUN_BONDRIVER, drivers + "/BonDriver_Mirakurun.so");
+        std::ofstream(drivers + "/BonDriver_Mirakurun.so.ini")
+            << "[Mirakurun]\r\nServer=" << server.Url() << "\r\nTimeout=2000\r\n";
+        ChannelScan::SetUp();
+    }
+
+    mirakurun::test::TestTunerServer server;
+};
+
+TEST_F(ChannelScanOnTunerServer, FindsTheServicesOfEveryServedStream) {
+    ASSERT_EQ(tuner->tuningSpaces.GetCount(), 1);
+    CChannelScan scan(host, windows, page, ScanLimits{8000, 100, 500, 3});
+    ScanSpace(scan, 0, true);
+    EXPECT_EQ(page.range, 3);
+    EXPECT_EQ(page.statuses.back(), u"スキャン終了");
+
+    std::set<std::pair<uint32_t, int32_t>> expected;
+    for (const auto& [physical, simulated] : {std::pair{0, 0}, std::pair{2, 1}}) {
+        for (const auto& service : isdbsim::FindChannel(0, simulated)->services) {
+            if (service.serviceType == 0x01) {
+                expected.emplace(service.serviceId, physical);
+            }
+        }
+    }
+    std::set<std::pair<uint32_t, int32_t>> found;
+    for (const CChannelInfo* channel : tuner->tuningSpaces.First()->channels) {
+        found.emplace(channel->serviceId, channel->physicalIndex);
+    }
+    EXPECT_EQ(found, expected);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include "app/engine/CVideoWindow.h"
 #include "app/engine/EngineHost.h"
+#include "app/stores/CRecScheduleList.h"
 #include "app/stores/CTuner.h"
 #include "app/stores/CTunerList.h"
 
@@ -54,6 +55,7 @@ bool CChannelScan::Start(CTuner* tuner, int32_t spaceIndex, bool watchSignal) {
         window = nullptr;
         return false;
     }
+    host.Reservations().UnlinkChannelsOf(space);
     space->channels.RemoveAll(true);
     page.SetScanProgressRange(space->physicalChannels.GetCount());
     page.ClearScanList();
@@ -76,6 +78,7 @@ void CChannelScan::OnEnded() {
     page.SetScanProgress(0);
     page.SetScanControlsEnabled(true);
     page.SetScanStatus(ICWString(u"スキャン終了"));
+    host.Reservations().RelinkReservations();
     host.Tuners().channelsDirty = true;
     changed = true;
 }

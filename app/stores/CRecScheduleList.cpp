@@ -204,6 +204,28 @@ void CRecScheduleList::LoadReservations(const ICWString& path) {
     }
 }
 
+void CRecScheduleList::UnlinkChannelsOf(const CTuningSpace* space) {
+    for (CRecSchedule* reservation : *this) {
+        if (reservation->channel != nullptr && reservation->channel->tuningSpace == space) {
+            reservation->channel = nullptr;
+        }
+    }
+}
+
+void CRecScheduleList::RelinkReservations() {
+    for (CRecSchedule* reservation : *this) {
+        if (reservation->channel == nullptr) {
+            LinkToNamedTuner(*reservation);
+        }
+        if (reservation->channel == nullptr) {
+            LinkToFreeTuner(*reservation);
+        }
+    }
+    for (const CTuner* tuner : tuners) {
+        UpdateTunerNext(tuner);
+    }
+}
+
 void CRecScheduleList::LinkToNamedTuner(CRecSchedule& reservation) const {
     if (reservation.tunerName.IsEmpty()) {
         return;

@@ -50,6 +50,12 @@ public:
     // Removes the reservation's trigger, takes it out of the list, updates its tuner and
     // destroys it.
     void RemoveReservation(CRecSchedule* reservation);
+    // Before the services of `space` are replaced (a channel scan): the reservations that record
+    // through one of them let go of it, so that none points at a destroyed service.
+    void UnlinkChannelsOf(const CTuningSpace* space);
+    // Links every reservation without a service to its named tuner's service, else to a free
+    // tuner, and updates the tuners' next reservations.
+    void RelinkReservations();
     // The first reservation with these keys, or null.
     CRecSchedule* FindReservation(uint16_t transportStreamId, uint16_t serviceId,
                                   uint16_t eventId) const;

@@ -290,6 +290,33 @@ TEST_F(ReservationTest, LoadingGivesTunersByNameThenFreeTunersThenNone) {
     EXPECT_EQ(list->GetTunerNext(Tuner(0)).nextActionTime, At(2026, 12, 11, 19, 58));
 }
 
+TEST_F(ReservationTest, ScannedServicesReplaceTheOnesTheReservationsRecordThrough) {
+    LoadText(
+        u"[Schedule000]\r\nTime=2026,12,11,20,0\r\nDuration=3600\r\nTSID=0x7FE0\r\n"
+        u"ServiceID=0x400\r\nEventID=1\r\nTuner=A\r\n");
+    CRecSchedule* reservation = list->FindReservation(kTsid, kSid, 1);
+    CTuningSpace* space = Tuner(0)->tuningSpaces.First();
+    ASSERT_EQ(reservation->channel->tuningSpace, space);
+
+    // The scan empties the space, then finds the service again.
+    list->UnlinkChannelsOf(space);
+    EXPECT_EQ(reservation->channel, nullptr);
+    space->channels.RemoveAll(true);
+    auto* found = space->channels.Add(new CChannelInfo(space));
+    found->transportStreamId = kTsid;
+    found->serviceId = kSid;
+    list->RelinkReservations();
+    EXPECT_EQ(reservation->channel, found);
+    EXPECT_EQ(list->GetTunerNext(Tuner(0)).nextReservation, reservation);
+
+    // A scan that no longer finds it leaves it to the other tuner.
+    list->UnlinkChannelsOf(space);
+    space->channels.RemoveAll(true);
+    list->RelinkReservations();
+    ASSERT_NE(reservation->channel, nullptr);
+    EXPECT_EQ(reservation->channel->tuningSpace->tuner, Tuner(1));
+}
+
 TEST_F(ReservationTest, TunerNextFollowsTheEarliestReservationUnlessRecording) {
     CRecSchedule* later = Reservation(At(2026, 12, 12, 20, 0), 60, 1);
     CRecSchedule* earlier = Reservation(At(2026, 12, 11, 20, 0), 60, 2);

@@ -109,4 +109,65 @@ std::vector<AddedService> AddScannedServices(ICSIList& si, CTuningSpace& space,
     return added;
 }
 
+namespace {
+
+// A service as it is kept in a channel file, for another tuning space.
+CChannelInfo* CopyService(const CChannelInfo& service, CTuningSpace* space) {
+    auto* copy = new CChannelInfo(space);
+    copy->name = service.name;
+    copy->tsName = service.tsName;
+    copy->enabled = service.enabled;
+    copy->physicalIndex = service.physicalIndex;
+    copy->frequency = service.frequency;
+    copy->networkId = service.networkId;
+    copy->transportStreamId = service.transportStreamId;
+    copy->serviceId = service.serviceId;
+    copy->remoteKey = service.remoteKey;
+    copy->channelNumber = service.channelNumber;
+    copy->logoId = service.logoId;
+    return copy;
+}
+
+}  // namespace
+
+CopyResult CopyScannedServices(const CTuner& from, CTuner& to,
+                               const std::function<bool()>& continueDespiteNames) {
+    const int32_t count = from.tuningSpaces.GetCount();
+    if (to.tuningSpaces.GetCount() != count) {
+        return CopyResult::kSpaceCountDiffers;
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        if (from.tuningSpaces.At(i)->physicalChannels.GetCount() !=
+            to.tuningSpaces.At(i)->physicalChannels.GetCount()) {
+            return CopyResult::kChannelCountDiffers;
+        }
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        if (!(from.tuningSpaces.At(i)->name == to.tuningSpaces.At(i)->name) &&
+            !continueDespiteNames()) {
+            return CopyResult::kCancelled;
+        }
+    }
+
+    // The current channel is found again among the copies by its space and service.
+    const CChannelInfo* current = to.currentChannel;
+    const int32_t currentSpace =
+        current != nullptr ? to.tuningSpaces.IndexOf(current->tuningSpace) : -1;
+    const uint32_t currentTsid = current != nullptr ? current->transportStreamId : 0;
+    const uint32_t currentSid = current != nullptr ? current->serviceId : 0;
+    to.currentChannel = nullptr;
+    for (int32_t i = 0; i < count; ++i) {
+        CTuningSpace* target = to.tuningSpaces.At(i);
+        target->channels.RemoveAll(true);
+        for (const CChannelInfo* service : from.tuningSpaces.At(i)->channels) {
+            CChannelInfo* copy = target->channels.Add(CopyService(*service, target));
+            if (i == currentSpace && copy->transportStreamId == currentTsid &&
+                copy->serviceId == currentSid) {
+                to.currentChannel = copy;
+            }
+        }
+    }
+    return CopyResult::kCopied;
+}
+
 }  // namespace scan

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 class CChannelInfo;
+class CTuner;
 class CTuningSpace;
 class ICSIList;
 
@@ -33,5 +35,16 @@ std::vector<AddedService> AddScannedServices(ICSIList& si, CTuningSpace& space,
 // Inserts the service before the first one with a larger channel number (equal numbers keep
 // their arrival order); returns its position.
 int32_t InsertByChannelNumber(CTuningSpace& space, CChannelInfo* channel);
+
+// What copying a scan's results to another tuner came to.
+enum class CopyResult { kCopied, kSpaceCountDiffers, kChannelCountDiffers, kCancelled };
+
+// Gives every tuning space of `to` copies of the services of `from`'s space at the same index.
+// The tuners must have as many tuning spaces, and each pair as many physical channels; when a
+// pair's names differ, `continueDespiteNames` is asked (false cancels). Nothing is copied unless
+// every check passed. `to`'s current channel becomes its copy (or none). The caller lets go of
+// pointers into `to`'s services first (reservations, windows).
+CopyResult CopyScannedServices(const CTuner& from, CTuner& to,
+                               const std::function<bool()>& continueDespiteNames);
 
 }  // namespace scan

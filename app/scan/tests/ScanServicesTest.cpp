@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -166,6 +167,69 @@ TEST_F(ScanServices, NothingIsAddedWithoutTheStreamsEntryInTheNit) {
                                          *space->physicalChannels.First(), 0x7FE0, 0x7FE0)
                     .empty());
     EXPECT_EQ(space->channels.GetCount(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// A tuner with spaces of the given names and plan sizes, one service on each plan entry.
+std::unique_ptr<CTuner> TunerWithSpaces(std::vector<std::pair<std::u16string, int>> spaces,
+                                        uint32_t firstServiceId) {
+    auto tuner = std::make_unique<CTuner>();
+    for (const auto& [name, channels] : spaces) {
+        auto* space = tuner->tuningSpaces.Add(new CTuningSpace(tuner.get()));
+        space->name = name.c_str();
+        for (int i = 0; i < channels; ++i) {
+            space->physicalChannels.Add(new CChannelInfo(space));
+            auto* service = space->channels.Add(new CChannelInfo(space));
+            service->serviceId = firstServiceId + uint32_t(i);
+            service->physicalIndex = i;
+        }
+    }
+    return tuner;
+}
+
+TEST(CopyScannedServices, CopiesOnlyBetweenTunersOfTheSameShapeAndAsksAboutOtherNames) {
+    const auto from = TunerWithSpaces({{u"UHF", 2}, {u"BS", 1}}, 0x400);
+    int asked = 0;
+    const auto answer = [&](bool go) {
+        return [&asked, go] {
+            ++asked;
+            return go;
+        };
+    };
+
+    const auto fewerSpaces = TunerWithSpaces({{u"UHF", 2}}, 0x100);
+    EXPECT_EQ(scan::CopyScannedServices(*from, *fewerSpaces, answer(true)),
+              scan::CopyResult::kSpaceCountDiffers);
+    EXPECT_EQ(fewerSpaces->tuningSpaces.First()->channels.First()->serviceId, 0x100u);
+
+    const auto otherPlan = TunerWithSpaces({{u"UHF", 3}, {u"BS", 1}}, 0x100);
+    EXPECT_EQ(scan::CopyScannedServices(*from, *otherPlan, answer(true)),
+              scan::CopyResult::kChannelCountDiffers);
+
+    const auto renamed = TunerWithSpaces({{u"地デジ", 2}, {u"BS", 1}}, 0x100);
+    renamed->currentChannel = renamed->tuningSpaces.First()->channels.First();
+    EXPECT_EQ(scan::CopyScannedServices(*from, *renamed, answer(false)),
+              scan::CopyResult::kCancelled);
+    EXPECT_EQ(renamed->currentChannel->serviceId, 0x100u);
+    EXPECT_EQ(asked, 1);
+
+    // Copied: the current channel is lost when the copies do not carry its service, kept
+    // (as its copy) when they do.
+    EXPECT_EQ(scan::CopyScannedServices(*from, *renamed, answer(true)), scan::CopyResult::kCopied);
+    EXPECT_EQ(renamed->currentChannel, nullptr);
+    const CTuningSpace* uhf = renamed->tuningSpaces.First();
+    ASSERT_EQ(uhf->channels.GetCount(), 2);
+    EXPECT_EQ(uhf->channels.At(1)->serviceId, 0x401u);
+    EXPECT_EQ(uhf->channels.At(1)->tuningSpace, uhf);
+
+    const auto same = TunerWithSpaces({{u"UHF", 2}, {u"BS", 1}}, 0x400);
+    same->currentChannel = same->tuningSpaces.At(1)->channels.First();
+    EXPECT_EQ(scan::CopyScannedServices(*from, *same, answer(true)), scan::CopyResult::kCopied);
+    EXPECT_EQ(same->currentChannel, same->tuningSpaces.At(1)->channels.First());
+    EXPECT_EQ(asked, 2);
 }
 
 }  // namespace

@@ -275,6 +275,10 @@ void RegisterDecoder(const char16_t* name, const GUID& majorType, REFCLSID class
     entry.clsid = classId;
     entry.friendlyName = name;
     entry.merit = MERIT_DO_NOT_USE;
+    RegPin input;  // takes any type of its major type
+    input.name = u"In";
+    input.mediaTypes = {{majorType, GUID_NULL}};
+    entry.pins = {input};
     entry.create = [majorType, classId](REFIID iid, void** object) {
         auto* decoder = new StandInDecoder(majorType, classId);
         const HRESULT hr = decoder->NonDelegatingQueryInterface(iid, object);

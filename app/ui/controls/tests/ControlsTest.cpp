@@ -10,27 +10,9 @@
 
 #include "app/ui/controls/CSplitter.h"
 #include "app/ui/controls/CTrackbar.h"
+#include "app/ui/tests/OffscreenApplication.h"
 
 namespace {
-
-class OffscreenApplication : public ::testing::Environment {
-public:
-    void SetUp() override {
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        static int argc = 1;
-        static char name[] = "ui_controls_tests";
-        static char* argv[] = {name, nullptr};
-        if (QApplication::instance() == nullptr) {
-            application = new QApplication(argc, argv);
-        }
-    }
-    void TearDown() override { delete application; }
-
-private:
-    QApplication* application = nullptr;
-};
-
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new OffscreenApplication);
 
 struct Scroll {
     ScrollCode code;

@@ -22,29 +22,13 @@
 #include "app/ui/settings/CTabChannel.h"
 #include "app/ui/settings/CTabGeneral.h"
 #include "app/ui/settings/CTabRec.h"
+#include "app/ui/tests/OffscreenApplication.h"
 #include "tools/isdbsim/BroadcastModel.h"
 
 namespace {
 
 using namespace enginetest;
 using namespace std::chrono_literals;
-
-class OffscreenApplication : public ::testing::Environment {
-public:
-    void SetUp() override {
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        static int argc = 1;
-        static char name[] = "settings_dialog_tests";
-        static char* argv[] = {name, nullptr};
-        application = new QApplication(argc, argv);
-    }
-    void TearDown() override { delete application; }
-
-private:
-    QApplication* application = nullptr;
-};
-
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new OffscreenApplication);
 
 // The demo tuner as discovery finds it with the active viewing window on it, and the dialog.
 class SettingsDialog : public ::testing::Test {

@@ -7,6 +7,8 @@
 #include <iterator>
 
 #include "app/engine/recording/CGraphRecorder.h"
+#include "app/engine/recording/CRecFileList.h"
+#include "sources/integrity/TsIntegrity.h"
 #include "app/stores/CChannelInfo.h"
 #include "app/stores/CTuner.h"
 #include "sianalyzer/tests/SiTestSupport.h"
@@ -352,6 +354,124 @@ TEST(BitmapFile, WritesTheFileHeaderBeforeThePackedBitmap) {
     EXPECT_EQ(file[10], 54);  // pixel offset
     EXPECT_EQ(file[54], 0xAB);
     EXPECT_EQ(WriteBitmapFile(folder.File("missing/snap.bmp"), dib.data()), 2u);
+}
+
+// ---- the recorded-file list
+
+// A recording: its information packet, then `body` bytes of stream.
+void WriteRecording(const std::string& path, int64_t start, const std::u16string& title,
+                    size_t body = 188 * 4) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    RecordingInfo info;
+    info.startTime = start;
+    info.durationSeconds = 1800;
+    info.title = title;
+    info.channelName = u"みなと放送1";
+    info.genre = {0x61, 0xEE, 0xEE, 0xEE};
+    const RecordingInfoPacket packet = WriteRecordingInfo(info);
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(packet.data()), packet.size());
+    out << std::string(body, char(0x47));
+}
+
+TEST(CRecFileList, ScanListsRecordingsOldestFirstAndNothingElse) {
+    TempFolder folder;
+    const int64_t noon = sitime::ToValue(At(2026, 12, 10, 12, 0, 0));
+    WriteRecording(folder.File("b.ts"), noon + 60, u"二番目");
+    WriteRecording(folder.File("sub/deeper/a.ts"), noon, u"朝\uFF5E昼");
+    WriteRecording(folder.File("c.ts"), noon + 60, u"同時刻");
+    std::ofstream(folder.File("short.ts"), std::ios::binary) << std::string(187, char(0x47));
+    Bytes foreign(188, 0);
+    foreign[0] = 0x47;
+    std::ofstream(folder.File("foreign.ts"), std::ios::binary)
+        .write(reinterpret_cast<const char*>(foreign.data()), 188);
+
+    CRecFileList list;
+    EXPECT_EQ(list.ScanFolder(folder.Path()).size(), 3u);
+    ASSERT_EQ(list.GetCount(), 3);
+    EXPECT_EQ(FileName(list.At(0)->path), "a.ts");
+    EXPECT_EQ(list.At(0)->title, u"朝\u301C昼");
+    EXPECT_EQ(list.At(0)->genre, 0x61);
+    EXPECT_EQ(list.At(0)->size, 188u * 5);
+    // Equal starts keep the order they were found in, after each other.
+    EXPECT_EQ(list.At(1)->start, list.At(2)->start);
+    // A second scan adds nothing that is already listed.
+    EXPECT_TRUE(list.ScanFolder(folder.Path()).empty());
+}
+
+TEST(CRecFileList, PacketFieldsAreRewrittenInPlaceAndNothingElse) {
+    TempFolder folder;
+    const std::string path = folder.File("r.ts");
+    WriteRecording(path, 1000, u"古い題名", 188 * 1000);
+    const Bytes before = ReadAll(path);
+
+    EXPECT_TRUE(CRecFileList::SetResume(path, 3725000));
+    EXPECT_TRUE(CRecFileList::SetProgrammeName(path, std::u16string(50, u'新')));
+    const Bytes after = ReadAll(path);
+    ASSERT_EQ(after.size(), before.size());
+    EXPECT_TRUE(std::equal(before.begin() + 188, before.end(), after.begin() + 188));
+    const std::optional<CRecFile> read = CRecFileList::ReadRecording(path);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->resumePosition, 3725000u);
+    EXPECT_EQ(read->title, std::u16string(40, u'新'));
+    EXPECT_EQ(read->start, 1000);
+
+    // A file that is not a recording is left alone.
+    const std::string other = folder.File("other.ts");
+    std::ofstream(other, std::ios::binary) << std::string(400, 'x');
+    EXPECT_FALSE(CRecFileList::SetResume(other, 5));
+    EXPECT_EQ(ReadAll(other), Bytes(400, 'x'));
+}
+
+TEST(CRecFileList, FreeingSpaceDeletesTheFoldersOldestRecordingsUntilEnough) {
+    TempFolder folder;
+    for (int i = 0; i < 4; ++i) {
+        WriteRecording(folder.File("rec/" + std::to_string(i) + ".ts"), 1000 + i, u"t");
+    }
+    WriteRecording(folder.File("other/old.ts"), 1, u"t");
+    CRecFileList list;
+    list.ScanFolder(folder.File("rec"));
+    list.ScanFolder(folder.File("other"));
+    ASSERT_EQ(list.GetCount(), 5);
+
+    int deleted = 0;
+    std::vector<std::string> removed;
+    list.FreeSpace(
+        folder.File("rec"),
+        [&](const std::string&) {
+            return ++deleted >= 2 ? CRecFileList::kWantedFree : CRecFileList::kWantedFree - 1;
+        },
+        [&](CRecFile* file) { removed.push_back(FileName(file->path)); });
+    EXPECT_EQ(removed, (std::vector<std::string>{"0.ts", "1.ts"}));
+    EXPECT_FALSE(std::filesystem::exists(folder.File("rec/0.ts")));
+    EXPECT_TRUE(std::filesystem::exists(folder.File("rec/2.ts")));
+    EXPECT_TRUE(std::filesystem::exists(folder.File("other/old.ts")));
+    EXPECT_EQ(list.GetCount(), 3);
+}
+
+TEST(CRecFileList, TheIntegrityReportBesideARecordingIsRead) {
+    TempFolder folder;
+    const std::string path = folder.File("r.ts");
+    EXPECT_FALSE(CRecFileList::ReadCheck(path).present);
+
+    integrity::IntegrityReport report;
+    report.drops = 12;
+    integrity::PidIntegrity video;
+    video.pid = 0x100;
+    video.drops = 12;
+    video.gaps = {{65.5, 6, false, 10}, {{}, 1, false, 20}, {300.0, 6, false, 30}};
+    integrity::PidIntegrity audio;
+    audio.pid = 0x110;
+    audio.gaps = {{65.9, 1, false, 11}};
+    report.pids = {video, audio};
+    std::ofstream(CRecFileList::CheckPath(path)) << integrity::FormatIntegrityJson(path, report);
+    const RecordingCheck check = CRecFileList::ReadCheck(path);
+    EXPECT_TRUE(check.present && check.readable);
+    EXPECT_EQ(check.drops, 12u);
+    EXPECT_EQ(check.gapSeconds, (std::vector<double>{65.5, 300.0}));
+
+    std::ofstream(CRecFileList::CheckPath(path)) << "{ damaged";
+    EXPECT_FALSE(CRecFileList::ReadCheck(path).readable);
 }
 
 }  // namespace

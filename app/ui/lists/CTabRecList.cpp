@@ -17,6 +17,7 @@
 #include "app/engine/EngineHost.h"
 #include "app/stores/CRecScheduleList.h"
 #include "app/ui/QtText.h"
+#include "app/ui/lists/ListSupport.h"
 #include "app/ui/lists/ReservationActions.h"
 #include "core/CodePage.h"
 
@@ -51,19 +52,6 @@ void CopyReservation(const CRecSchedule& from, CRecSchedule& to) {
     to.overwrite = from.overwrite;
     to.interval = from.interval;
     to.channel = from.channel;
-}
-
-QString FolderLabelText(const ICWString& folder) {
-    if (folder.IsEmpty()) {
-        return {};
-    }
-    std::error_code error;
-    const std::filesystem::space_info space =
-        std::filesystem::space(Utf16ToUtf8(folder.GetView()), error);
-    if (error) {
-        return {};
-    }
-    return ToQString(folder) + QStringLiteral("  空き ") + FormatSize(space.available);
 }
 
 }  // namespace
@@ -195,7 +183,7 @@ void CTabRecList::Refill() {
 
 void CTabRecList::RefreshFolderLabels() {
     for (size_t i = 0; i < folderLabels.size(); ++i) {
-        const QString text = FolderLabelText(host.Settings().recFolders[i]);
+        const QString text = lists::FolderLabelText(host.Settings().recFolders[i]);
         folderLabels[i]->setText(text);
         folderLabels[i]->setVisible(!text.isEmpty());
     }
@@ -211,32 +199,7 @@ void CTabRecList::SortBy(int column) {
 }
 
 void CTabRecList::Sort() {
-    std::vector<QTreeWidgetItem*> rows;
-    while (list->topLevelItemCount() > 0) {
-        rows.push_back(list->takeTopLevelItem(0));
-    }
-    const int column = sortColumn;
-    const bool down = descending[size_t(column)];
-    std::stable_sort(rows.begin(), rows.end(), [column, down](auto* a, auto* b) {
-        const int order = QString::compare(a->text(column), b->text(column));
-        return down ? order > 0 : order < 0;
-    });
-    for (QTreeWidgetItem* row : rows) {
-        list->addTopLevelItem(row);
-    }
-}
-
-std::vector<QTreeWidgetItem*> CTabRecList::ChosenRows() const {
-    std::vector<QTreeWidgetItem*> rows;
-    for (int i = 0; i < list->topLevelItemCount(); ++i) {
-        if (list->topLevelItem(i)->checkState(0) == Qt::Checked) {
-            rows.push_back(list->topLevelItem(i));
-        }
-    }
-    if (rows.empty() && list->currentItem() != nullptr) {
-        rows.push_back(list->currentItem());
-    }
-    return rows;
+    lists::SortRowsByText(*list, sortColumn, descending[size_t(sortColumn)]);
 }
 
 void CTabRecList::Changed() {
@@ -263,14 +226,13 @@ void CTabRecList::RunCommand(int id) {
             ChangeFolder();
             break;
         case kSelectAll:
+            lists::CheckRows(*list, lists::Check::All);
+            break;
         case kSelectNone:
+            lists::CheckRows(*list, lists::Check::None);
+            break;
         case kInvert:
-            for (int i = 0; i < list->topLevelItemCount(); ++i) {
-                QTreeWidgetItem* row = list->topLevelItem(i);
-                const bool checked = row->checkState(0) == Qt::Checked;
-                const bool now = id == kSelectAll ? true : id == kSelectNone ? false : !checked;
-                row->setCheckState(0, now ? Qt::Checked : Qt::Unchecked);
-            }
+            lists::CheckRows(*list, lists::Check::Invert);
             break;
         case kGuide:
             if (showGuide) {
@@ -331,7 +293,7 @@ void CTabRecList::EditSelected() {
 }
 
 void CTabRecList::DeleteChosen() {
-    const std::vector<QTreeWidgetItem*> rows = ChosenRows();
+    const std::vector<QTreeWidgetItem*> rows = lists::ChosenRows(*list);
     if (rows.empty() ||
         host.ShowMessage(u"選択した録画予約を削除します。よろしいですか？", u"Warning",
                          MessageIcon::kQuestion, MessageButtons::kOkCancel) != MessageResult::kOk) {
@@ -346,7 +308,7 @@ void CTabRecList::DeleteChosen() {
 }
 
 void CTabRecList::ChangeFolder() {
-    const std::vector<QTreeWidgetItem*> rows = ChosenRows();
+    const std::vector<QTreeWidgetItem*> rows = lists::ChosenRows(*list);
     if (rows.empty() || !chooseFolder) {
         return;
     }

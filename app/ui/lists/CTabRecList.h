@@ -60,8 +60,6 @@ private:
     void EditSelected();
     void DeleteChosen();
     void ChangeFolder();
-    // The checked rows, or the selected one when none is checked.
-    std::vector<QTreeWidgetItem*> ChosenRows() const;
     void Changed();
 
     IEngineHost& host;

@@ -5,13 +5,18 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QTreeWidget>
+#include <filesystem>
+#include <fstream>
 
 #include "app/engine/CVideoWindow.h"
+#include "app/engine/recording/RecordingInfoPacket.h"
 #include "app/engine/tests/EngineTestSupport.h"
 #include "app/stores/CRecScheduleList.h"
 #include "app/ui/lists/CRecDialog.h"
+#include "app/ui/lists/CTabFileList.h"
 #include "app/ui/lists/CTabRecList.h"
 #include "app/ui/tests/OffscreenApplication.h"
+#include "core/CodePage.h"
 
 namespace {
 
@@ -204,6 +209,93 @@ TEST_F(ReservationLists, TheListEditsDeletesAndSortsReservations) {
     window.OpenPage(1);
     EXPECT_EQ(window.windowTitle(), QStringLiteral("録画リスト"));
     window.grab().save(QStringLiteral("ui-reservation-list.png"));
+}
+
+// Recordings as the recorder writes them: the information packet, then the stream.
+class RecordedFiles : public ::testing::Test {
+protected:
+    void SetUp() override {
+        host.settings.recFolders[0] = ICWString(std::u16string_view(Utf8ToUtf16(folder + "/")));
+        std::filesystem::create_directories(host.Folder() + "/xdg");
+        ::setenv("XDG_DATA_HOME", (host.Folder() + "/xdg").c_str(), 1);
+    }
+    void TearDown() override { ::unsetenv("XDG_DATA_HOME"); }
+
+    std::string Write(const std::string& name, TimeValue start, const std::u16string& title,
+                      uint32_t resume = 0) {
+        const std::string path = folder + "/" + name;
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+        RecordingInfo info;
+        info.startTime = start;
+        info.durationSeconds = 1800;
+        info.title = title;
+        info.channelName = u"みなと放送1";
+        info.genre = {0x61, 0xEE, 0xEE, 0xEE};
+        info.resumePosition = resume;
+        const RecordingInfoPacket packet = WriteRecordingInfo(info);
+        std::ofstream out(path, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(packet.data()), packet.size());
+        out << std::string(188 * 100, char(0x47));
+        return path;
+    }
+
+    TestHost host;
+    const std::string folder = host.Folder() + "/rec";
+    CVideoWindowList windows{host};
+    CRecFileList files;
+};
+
+TEST_F(RecordedFiles, ThePageListsRecordingsAndKeepsTheirPacketsCurrent) {
+    const std::string first = Write("a.ts", At(2026, 12, 24, 21, 0), u"映画\uFF5E後編", 3725000);
+    const std::string second = Write("sub/b.ts", At(2026, 12, 25, 8, 0), u"ニュース");
+    CTabFileList page(nullptr, host, files);
+    page.ReloadFiles();
+    QTreeWidget& list = page.List();
+    ASSERT_EQ(list.topLevelItemCount(), 2);
+    // Newest first: the date column starts descending.
+    const QTreeWidgetItem* row = list.topLevelItem(1);
+    EXPECT_EQ(row->text(0), QStringLiteral("映画〜後編"));
+    EXPECT_EQ(row->text(2), QStringLiteral("2026/12/24 21:00 - 21:30"));
+    EXPECT_EQ(row->text(3), QStringLiteral(" 62:05"));
+    EXPECT_EQ(row->text(5), QStringLiteral("映画"));
+    EXPECT_EQ(row->text(CTabFileList::kCheckColumn), QStringLiteral("未検査"));
+
+    // The tree has ALL, the folder and its subfolder, which lists only its own.
+    QTreeWidgetItem* all = page.Tree().topLevelItem(0);
+    ASSERT_EQ(all->childCount(), 1);
+    ASSERT_EQ(all->child(0)->childCount(), 1);
+    page.Tree().setCurrentItem(all->child(0)->child(0));
+    ASSERT_EQ(list.topLevelItemCount(), 1);
+    EXPECT_EQ(list.topLevelItem(0)->text(6), QStringLiteral("b.ts"));
+    page.Tree().setCurrentItem(all);
+
+    // The resume position is written into the packet and shown.
+    page.SetResume(first, 0);
+    EXPECT_EQ(CRecFileList::ReadRecording(first)->resumePosition, 0u);
+    EXPECT_EQ(page.RowOf(files.Find(first))->text(3), QStringLiteral("  0:00"));
+
+    // A recording without a report can be checked from the list.
+    list.setCurrentItem(page.RowOf(files.Find(second)));
+    page.RunCommand(CTabFileList::kCheck);
+    page.WaitForCheck();
+    host.ui.RunPending();
+    EXPECT_TRUE(std::filesystem::exists(CRecFileList::CheckPath(second)));
+    EXPECT_NE(page.RowOf(files.Find(second))->text(CTabFileList::kCheckColumn),
+              QStringLiteral("未検査"));
+
+    CRecWindow window(&page, new CTabRecList(nullptr, host, windows));
+    window.OpenPage(0);
+    window.grab().save(QStringLiteral("ui-recorded-files.png"));
+    page.setParent(nullptr);
+
+    // Delete moves the recording and its report to the trash.
+    list.setCurrentItem(page.RowOf(files.Find(second)));
+    page.RunCommand(CTabFileList::kDelete);
+    EXPECT_FALSE(std::filesystem::exists(second));
+    EXPECT_FALSE(std::filesystem::exists(CRecFileList::CheckPath(second)));
+    EXPECT_TRUE(std::filesystem::exists(host.Folder() + "/xdg/Trash/files/b.ts"));
+    EXPECT_EQ(files.GetCount(), 1);
+    EXPECT_EQ(list.topLevelItemCount(), 1);
 }
 
 }  // namespace

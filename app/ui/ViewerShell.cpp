@@ -122,6 +122,14 @@ void CViewerShell::Destroy(CVideoWindow* window) {
     windows.DestroyVideoWindow(window);
     view.reset();
     if (views.empty()) {
+        AllWindowsGone();
+    }
+}
+
+void CViewerShell::AllWindowsGone() {
+    if (onAllWindowsGone) {
+        onAllWindowsGone();
+    } else {
         QApplication::quit();
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -24,6 +25,9 @@ public:
     CViewingWindow* OpenFileWindow(const std::string& path);
 
     CVideoWindowList& Windows() { return windows; }
+    // The last window is gone: by default the run ends.
+    void AllWindowsGone();
+    std::function<void()> onAllWindowsGone;
 
     // IEngineHost
     CSettings& Settings() override { return stores.settings; }

@@ -1,0 +1,210 @@
+#include "app/ui/CApplicationFrame.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QUrl>
+
+#include "app/engine/CViewerGraph.h"
+#include "app/startup/CAppStores.h"
+#include "app/ui/ViewerShell.h"
+#include "app/ui/lists/CTabFileList.h"
+#include "app/ui/lists/CTabRecList.h"
+#include "app/ui/settings/CPropertyWindow.h"
+
+CApplicationFrame::CApplicationFrame(CViewerShell& shell, CAppStores& stores)
+    : openUrl([](const QUrl& url) { QDesktopServices::openUrl(url); }),
+      shell(shell),
+      stores(stores),
+      recordedPage(new CTabFileList(nullptr, shell, recordedFiles)),
+      reservationPage(new CTabRecList(nullptr, shell, shell.Windows())),
+      listWindow(std::make_unique<CRecWindow>(recordedPage, reservationPage)) {
+    tray.onCommand = [this](int id) { RunCommand(id); };
+    standby.onCancel = [] {};
+    const auto guide = [this] {
+        if (showGuide) {
+            showGuide();
+        }
+    };
+    const auto settings = [this] { return OpenSettings(); };
+    const auto help = [this] { ShowHelp(); };
+    reservationPage->showGuide = guide;
+    reservationPage->openSettings = settings;
+    reservationPage->showHelp = help;
+    reservationPage->refreshGuide = [this] {
+        if (refreshGuide) {
+            refreshGuide();
+        }
+    };
+    reservationPage->saveReservations = [this] {
+        this->stores.reservations.SaveReservations(this->stores.ReservationsPath());
+    };
+    recordedPage->showGuide = guide;
+    recordedPage->openSettings = settings;
+    recordedPage->showHelp = help;
+    recordedPage->playFile = [this](const std::string& path, bool) {
+        this->shell.OpenFileWindow(path);
+    };
+}
+
+CApplicationFrame::~CApplicationFrame() = default;
+
+void CApplicationFrame::Start() {
+    recordedPage->ReloadFiles();
+    tray.Show();
+}
+
+AppCommands CApplicationFrame::Commands() {
+    AppCommands commands;
+    commands.showGuide = [this] { RunCommand(CTrayIcon::kGuide); };
+    commands.showReservations = [this] { RunCommand(CTrayIcon::kReservations); };
+    commands.showRecordedFiles = [this] { RunCommand(CTrayIcon::kRecordedFiles); };
+    commands.openSettings = [this] { RunCommand(CTrayIcon::kSettings); };
+    commands.showHelp = [this] { RunCommand(CTrayIcon::kHelp); };
+    commands.checkForUpdate = [this] { RunCommand(CTrayIcon::kUpdateCheck); };
+    commands.openHomePage = [this] { RunCommand(CTrayIcon::kHomePage); };
+    commands.exit = [this] { RunCommand(CTrayIcon::kExit); };
+    return commands;
+}
+
+void CApplicationFrame::RunCommand(int id) {
+    switch (id) {
+        case CTrayIcon::kWatch:
+            Watch();
+            break;
+        case CTrayIcon::kGuide:
+            if (showGuide) {
+                showGuide();
+            }
+            break;
+        case CTrayIcon::kReservations:
+            listWindow->OpenPage(1);
+            break;
+        case CTrayIcon::kRecordedFiles:
+            listWindow->OpenPage(0);
+            break;
+        case CTrayIcon::kSettings:
+            OpenSettings();
+            break;
+        case CTrayIcon::kHelp:
+            ShowHelp();
+            break;
+        case CTrayIcon::kUpdateCheck:
+            shell.ShowMessage(u"このバージョンには最新版の確認がありません。", u"Orvanta",
+                              MessageIcon::kInformation, MessageButtons::kOk);
+            break;
+        case CTrayIcon::kHomePage:
+            ShowHelp();
+            break;
+        case CTrayIcon::kExit:
+            Exit();
+            break;
+        default:
+            break;
+    }
+}
+
+void CApplicationFrame::ShowHelp(const QString& page) {
+    const QString folder = QCoreApplication::applicationDirPath() + QStringLiteral("/help/");
+    openUrl(QUrl::fromLocalFile(folder + page));
+}
+
+bool CApplicationFrame::OpenSettings(int page) {
+    if (!settingsDialog) {
+        settingsDialog =
+            std::make_unique<CPropertyWindow>(shell, shell.Windows(), stores.folders.data);
+        settingsDialog->showHelp = [this] { ShowHelp(); };
+        settingsDialog->guideRebuilt = [this] {
+            if (refreshGuide) {
+                refreshGuide();
+            }
+        };
+    }
+    if (!settingsDialog->Open(page)) {
+        return false;
+    }
+    stores.settings.SaveSettings(stores.SettingsPath(), stores.tuners.Tuners());
+    reservationPage->RefreshFolderLabels();
+    return true;
+}
+
+void CApplicationFrame::Watch() {
+    const auto& windows = shell.Windows().Windows();
+    CVideoWindow* shown = nullptr;
+    for (const auto& window : windows) {
+        if (window.get() == mainViewer) {
+            shown = mainViewer;
+        }
+    }
+    if (shown == nullptr) {
+        for (const auto& window : windows) {
+            if (window->View().IsVisible()) {
+                shown = window.get();
+                break;
+            }
+        }
+    }
+    if (shown == nullptr) {
+        CTuner* tuner = nullptr;
+        for (CTuner* each : stores.tuners.Tuners()) {
+            if (each->displayName == stores.settings.lastTuner) {
+                tuner = each;
+            }
+        }
+        if (tuner == nullptr) {
+            tuner = stores.FirstTuner();
+        }
+        if (CViewingWindow* view = shell.OpenTunerWindow(tuner)) {
+            mainViewer = view->Engine();
+        }
+        return;
+    }
+    shown->View().Show();
+    shell.Windows().ActivateWindow(shown);
+}
+
+bool CApplicationFrame::Exit() {
+    std::vector<CVideoWindow*> recording;
+    for (const auto& window : shell.Windows().Windows()) {
+        if (window->Graph().Recorder().IsRecording()) {
+            recording.push_back(window.get());
+        }
+    }
+    if (!recording.empty()) {
+        if (shell.ShowMessage(u"録画中です。終了してよろしいですか？", u"警告",
+                              MessageIcon::kExclamation,
+                              MessageButtons::kOkCancel) != MessageResult::kOk) {
+            return false;
+        }
+        for (CVideoWindow* window : recording) {
+            CTuner* tuner = window->Tuner();
+            const bool reservation =
+                tuner != nullptr && shell.GetTunerState(tuner) == TunerReservationState::kRecording;
+            CRecSchedule* recorded =
+                reservation ? stores.reservations.GetTunerNext(tuner).nextReservation : nullptr;
+            window->StopWindowRecording();
+            if (recorded != nullptr) {
+                // The scheduler lets the reservation go first; whatever it left is removed.
+                shell.GiveUpReservation(tuner);
+                if (stores.reservations.IndexOf(recorded) >= 0) {
+                    stores.reservations.RemoveReservation(recorded);
+                }
+            }
+        }
+    } else if (shell.ShowMessage(u"終了してよろしいですか？", u"終了", MessageIcon::kQuestion,
+                                 MessageButtons::kOkCancel) != MessageResult::kOk) {
+        return false;
+    }
+    exiting = true;
+    std::vector<CVideoWindow*> open;
+    for (const auto& window : shell.Windows().Windows()) {
+        open.push_back(window.get());
+    }
+    if (open.empty()) {
+        shell.AllWindowsGone();
+    }
+    for (CVideoWindow* window : open) {
+        window->Close();
+    }
+    return true;
+}

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QObject>
+#include <functional>
+#include <memory>
+
+#include "app/engine/recording/CRecFileList.h"
+#include "app/ui/CControlWindow.h"
+#include "app/ui/CStandbyWindow.h"
+#include "app/ui/CTrayIcon.h"
+
+class CAppStores;
+class CPropertyWindow;
+class CRecWindow;
+class CTabFileList;
+class CTabRecList;
+class CViewerShell;
+class CVideoWindow;
+
+// The frame of the running application around its viewing windows: the tray icon and its menu,
+// the application-wide commands (watch, the guide, the reservations, the recorded files, the
+// settings, help, exit), the list window with its two pages, the settings dialog and the standby
+// countdown window. The windows' control panels offer the same commands through Commands().
+class CApplicationFrame {
+public:
+    CApplicationFrame(CViewerShell& shell, CAppStores& stores);
+    ~CApplicationFrame();
+
+    // Shows the tray icon and scans the recordings (start-up continuation).
+    void Start();
+    void RunCommand(int id);
+    AppCommands Commands();
+
+    // Exit: asks first (differently while recording); true when the viewers are closing.
+    bool Exit();
+    bool IsExiting() const { return exiting; }
+    // The settings dialog; true after OK (the settings are saved then).
+    bool OpenSettings(int page = 0);
+    // Watch: the main viewer, else the first visible one, else a new one; then the last tuner.
+    void Watch();
+    void ShowHelp(const QString& page = QStringLiteral("index.html"));
+
+    CTrayIcon& Tray() { return tray; }
+    CStandbyWindow& Standby() { return standby; }
+    CRecWindow& ListWindow() { return *listWindow; }
+    CTabFileList& RecordedPage() { return *recordedPage; }
+    CTabRecList& ReservationPage() { return *reservationPage; }
+    CRecFileList& RecordedFiles() { return recordedFiles; }
+
+    // The guide window's part (set when it exists).
+    std::function<void()> showGuide;
+    std::function<void()> refreshGuide;
+    // Where help pages are opened (replaced by tests).
+    std::function<void(const QUrl&)> openUrl;
+
+private:
+    CViewerShell& shell;
+    CAppStores& stores;
+    CTrayIcon tray;
+    CStandbyWindow standby;
+    CRecFileList recordedFiles;
+    CTabFileList* recordedPage;
+    CTabRecList* reservationPage;
+    std::unique_ptr<CRecWindow> listWindow;
+    std::unique_ptr<CPropertyWindow> settingsDialog;
+    CVideoWindow* mainViewer = nullptr;
+    bool exiting = false;
+};

@@ -136,7 +136,11 @@ void CViewerShell::Destroy(CVideoWindow* window) {
     }
     windows.DestroyVideoWindow(window);
     view.reset();
-    if (views.empty() && (engineScheduler == nullptr || !engineScheduler->HasWork())) {
+    // The run goes on while the scheduler has something to do; its timer ends it afterwards.
+    if (engineScheduler != nullptr && engineScheduler->HasWork()) {
+        return;
+    }
+    if (views.empty()) {
         QApplication::quit();
     }
 }

@@ -25,6 +25,7 @@
 #include "app/startup/CAppStores.h"
 #include "app/startup/CInitThread.h"
 #include "app/ui/LogWindow.h"
+#include "app/ui/SchedulerDriver.h"
 #include "app/ui/SingleInstance.h"
 #include "app/ui/ViewerShell.h"
 #include "core/CodePage.h"
@@ -171,8 +172,13 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     const std::string file = options.file.empty() ? std::string() : Absolute(options.file);
 
+    std::unique_ptr<CSchedulerDriver> scheduler;
     CSingleInstance instance;
-    if (!instance.Listen([](uint32_t) {})) {
+    if (!instance.Listen([&scheduler](uint32_t message) {
+            if (scheduler) {
+                scheduler->OnRequest(message);
+            }
+        })) {
         QStringList arguments;
         for (const std::string& request : options.requests) {
             arguments << QString::fromStdString(request);
@@ -211,6 +217,9 @@ int main(int argc, char** argv) {
                     return;
                 }
                 shell = std::make_unique<CViewerShell>(stores);
+                // The reservations loaded at start-up are carried out from now on.
+                scheduler = std::make_unique<CSchedulerDriver>(*shell, stores);
+                scheduler->quitWhenIdle = HasScheduleRequest(options.requests);
                 applicationClock = [&shell] {
                     CVideoWindow* active = shell->Windows().ActiveWindow();
                     return active != nullptr ? sitime::ToValue(active->Graph().GetApplicationTime())
@@ -235,6 +244,7 @@ int main(int argc, char** argv) {
     const int status = application.exec();
     init.WaitForEnd();
     applicationClock = nullptr;
+    scheduler.reset();
     shell.reset();
     stores.SaveAll();
     return status;

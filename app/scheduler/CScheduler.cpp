@@ -44,17 +44,17 @@ CScheduler::~CScheduler() {
 }
 
 CScheduler::TunerSlot& CScheduler::SlotOf(const CTuner* tuner) {
-    return slots[tuner];
+    return tunerSlots[tuner];
 }
 
 const CScheduler::TunerSlot& CScheduler::Slot(const CTuner* tuner) const {
     static const TunerSlot kNone;
-    const auto found = slots.find(tuner);
-    return found != slots.end() ? found->second : kNone;
+    const auto found = tunerSlots.find(tuner);
+    return found != tunerSlots.end() ? found->second : kNone;
 }
 
 CTuner* CScheduler::TunerOfWindow(const IReservationWindow* window) {
-    for (auto& [tuner, slot] : slots) {
+    for (auto& [tuner, slot] : tunerSlots) {
         if (slot.window == window) {
             return const_cast<CTuner*>(tuner);
         }
@@ -313,7 +313,7 @@ void CScheduler::DropReservation(CRecSchedule* reservation) {
     host.ReservationDropping(*reservation);
     failedTuners.erase(reservation);
     CTuner* tuner = TunerOfReservation(*reservation);
-    for (auto& [ignored, slot] : slots) {
+    for (auto& [ignored, slot] : tunerSlots) {
         if (slot.nextReservation == reservation) {
             slot.nextReservation = nullptr;
             slot.nextActionTime = 0;
@@ -356,7 +356,7 @@ void CScheduler::FollowEvent(const CEventInfo& event) {
         // The stored start follows the event, so that a reload and the wake-up use it.
         MoveStart(reservation, event.startTime);
     }
-    for (auto& [tuner, slot] : slots) {
+    for (auto& [tuner, slot] : tunerSlots) {
         if (slot.nextReservation != reservation) {
             continue;
         }

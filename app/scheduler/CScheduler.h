@@ -107,7 +107,7 @@ private:
     ISchedulerHost& host;
     COwnedList<CTuner>& tuners;
     CRecScheduleList& reservations;
-    std::map<const CTuner*, TunerSlot> slots;
+    std::map<const CTuner*, TunerSlot> tunerSlots;
     // Tuners that failed to open for a reservation, so that it is not handed back to them.
     std::map<const CRecSchedule*, std::vector<CTuner*>> failedTuners;
     TimeValue clock = 0;

@@ -1,10 +1,18 @@
 #include "app/scheduler/CVideoWindowSeat.h"
 
 #include "sianalyzer/ICSITime.h"
+#include "sianalyzer/IQVSIAnalyzer.h"
 
 TimeValue CVideoWindowSeat::LiveApplicationTime() {
     CViewerGraph& graph = window.Graph();
     if (!graph.IsRunning() || graph.IsFileMode()) {
+        return 0;
+    }
+    // Until the time table has arrived the graph knows no broadcast time (it would give the
+    // computer's clock), and the scheduler goes on with its own clock.
+    IQVSIAnalyzer* analyzer = graph.Analyzer();
+    if (analyzer == nullptr ||
+        analyzer->GetCurrentTime(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr) != 1) {
         return 0;
     }
     return sitime::ToValue(graph.GetApplicationTime());

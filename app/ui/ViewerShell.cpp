@@ -16,12 +16,12 @@ CViewerShell::~CViewerShell() {
     views.clear();
 }
 
-CViewingWindow* CViewerShell::Open(CTuner* tuner) {
+CViewingWindow* CViewerShell::Open(CTuner* tuner, bool automatic, bool withoutVideo) {
     auto view = std::make_unique<CViewingWindow>();
     CViewingWindow* viewPointer = view.get();
     // The engine may report on its view while it opens, so the view is shown and known first.
     viewPointer->show();
-    CVideoWindow* window = windows.CreateVideoWindow(*viewPointer, tuner, false, false);
+    CVideoWindow* window = windows.CreateVideoWindow(*viewPointer, tuner, automatic, withoutVideo);
     if (window == nullptr) {
         return nullptr;
     }
@@ -48,6 +48,18 @@ CViewingWindow* CViewerShell::OpenFileWindow(const std::string& path) {
         view->Engine()->PlayFile(ICWString(Utf8ToUtf16(path)));
     }
     return view;
+}
+
+CViewingWindow* CViewerShell::OpenAutomaticWindow(CTuner* tuner, bool withoutVideo) {
+    return Open(tuner, true, withoutVideo);
+}
+
+void CViewerShell::PostClose(CVideoWindow* window) {
+    uiThread.Post([this, window] {
+        if (const auto found = views.find(window); found != views.end()) {
+            found->second->close();
+        }
+    });
 }
 
 MessageResult CViewerShell::ShowMessage(const std::u16string& text, const std::u16string& caption,
@@ -119,8 +131,15 @@ void CViewerShell::Destroy(CVideoWindow* window) {
     }
     std::unique_ptr<CViewingWindow> view = std::move(found->second);
     views.erase(found);
+    if (engineScheduler != nullptr) {
+        engineScheduler->WindowDestroyed(window);
+    }
     windows.DestroyVideoWindow(window);
     view.reset();
+    // The run goes on while the scheduler has something to do; its timer ends it afterwards.
+    if (engineScheduler != nullptr && engineScheduler->HasWork()) {
+        return;
+    }
     if (views.empty()) {
         AllWindowsGone();
     }

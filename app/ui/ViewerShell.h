@@ -7,6 +7,7 @@
 
 #include "app/engine/CVideoWindow.h"
 #include "app/engine/EngineHost.h"
+#include "app/scheduler/CEngineScheduler.h"
 #include "app/startup/CAppStores.h"
 #include "app/ui/QtUiThread.h"
 #include "app/ui/ViewingWindow.h"
@@ -14,7 +15,7 @@
 // The application's side of the viewing windows on Qt: it gives the engine the stores, the
 // user-interface thread, message boxes and the wait cursor, opens viewing windows for tuners
 // and files, destroys them when they have closed, and ends the run when the last one is gone.
-class CViewerShell final : public IEngineHost {
+class CViewerShell final : public CSchedulingEngineHost {
 public:
     explicit CViewerShell(CAppStores& stores);
     ~CViewerShell() override;
@@ -23,6 +24,10 @@ public:
     CViewingWindow* OpenTunerWindow(CTuner* tuner);
     // A window playing the file.
     CViewingWindow* OpenFileWindow(const std::string& path);
+    // A window the scheduler opens for a reservation; null when it could not be opened.
+    CViewingWindow* OpenAutomaticWindow(CTuner* tuner, bool withoutVideo);
+    // Posts the window's close command.
+    void PostClose(CVideoWindow* window);
 
     CVideoWindowList& Windows() { return windows; }
     // The last window is gone: by default the run ends.
@@ -43,7 +48,7 @@ public:
     void PostMainWindowMessage(uint32_t message, CVideoWindow* window) override;
 
 private:
-    CViewingWindow* Open(CTuner* tuner);
+    CViewingWindow* Open(CTuner* tuner, bool automatic = false, bool withoutVideo = false);
     void Destroy(CVideoWindow* window);
 
     CAppStores& stores;

@@ -1,5 +1,8 @@
 #include "tools/isdbsim/bondriver/DemoBonDriver.h"
 
+#include "tools/isdbsim/bondriver/DemoBroadcastClock.h"
+
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -10,14 +13,6 @@
 namespace isdbsim {
 
 namespace {
-
-// ORV_DEMO_TUNER_SPEED=N makes the tuner deliver N times faster than real time (benchmarks
-// use it to feed a recording at several times a broadcast's rate).
-double PaceFromEnvironment() {
-    const char* text = std::getenv("ORV_DEMO_TUNER_SPEED");
-    const double value = text != nullptr ? std::atof(text) : 0.0;
-    return value > 0.0 && value <= 1000.0 ? value : 1.0;
-}
 
 // ORV_DEMO_TUNER_OUTAGE=START,LENGTH loses the signal for LENGTH seconds of stream time from
 // START seconds after each tune: nothing is delivered and the level reads 0, while the
@@ -35,7 +30,12 @@ std::pair<double, double> OutageFromEnvironment() {
 
 }  // namespace
 
-DemoBonDriver::DemoBonDriver() : speed(PaceFromEnvironment()), outage(OutageFromEnvironment()) {}
+// ORV_DEMO_TUNER_SPEED (benchmarks feed a recording at several times a broadcast's rate with it,
+// tests run a broadcast through a reservation) and ORV_DEMO_TUNER_START: DemoBroadcastClock.h.
+DemoBonDriver::DemoBonDriver()
+    : speed(DemoTunerSpeed()),
+      outage(OutageFromEnvironment()),
+      maxChunks(static_cast<size_t>(kMaxChunks * std::max(1.0, speed))) {}
 
 bool DemoBonDriver::InOutage() const {
     const double t = stream->ElapsedSeconds();
@@ -99,7 +99,7 @@ BOOL DemoBonDriver::SetChannel(const DWORD dwSpace, const DWORD dwChannel) {
     }
     // Encoding the loops takes a moment on the first tune to a channel; it happens outside
     // the lock so that readers are not held up.
-    auto tuned = std::make_unique<TsStream>(*info, NowJst(), 1);
+    auto tuned = std::make_unique<TsStream>(*info, DemoBroadcastNow(), 1);
     if (!tuned->Open(nullptr)) {
         return FALSE;
     }
@@ -254,7 +254,7 @@ void DemoBonDriver::Run() {
                 continue;
             }
             chunks.push_back(std::move(chunk));
-            if (chunks.size() > kMaxChunks) {
+            if (chunks.size() > maxChunks) {
                 chunks.pop_front();
             }
             produced = true;

@@ -14,13 +14,15 @@ namespace isdbsim {
 
 // A tuner of the simulated broadcasts: its tuning spaces and channels are those of the
 // simulator, and once tuned it delivers the channel's stream in real time, in chunks of whole
-// packets, from a worker thread. The stream follows the system clock (JST).
+// packets, from a worker thread. The stream follows the system clock (JST), or the broadcast
+// clock of DemoBroadcastClock.h when the environment gives it a start.
 class DemoBonDriver final : public IBonDriver2 {
 public:
     // Bytes per chunk: 256 packets.
     static constexpr size_t kChunkSize = 256 * kTsPacketSize;
-    // Chunks kept for a slow reader (about 2 s of a terrestrial stream); older ones are lost,
-    // as with a tuner whose buffer overflows.
+    // Chunks kept for a slow reader (about 2 s of a terrestrial stream at its real pace, and
+    // as many seconds of delivery at a faster one); older ones are lost, as with a tuner whose
+    // buffer overflows.
     static constexpr size_t kMaxChunks = 96;
 
     DemoBonDriver();
@@ -56,6 +58,7 @@ private:
     std::vector<uint8_t> handedOut;          // the chunk whose pointer GetTsStream gave out last
     const double speed;                      // stream seconds per second
     const std::pair<double, double> outage;  // stream seconds after the tune, [from, to)
+    const size_t maxChunks;
     std::unique_ptr<TsStream> stream;
     uint64_t tuneGeneration = 0;
     DWORD space = 0xFFFFFFFF;

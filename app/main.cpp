@@ -12,6 +12,9 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QStyle>
+#include <QSystemTrayIcon>
+#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,6 +27,7 @@
 #include "app/startup/AppFolders.h"
 #include "app/startup/CAppStores.h"
 #include "app/startup/CInitThread.h"
+#include "app/ui/CApplicationFrame.h"
 #include "app/ui/LogWindow.h"
 #include "app/ui/SchedulerDriver.h"
 #include "app/ui/SingleInstance.h"
@@ -146,6 +150,49 @@ bool ParseOptions(int argc, char** argv, Options* options) {
     return true;
 }
 
+// Joins the frame to the viewers and the scheduler: the tray shows the main timer's icon, the
+// standby window its countdown, and the application lives on in the tray without windows until
+// the user exits (or until the scheduler is done when the desktop has no tray).
+void AttachFrame(CApplicationFrame& frame, CViewerShell& shell, CSchedulerDriver& scheduler,
+                 CAppStores& stores) {
+    CMainTimer& timer = scheduler.Scheduling().Timer();
+    timer.setTrayIcon = [&frame](int icon) { frame.Tray().ShowIcon(icon); };
+    frame.Standby().onCancel = [&timer] {
+        timer.standbyCountdown = 0;
+        timer.wokenForReservation = false;
+    };
+    scheduler.afterTick = [&frame, &timer] {
+        frame.Standby().SetSecondsLeft(timer.standbyCountdown);
+    };
+    const auto resident = [&frame] {
+        return !frame.IsExiting() && QSystemTrayIcon::isSystemTrayAvailable();
+    };
+    scheduler.stayResident = resident;
+    shell.onAllWindowsGone = [&stores, resident] {
+        stores.SaveAll();
+        if (!resident()) {
+            QApplication::quit();
+        }
+    };
+}
+
+// The settings dialog at start-up when the decoders are not set or no tuner has a service yet
+// (so that a channel scan can be run).
+void StartupDialogs(CApplicationFrame& frame, CAppStores& stores) {
+    bool anyService = false;
+    for (const CTuner* tuner : stores.tuners.Tuners()) {
+        for (const CTuningSpace* space : tuner->tuningSpaces) {
+            anyService = anyService || space->channels.GetCount() > 0;
+        }
+    }
+    const bool decodersMissing =
+        stores.settings.mpeg2Decoder.IsEmpty() || stores.settings.aacDecoder.IsEmpty();
+    if (decodersMissing || !anyService) {
+        QTimer::singleShot(
+            0, [&frame, decodersMissing] { frame.OpenSettings(decodersMissing ? 1 : 0); });
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -170,9 +217,16 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Orvanta"));
     QApplication::setQuitOnLastWindowClosed(false);
+    // The desktop's style where one is set, else Fusion.
+    if (qEnvironmentVariableIsEmpty("QT_STYLE_OVERRIDE") &&
+        QApplication::style()->name().compare(QStringLiteral("windows"), Qt::CaseInsensitive) ==
+            0) {
+        QApplication::setStyle(QStringLiteral("Fusion"));
+    }
     const std::string file = options.file.empty() ? std::string() : Absolute(options.file);
 
     std::unique_ptr<CSchedulerDriver> scheduler;
+    std::unique_ptr<CApplicationFrame> frame;
     CSingleInstance instance;
     if (!instance.Listen([&scheduler](uint32_t message) {
             if (scheduler) {
@@ -220,6 +274,8 @@ int main(int argc, char** argv) {
                 // The reservations loaded at start-up are carried out from now on.
                 scheduler = std::make_unique<CSchedulerDriver>(*shell, stores);
                 scheduler->quitWhenIdle = HasScheduleRequest(options.requests);
+                frame = std::make_unique<CApplicationFrame>(*shell, stores);
+                AttachFrame(*frame, *shell, *scheduler, stores);
                 applicationClock = [&shell] {
                     CVideoWindow* active = shell->Windows().ActiveWindow();
                     return active != nullptr ? sitime::ToValue(active->Graph().GetApplicationTime())
@@ -236,6 +292,8 @@ int main(int argc, char** argv) {
                 if (window != nullptr) {
                     logWindow.hide();
                 }
+                frame->Start();
+                StartupDialogs(*frame, stores);
             },
             Qt::QueuedConnection);
     };
@@ -244,6 +302,7 @@ int main(int argc, char** argv) {
     const int status = application.exec();
     init.WaitForEnd();
     applicationClock = nullptr;
+    frame.reset();
     scheduler.reset();
     shell.reset();
     stores.SaveAll();

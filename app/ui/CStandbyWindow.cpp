@@ -22,7 +22,11 @@ void CStandbyWindow::SetSecondsLeft(int seconds) {
         hide();
         return;
     }
-    text->setText(QStringLiteral("%1 秒後にスタンバイに移行します。").arg(seconds));
+    const QString shown = QStringLiteral("%1 秒後にスタンバイに移行します。").arg(seconds);
+    if (shown == text->text() && isVisible()) {
+        return;
+    }
+    text->setText(shown);
     if (!isVisible()) {
         show();
     }

@@ -39,27 +39,18 @@ CTrayIcon::CTrayIcon() {
                              onCommand(kWatch);
                          }
                      });
-    UpdateState(0, false);
+    ShowIcon(kIconApplication);
 }
 
 void CTrayIcon::Show() {
     tray.show();
 }
 
-int CTrayIcon::UpdateState(int highestTunerState, bool sweepRunning) {
-    int icon = kIconApplication;
-    if (highestTunerState >= 2) {
-        icon = (++blinkCounter & 1) != 0 ? kIconReservation : kIconBlink;
-    } else if (highestTunerState == 1) {
-        icon = kIconReservation;
-    } else if (sweepRunning) {
-        icon = (++blinkCounter & 1) != 0 ? kIconEpgSweep : kIconBlink;
+void CTrayIcon::ShowIcon(int id) {
+    if (id != iconShown) {
+        iconShown = id;
+        tray.setIcon(IconImage(id));
     }
-    if (icon != iconShown) {
-        iconShown = icon;
-        tray.setIcon(IconImage(icon));
-    }
-    return icon;
 }
 
 QIcon CTrayIcon::IconImage(int id) {

@@ -6,9 +6,8 @@
 
 // The notification-area icon and its menu: watch, the guide, the reservations, the recorded
 // files, the settings, help, the update check, the home page and exit. A double click watches.
-// The icon shows the state of the tuners: it blinks while one records, shows the reservation
-// icon while one is prepared for a reservation, and blinks in the guide's colour while the guide
-// sweep runs.
+// The icon shows the state of the tuners (the main timer picks it): a lamp for a reservation,
+// blinking while one records or the guide sweep runs.
 class CTrayIcon {
 public:
     // Menu commands.
@@ -22,9 +21,8 @@ public:
 
     // Shows the icon (again, when the desktop's tray came back).
     void Show();
-    // The scheduler's 500 ms tick: the highest tuner state (0 idle, 1 prepared, 2 recording)
-    // and whether the guide sweep runs. Returns the icon shown now.
-    int UpdateState(int highestTunerState, bool sweepRunning);
+    // Shows the icon of that number.
+    void ShowIcon(int id);
     int IconShown() const { return iconShown; }
 
     QMenu& Menu() { return menu; }
@@ -38,5 +36,4 @@ private:
     QSystemTrayIcon tray;
     QMenu menu;
     int iconShown = 0;
-    uint32_t blinkCounter = 0;
 };

@@ -53,7 +53,11 @@ void CSchedulerDriver::OnTimer() {
     // Without a window the application runs on only while the scheduler has something to do.
     const bool noWindow = shell.Windows().Windows().empty();
     hadWindow = hadWindow || !noWindow;
-    if (noWindow && (hadWindow || quitWhenIdle) && !scheduling->HasWork()) {
+    if (afterTick) {
+        afterTick();
+    }
+    if (noWindow && (hadWindow || quitWhenIdle) && !scheduling->HasWork() &&
+        !(stayResident && stayResident())) {
         QApplication::quit();
     }
 }

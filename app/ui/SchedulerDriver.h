@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QTimer>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "app/scheduler/CEngineScheduler.h"
@@ -31,6 +32,10 @@ public:
     // Ends the application once no window is open and the scheduler has nothing left to do,
     // even when no window was ever opened (a start by the wake-up task).
     bool quitWhenIdle = false;
+    // Keeps the application running without windows (it lives on in the tray).
+    std::function<bool()> stayResident;
+    // After every timer message (the standby window follows the countdown).
+    std::function<void()> afterTick;
 
 private:
     void OnTimer();

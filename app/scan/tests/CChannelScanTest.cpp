@@ -85,7 +85,7 @@ protected:
 };
 
 TEST_F(ChannelScan, EveryTuningSpaceOfTheDemoTunerYieldsItsTelevisionServices) {
-    CChannelScan scan(host, windows, page, ScanLimits{4000, 100, 1000, 20});
+    CChannelScan scan(host, windows, page, ScanLimits{7000, 100, 1000, 20});
     const auto& spaces = isdbsim::TuningSpaces();
     ASSERT_EQ(tuner->tuningSpaces.GetCount(), int32_t(spaces.size()));
     for (int32_t s = 0; s < int32_t(spaces.size()); ++s) {

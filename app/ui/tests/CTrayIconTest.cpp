@@ -25,19 +25,14 @@ TEST(CTrayIcon, TheMenuOffersTheApplicationsCommandsInOrder) {
     EXPECT_EQ(tray.Icon().toolTip(), QStringLiteral("Orvanta"));
 }
 
-TEST(CTrayIcon, TheIconBlinksWhileRecordingAndShowsAPreparedReservation) {
+TEST(CTrayIcon, EachStateHasItsOwnPicture) {
     CTrayIcon tray;
     EXPECT_EQ(tray.IconShown(), CTrayIcon::kIconApplication);
-    std::vector<int> shown;
-    for (int i = 0; i < 3; ++i) {
-        shown.push_back(tray.UpdateState(2, true));
-    }
-    EXPECT_EQ(shown, (std::vector<int>{148, 149, 148}));
-    EXPECT_EQ(tray.UpdateState(1, true), CTrayIcon::kIconReservation);
-    const int sweep = tray.UpdateState(0, true);
-    EXPECT_TRUE(sweep == CTrayIcon::kIconEpgSweep || sweep == CTrayIcon::kIconBlink);
-    EXPECT_NE(tray.UpdateState(0, true), sweep);
-    EXPECT_EQ(tray.UpdateState(0, false), CTrayIcon::kIconApplication);
+    tray.ShowIcon(CTrayIcon::kIconReservation);
+    EXPECT_EQ(tray.IconShown(), CTrayIcon::kIconReservation);
+    const auto picture = [](int id) { return CTrayIcon::IconImage(id).pixmap(32).toImage(); };
+    EXPECT_NE(picture(CTrayIcon::kIconReservation), picture(CTrayIcon::kIconBlink));
+    EXPECT_NE(picture(CTrayIcon::kIconEpgSweep), picture(CTrayIcon::kIconApplication));
 }
 
 TEST(CStandbyWindow, ShowsTheSecondsLeftAndCanBeCancelled) {

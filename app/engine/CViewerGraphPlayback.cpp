@@ -259,6 +259,9 @@ void CViewerGraph::SetPosition(uint32_t milliseconds) {
     if (!filterGraph || FAILED(filterGraph.As(&seeking))) {
         return;
     }
+    if (!fileStart.streamsChosen) {
+        fileStart.position = milliseconds;
+    }
     host.BeginWaitCursor();
     LONGLONG position = LONGLONG(milliseconds) * 10000;
     seeking->SetPositions(&position, AM_SEEKING_AbsolutePositioning, nullptr,
@@ -428,6 +431,10 @@ void CViewerGraph::SelectStreams() {
             (analyzer.Get()->*stream.give)(*stream.pid);
         }
     }
+    if (fileMode && running && !fileStart.streamsChosen && (videoPid != 0 || audioPid != 0)) {
+        fileStart.streamsChosen = true;
+        fileStart.restartPending = true;
+    }
 }
 
 void CViewerGraph::ReadCurrentProgramme() {
@@ -578,13 +585,26 @@ void CViewerGraph::OnGraphEvent() {
     LONG code = 0;
     LONG_PTR param1 = 0;
     LONG_PTR param2 = 0;
-    while (events && events->GetEvent(&code, &param1, &param2, 10) == S_OK) {
+    // The graph queues an event before it posts the message that announces it, so the events
+    // pending are there at once. Waiting for more would hold the user-interface thread here for
+    // as long as the analyzer keeps reporting (a playing file reports without a pause), and
+    // the window would never paint.
+    while (events && events->GetEvent(&code, &param1, &param2, 0) == S_OK) {
         events->FreeEventParams(code, param1, param2);
         const auto p1 = uint32_t(param1);
         const auto p2 = uint32_t(param2);
         switch (code) {
+            case kEventFileRestarted:
+                fileStart.awaitingMarker = false;
+                break;
             case EC_COMPLETE:
-                StopGraph();
+                // A file that ended before its streams were chosen plays again from its start.
+                if (!fileStart.restartPending && !fileStart.awaitingMarker) {
+                    StopGraph();
+                    if (callbacks.complete) {
+                        callbacks.complete(*this);
+                    }
+                }
                 break;
             case EC_VIDEO_SIZE_CHANGED:
                 UpdateVideoPosition();
@@ -655,10 +675,24 @@ void CViewerGraph::OnGraphEvent() {
             default:
                 break;
         }
+        if (fileStart.restartPending) {
+            RestartFile();
+        }
         if (!filterGraph) {
             break;
         }
     }
+}
+
+void CViewerGraph::RestartFile() {
+    fileStart.restartPending = false;
+    ComPtr<IMediaEventSink> sink;
+    if (!running || FAILED(filterGraph.As(&sink))) {
+        return;
+    }
+    sink->Notify(kEventFileRestarted, 0, 0);
+    fileStart.awaitingMarker = true;
+    SetPosition(fileStart.position);
 }
 
 // --- the reception watchdog

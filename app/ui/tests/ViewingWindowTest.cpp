@@ -87,6 +87,17 @@ QImage SnapshotImage(CViewerGraph& graph) {
     return image;
 }
 
+// The picture as the window painted it last: its picture area's rectangle of the frame.
+QImage PaintedPicture(CViewingWindow* window) {
+    // The area paints on the user-interface thread after the renderer has presented.
+    Pump([] { return false; }, std::chrono::milliseconds(200));
+    QRect destination;
+    if (window->Picture().Slot().Frame(&destination) == nullptr || destination.isEmpty()) {
+        return {};
+    }
+    return window->Picture().Widget()->grab().toImage().copy(destination);
+}
+
 // The tone's frequency and level from what the sound renderer output.
 class ToneMeter final : public IOrvAudioTap {
 public:
@@ -227,6 +238,9 @@ TEST_F(ViewingWindowTest, TheDemoTunerShowsItsColourBarsAndPlaysItsTone) {
     EXPECT_EQ(snapshot.height(), 480);
     ExpectColourBars(snapshot);
     snapshot.save(QString::fromStdString(std::string(ORV_BIN_DIR) + "/../ui-demo-tuner.png"));
+    ExpectColourBars(PaintedPicture(window));
+    window->grab().save(
+        QString::fromStdString(std::string(ORV_BIN_DIR) + "/../ui-demo-tuner-window.png"));
 
     // The sound: the service's tone, and the volume steps in decibels.
     ComPtr<IOrvAudioOutput> output;
@@ -424,6 +438,9 @@ TEST_F(ViewingWindowTest, ARecordingPlaysSeeksToItsMiddleAndReportsItsEnd) {
     ASSERT_GT(slot.FramesPresented(), 20u) << "no pictures before the end of the file";
     ASSERT_TRUE(graph.IsRunning());
     ExpectColourBars(SnapshotImage(graph));
+    // What the window itself painted, not only what the renderer gave it.
+    ExpectColourBars(PaintedPicture(window));
+    window->grab().save(QString::fromStdString(std::string(ORV_BIN_DIR) + "/../ui-file.png"));
 
     const SweepingBox sweep(isdbsim::FindChannel(0, 0)->services[0]);
     const uint32_t middle = uint32_t(graph.Duration() / 10000 / 2);

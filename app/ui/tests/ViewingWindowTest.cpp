@@ -13,6 +13,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QStandardPaths>
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <filesystem>

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -222,6 +223,10 @@ private:
         bool awaitingMarker = false;  // restarted; earlier events are still queued
     };
     static constexpr LONG kEventFileRestarted = EC_USER + 0x100;
+    // How long the handler of a graph-event message waits for a further event, and how long
+    // it goes on taking events before the user-interface thread does other work.
+    static constexpr LONG kEventWait = 10;  // ms
+    static constexpr std::chrono::milliseconds kEventTurn{50};
     void RestartFile();
 
     // A watchdog period: fires once each time `period` milliseconds have accumulated.
@@ -286,6 +291,7 @@ private:
     bool fileMode = false;
     ICWString filePath;
     FileStart fileStart;
+    uint32_t eventsTakenAhead = 0;  // events handled before their own messages arrived
     int64_t duration = 0;
     int32_t volumeLevel = 10;
     DWORD notificationMask = 0;

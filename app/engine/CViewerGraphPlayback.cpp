@@ -1,3 +1,4 @@
+#include <chrono>
 #include <cstdio>
 
 #include "app/engine/CViewerGraph.h"
@@ -585,11 +586,22 @@ void CViewerGraph::OnGraphEvent() {
     LONG code = 0;
     LONG_PTR param1 = 0;
     LONG_PTR param2 = 0;
-    // The graph queues an event before it posts the message that announces it, so the events
-    // pending are there at once. Waiting for more would hold the user-interface thread here for
-    // as long as the analyzer keeps reporting (a playing file reports without a pause), and
-    // the window would never paint.
-    while (events && events->GetEvent(&code, &param1, &param2, 0) == S_OK) {
+    // Every event posts its own message, and the graph queues the event before it posts the
+    // message. The events taken here ahead of their messages leave those messages nothing to
+    // wait for; and a stream of events that never pauses for the wait (a playing file reports
+    // without a pause) is handled in turns, so that the window still paints.
+    LONG wait = kEventWait;
+    if (eventsTakenAhead > 0) {
+        --eventsTakenAhead;
+        wait = 0;
+    }
+    const auto began = std::chrono::steady_clock::now();
+    bool first = true;
+    while (events && events->GetEvent(&code, &param1, &param2, wait) == S_OK) {
+        if (!first) {
+            ++eventsTakenAhead;
+        }
+        first = false;
         events->FreeEventParams(code, param1, param2);
         const auto p1 = uint32_t(param1);
         const auto p2 = uint32_t(param2);
@@ -678,7 +690,7 @@ void CViewerGraph::OnGraphEvent() {
         if (fileStart.restartPending) {
             RestartFile();
         }
-        if (!filterGraph) {
+        if (!filterGraph || std::chrono::steady_clock::now() - began > kEventTurn) {
             break;
         }
     }

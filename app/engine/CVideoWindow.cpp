@@ -104,6 +104,7 @@ void CVideoWindow::SetCallbacks() {
     graph->callbacks.sdt = [this](CViewerGraph&, uint8_t, uint16_t, uint16_t) {
         view.ChannelNameChanged();
     };
+    graph->callbacks.complete = [this](CViewerGraph&) { view.PlaybackEnded(); };
 }
 
 HRESULT CVideoWindow::BuildGraph(const ICWString& path) {

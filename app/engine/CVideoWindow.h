@@ -43,6 +43,8 @@ public:
     virtual void LogoMessage(uint32_t /*wParam*/, uint32_t /*lParam*/) {}
     virtual void RecordingStateChanged(bool /*recording*/) {}
     virtual void VolumeStateChanged(int32_t /*level*/, bool /*muted*/) {}
+    // The file played to its end; its graph has stopped.
+    virtual void PlaybackEnded() {}
 };
 
 // The engine of one viewing window: its graph built for its tuner or a file, tuning, playback,

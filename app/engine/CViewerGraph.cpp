@@ -179,6 +179,7 @@ HRESULT CViewerGraph::Build(CTuner* newTuner, const ICWString& newFilePath) {
     secondsCounter = watchPhase = zeroRateCount = 0;
     dropCount = syncErrorCount = transportErrorCount = 0;
     filePath = newFilePath;
+    fileStart = FileStart{};
 
     HRESULT hr = S_OK;
     if (!filePath.IsEmpty()) {

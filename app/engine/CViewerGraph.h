@@ -2,6 +2,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -94,6 +95,8 @@ public:
         std::function<void(CViewerGraph&, uint8_t tableId, uint16_t networkId,
                            uint16_t transportStreamId)>
             sdt;
+        // The graph completed (a file played to its end) and was stopped.
+        std::function<void(CViewerGraph&)> complete;
     };
 
     explicit CViewerGraph(IEngineHost& host);
@@ -206,6 +209,26 @@ public:
     int32_t presentEventCountdown = 0;
 
 private:
+    // Where a file plays from once its streams are chosen. The source reads a file as fast as
+    // the graph takes it, and until the streams are chosen the analyzer passes nothing on, so
+    // nothing holds the reading back: whatever the file delivered before the user-interface
+    // thread came to choose them (a window's first paint can take that long) is lost, a short
+    // file entirely. The first choice therefore plays the file again from where it was asked
+    // to start. The graph's events of the playing before the restart end with a marker of our
+    // own; a completion among them is not the end of the file.
+    struct FileStart {
+        uint32_t position = 0;  // ms: 0, or the last position asked before the choice
+        bool streamsChosen = false;
+        bool restartPending = false;  // chosen; the restart follows the event being handled
+        bool awaitingMarker = false;  // restarted; earlier events are still queued
+    };
+    static constexpr LONG kEventFileRestarted = EC_USER + 0x100;
+    // How long the handler of a graph-event message waits for a further event, and how long
+    // it goes on taking events before the user-interface thread does other work.
+    static constexpr LONG kEventWait = 10;  // ms
+    static constexpr std::chrono::milliseconds kEventTurn{50};
+    void RestartFile();
+
     // A watchdog period: fires once each time `period` milliseconds have accumulated.
     struct PeriodAccumulator {
         uint32_t period;
@@ -267,6 +290,8 @@ private:
     bool building = false;
     bool fileMode = false;
     ICWString filePath;
+    FileStart fileStart;
+    uint32_t eventsTakenAhead = 0;  // events handled before their own messages arrived
     int64_t duration = 0;
     int32_t volumeLevel = 10;
     DWORD notificationMask = 0;

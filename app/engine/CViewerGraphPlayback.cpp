@@ -1,3 +1,4 @@
+#include <chrono>
 #include <cstdio>
 
 #include "app/engine/CViewerGraph.h"
@@ -259,6 +260,9 @@ void CViewerGraph::SetPosition(uint32_t milliseconds) {
     if (!filterGraph || FAILED(filterGraph.As(&seeking))) {
         return;
     }
+    if (!fileStart.streamsChosen) {
+        fileStart.position = milliseconds;
+    }
     host.BeginWaitCursor();
     LONGLONG position = LONGLONG(milliseconds) * 10000;
     seeking->SetPositions(&position, AM_SEEKING_AbsolutePositioning, nullptr,
@@ -428,6 +432,10 @@ void CViewerGraph::SelectStreams() {
             (analyzer.Get()->*stream.give)(*stream.pid);
         }
     }
+    if (fileMode && running && !fileStart.streamsChosen && (videoPid != 0 || audioPid != 0)) {
+        fileStart.streamsChosen = true;
+        fileStart.restartPending = true;
+    }
 }
 
 void CViewerGraph::ReadCurrentProgramme() {
@@ -578,13 +586,37 @@ void CViewerGraph::OnGraphEvent() {
     LONG code = 0;
     LONG_PTR param1 = 0;
     LONG_PTR param2 = 0;
-    while (events && events->GetEvent(&code, &param1, &param2, 10) == S_OK) {
+    // Every event posts its own message, and the graph queues the event before it posts the
+    // message. The events taken here ahead of their messages leave those messages nothing to
+    // wait for; and a stream of events that never pauses for the wait (a playing file reports
+    // without a pause) is handled in turns, so that the window still paints.
+    LONG wait = kEventWait;
+    if (eventsTakenAhead > 0) {
+        --eventsTakenAhead;
+        wait = 0;
+    }
+    const auto began = std::chrono::steady_clock::now();
+    bool first = true;
+    while (events && events->GetEvent(&code, &param1, &param2, wait) == S_OK) {
+        if (!first) {
+            ++eventsTakenAhead;
+        }
+        first = false;
         events->FreeEventParams(code, param1, param2);
         const auto p1 = uint32_t(param1);
         const auto p2 = uint32_t(param2);
         switch (code) {
+            case kEventFileRestarted:
+                fileStart.awaitingMarker = false;
+                break;
             case EC_COMPLETE:
-                StopGraph();
+                // A file that ended before its streams were chosen plays again from its start.
+                if (!fileStart.restartPending && !fileStart.awaitingMarker) {
+                    StopGraph();
+                    if (callbacks.complete) {
+                        callbacks.complete(*this);
+                    }
+                }
                 break;
             case EC_VIDEO_SIZE_CHANGED:
                 UpdateVideoPosition();
@@ -655,10 +687,24 @@ void CViewerGraph::OnGraphEvent() {
             default:
                 break;
         }
-        if (!filterGraph) {
+        if (fileStart.restartPending) {
+            RestartFile();
+        }
+        if (!filterGraph || std::chrono::steady_clock::now() - began > kEventTurn) {
             break;
         }
     }
+}
+
+void CViewerGraph::RestartFile() {
+    fileStart.restartPending = false;
+    ComPtr<IMediaEventSink> sink;
+    if (!running || FAILED(filterGraph.As(&sink))) {
+        return;
+    }
+    sink->Notify(kEventFileRestarted, 0, 0);
+    fileStart.awaitingMarker = true;
+    SetPosition(fileStart.position);
 }
 
 // --- the reception watchdog

@@ -64,6 +64,11 @@ void CViewingWindow::VolumeStateChanged(int32_t level, bool isMuted) {
     UpdateInfoLine();
 }
 
+void CViewingWindow::PlaybackEnded() {
+    playbackEnded = true;
+    UpdateInfoLine();
+}
+
 void CViewingWindow::UpdateInfoLine() {
     QStringList parts;
     if (window != nullptr) {
@@ -83,6 +88,9 @@ void CViewingWindow::UpdateInfoLine() {
     }
     if (muted) {
         parts << QStringLiteral("消音");
+    }
+    if (playbackEnded) {
+        parts << QStringLiteral("再生終了");
     }
     QString text = parts.join(QStringLiteral("  ·  "));
     if (recording) {
@@ -164,11 +172,13 @@ void CViewingWindow::keyPressEvent(QKeyEvent* event) {
             }
             break;
         case Qt::Key_Space:
+            playbackEnded = false;
             window->TogglePause();
             break;
         case Qt::Key_Left:
         case Qt::Key_Right:
             if (file) {
+                playbackEnded = false;
                 const uint32_t now = window->GetPosition();
                 window->SetPosition(event->key() == Qt::Key_Right
                                         ? now + kSeekStepMs

@@ -36,6 +36,8 @@ public:
     void ChannelNameChanged() override { UpdateInfoLine(); }
     void RecordingStateChanged(bool recording) override;
     void VolumeStateChanged(int32_t level, bool muted) override;
+    void PlaybackEnded() override;
+    bool HasPlaybackEnded() const { return playbackEnded; }
 
     void ToggleFullScreen();
     void ToggleCaptions();
@@ -56,6 +58,7 @@ private:
     IPictureArea* picture;
     QLabel* infoLine;
     bool recording = false;
+    bool playbackEnded = false;
     bool captionsOn = true;
     bool muted = false;
     int32_t volumeBeforeMute = 10;

@@ -4,7 +4,6 @@
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 
 #include "core/CodePage.h"
 #include "platform/com/ClassFactory.h"
@@ -14,10 +13,6 @@
 #include "platform/dshow/CBaseRenderer.h"
 #include "platform/dshow/CTransformFilter.h"
 #include "platform/dshow/DShowGuids.h"
-#include "sources/RecordingTrailer.h"
-#include "tools/isdbsim/BroadcastModel.h"
-#include "tools/isdbsim/TsStream.h"
-#include "tools/streamkit/AribTime.h"
 
 namespace enginetest {
 namespace {
@@ -356,20 +351,6 @@ TestHost::~TestHost() {
     ui.RunPending();
     std::error_code ignored;
     std::filesystem::remove_all(folder, ignored);
-}
-
-std::string WriteSimulatedFile(const std::string& folder, double seconds) {
-    const isdbsim::TransportStreamInfo* info = isdbsim::FindChannel(0, 0);
-    isdbsim::TsStream stream(*info, streamkit::FromCivil({2026, 12, 10, 21, 0, 0}), 1);
-    EXPECT_TRUE(stream.Open(nullptr));
-    const auto count = static_cast<size_t>(seconds * stream.PacketRate());
-    std::vector<uint8_t> bytes((count + 1) * 188);
-    stream.Generate(bytes.data(), count);
-    MakeRecordingTrailer(bytes.data() + count * 188, int64_t(seconds * 10'000'000));
-    const std::string path = folder + "/simulated.ts";
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    return path;
 }
 
 CTuner* AddBonDriverTuner(TestHost& host, const char* driver, int32_t physicalIndex,

@@ -17,6 +17,7 @@
 #include "app/engine/CViewerGraph.h"
 #include "app/engine/EngineHost.h"
 #include "app/engine/UiThread.h"
+#include "app/engine/tests/SimulatedRecording.h"
 #include "app/stores/CEpgStore.h"
 #include "app/stores/CLogo.h"
 #include "app/stores/CRecScheduleList.h"
@@ -140,10 +141,6 @@ public:
 // The simulator's first terrestrial stream (transport_stream_id 0x7FE0, services from 0x0400).
 inline constexpr uint16_t kSimTransportStreamId = 0x7FE0;
 inline constexpr uint16_t kSimFirstService = 0x0400;
-
-// `seconds` of the first terrestrial stream as a file in `folder`, ending with a recording
-// trailer that gives its duration.
-std::string WriteSimulatedFile(const std::string& folder, double seconds);
 
 // A BonDriver tuner with one terrestrial tuning space and one service on the driver's channel
 // `physicalIndex`, owned by the host's tuner list.

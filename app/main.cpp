@@ -168,6 +168,8 @@ void AttachFrame(CApplicationFrame& frame, CViewerShell& shell, CSchedulerDriver
         return !frame.IsExiting() && QSystemTrayIcon::isSystemTrayAvailable();
     };
     scheduler.stayResident = resident;
+    frame.keepAwake = [&scheduler](bool display) { scheduler.Power().SetSystemRequired(display); };
+    shell.panelCommands = frame.Commands();
     shell.onAllWindowsGone = [&stores, resident] {
         stores.SaveAll();
         if (!resident()) {

@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileDialog>
+#include <QScreen>
 #include <QUrl>
 
 #include "app/engine/CViewerGraph.h"
@@ -64,6 +66,13 @@ AppCommands CApplicationFrame::Commands() {
     commands.checkForUpdate = [this] { RunCommand(CTrayIcon::kUpdateCheck); };
     commands.openHomePage = [this] { RunCommand(CTrayIcon::kHomePage); };
     commands.exit = [this] { RunCommand(CTrayIcon::kExit); };
+    commands.openNewWindow = [this](CVideoWindow& from) { OpenNewWindow(from); };
+    commands.chooseFile = [] {
+        return QFileDialog::getOpenFileName(
+            nullptr, QString(), QString(),
+            QStringLiteral("TS (*.mpg *.mpeg *.ts *.trp);;All File(*.*)"));
+    };
+    commands.keepAwake = keepAwake;
     return commands;
 }
 
@@ -102,6 +111,39 @@ void CApplicationFrame::RunCommand(int id) {
         default:
             break;
     }
+}
+
+void CApplicationFrame::OpenNewWindow(CVideoWindow& from) {
+    // A tuner no window uses, when there is one.
+    CTuner* free = nullptr;
+    for (CTuner* tuner : stores.tuners.Tuners()) {
+        bool used = false;
+        for (const auto& window : shell.Windows().Windows()) {
+            used = used || window->Tuner() == tuner;
+        }
+        if (!used) {
+            free = tuner;
+            break;
+        }
+    }
+    const std::array<int32_t, 4> rect = from.View().WindowRect();
+    CViewingWindow* view = shell.OpenTunerWindow(free);
+    if (view == nullptr) {
+        return;
+    }
+    // 40 pixels right and down of the window it came from, kept on the screen.
+    QPoint at(rect[0] + 40, rect[1] + 40);
+    if (const QScreen* screen = view->screen()) {
+        const QRect area = screen->availableGeometry();
+        if (at.x() + view->frameGeometry().width() > area.right()) {
+            at.setX(0);
+        }
+        if (at.y() + view->frameGeometry().height() > area.bottom()) {
+            at.setY(0);
+        }
+    }
+    view->move(at);
+    view->ShowAndActivate();
 }
 
 void CApplicationFrame::ShowHelp(const QString& page) {

@@ -39,6 +39,7 @@ public:
     // Watch: the main viewer, else the first visible one, else a new one; then the last tuner.
     void Watch();
     void ShowHelp(const QString& page = QStringLiteral("index.html"));
+    void OpenNewWindow(CVideoWindow& from);
 
     CTrayIcon& Tray() { return tray; }
     CStandbyWindow& Standby() { return standby; }
@@ -50,6 +51,8 @@ public:
     // The guide window's part (set when it exists).
     std::function<void()> showGuide;
     std::function<void()> refreshGuide;
+    // Keeps the computer awake while a window plays live (the platform's power manager).
+    std::function<void(bool display)> keepAwake;
     // Where help pages are opened (replaced by tests).
     std::function<void(const QUrl&)> openUrl;
 

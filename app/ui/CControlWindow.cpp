@@ -145,6 +145,10 @@ void CControlWindow::mouseMoveEvent(QMouseEvent* event) {
     QWidget::mouseMoveEvent(event);
 }
 
+void CControlWindow::mouseDoubleClickEvent(QMouseEvent*) {
+    viewer.ToggleFullScreen();
+}
+
 void CControlWindow::contextMenuEvent(QContextMenuEvent* event) {
     PopupMenu().popup(event->globalPos());
 }
@@ -467,6 +471,7 @@ void CControlWindow::RebuildChannelMenus() {
     channelMenu = nullptr;
     spaceMenus.clear();
     CTuner* tuner = window.Tuner();
+    menuTuner = tuner;
     if (tuner != nullptr) {
         channelMenu = new QMenu(QStringLiteral("チャンネル"), &popupMenu);
         popupMenu.insertMenu(channelPartEnd, channelMenu);
@@ -568,6 +573,9 @@ void CControlWindow::UpdateMenuStates() {
 }
 
 QMenu& CControlWindow::PopupMenu() {
+    if (window.Tuner() != menuTuner) {
+        RebuildChannelMenus();
+    }
     UpdateMenuStates();
     return popupMenu;
 }

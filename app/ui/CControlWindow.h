@@ -140,6 +140,7 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
@@ -175,6 +176,7 @@ private:
     CTrackbar* volumeBar;
 
     QMenu popupMenu;
+    const CTuner* menuTuner = nullptr;  // the tuner the channel part was made for
     QMenu* channelMenu = nullptr;
     std::vector<QMenu*> spaceMenus;
     QMenu* tunerMenu = nullptr;

@@ -8,7 +8,11 @@
 CViewerShell::CViewerShell(CAppStores& appStores) : stores(appStores) {}
 
 CViewerShell::~CViewerShell() {
-    // The engines go first: their graphs stop drawing into the views' picture areas.
+    // The panels go first (they act on the engines), then the engines: their graphs stop
+    // drawing into the views' picture areas.
+    for (auto& [window, view] : views) {
+        view->DropPanel();
+    }
     while (!windows.Windows().empty()) {
         CVideoWindow* window = windows.Windows().front().get();
         windows.DestroyVideoWindow(window);
@@ -26,6 +30,8 @@ CViewingWindow* CViewerShell::Open(CTuner* tuner, bool automatic, bool withoutVi
         return nullptr;
     }
     viewPointer->Attach(window);
+    viewPointer->AttachPanel(
+        new CControlWindow(viewPointer, *viewPointer, *window, windows, *this, panelCommands));
     views[window] = std::move(view);
     windows.ActivateWindow(window);
     return viewPointer;
@@ -131,6 +137,7 @@ void CViewerShell::Destroy(CVideoWindow* window) {
     }
     std::unique_ptr<CViewingWindow> view = std::move(found->second);
     views.erase(found);
+    view->DropPanel();
     if (engineScheduler != nullptr) {
         engineScheduler->WindowDestroyed(window);
     }

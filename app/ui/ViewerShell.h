@@ -33,6 +33,8 @@ public:
     // The last window is gone: by default the run ends.
     void AllWindowsGone();
     std::function<void()> onAllWindowsGone;
+    // What the windows' control panels offer besides the window's own commands.
+    AppCommands panelCommands;
 
     // IEngineHost
     CSettings& Settings() override { return stores.settings; }

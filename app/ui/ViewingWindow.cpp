@@ -1,6 +1,7 @@
 #include "app/ui/ViewingWindow.h"
 
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QVBoxLayout>
 
@@ -31,12 +32,46 @@ CViewingWindow::CViewingWindow() {
     infoLine->setContentsMargins(6, 2, 6, 2);
     layout->addWidget(infoLine);
     setFocusPolicy(Qt::StrongFocus);
+    // Mouse movements over the picture show the control panel.
+    setMouseTracking(true);
+    picture->Widget()->setMouseTracking(true);
 }
 
 CViewingWindow::~CViewingWindow() = default;
 
 void CViewingWindow::SetCaption(const ICWString& caption) {
-    setWindowTitle(ToQString(caption));
+    baseTitle = ToQString(caption);
+    setWindowTitle(baseTitle);
+}
+
+void CViewingWindow::AttachPanel(CControlWindow* controlPanel) {
+    panel = controlPanel;
+    panel->raise();
+}
+
+void CViewingWindow::DropPanel() {
+    delete panel;
+    panel = nullptr;
+}
+
+void CViewingWindow::ShowTypedNumber(int32_t number) {
+    setWindowTitle(number != 0 ? QStringLiteral("%1  [%2]").arg(baseTitle).arg(number) : baseTitle);
+}
+
+void CViewingWindow::SetPictureSize(int width, int height) {
+    if (isFullScreen()) {
+        ToggleFullScreen();
+    }
+    resize(width, height + infoLine->sizeHint().height());
+}
+
+void CViewingWindow::ShowAndActivate() {
+    if (isMinimized()) {
+        showNormal();
+    }
+    show();
+    raise();
+    activateWindow();
 }
 
 void CViewingWindow::Show() {
@@ -140,6 +175,11 @@ void CViewingWindow::keyPressEvent(QKeyEvent* event) {
         QWidget::keyPressEvent(event);
         return;
     }
+    // Digits type a channel number; Escape leaves full screen.
+    if (panel != nullptr &&
+        panel->HandleKey(event->key(), event->modifiers().testFlag(Qt::KeypadModifier))) {
+        return;
+    }
     const bool file = window->Tuner() == nullptr;
     switch (event->key()) {
         case Qt::Key_PageUp:
@@ -160,7 +200,11 @@ void CViewingWindow::keyPressEvent(QKeyEvent* event) {
             window->Snapshot();
             break;
         case Qt::Key_M:
-            ToggleMute();
+            if (panel != nullptr) {
+                panel->ToggleMute();
+            } else {
+                ToggleMute();
+            }
             break;
         case Qt::Key_F:
         case Qt::Key_F11:
@@ -194,6 +238,19 @@ void CViewingWindow::keyPressEvent(QKeyEvent* event) {
 
 void CViewingWindow::mouseDoubleClickEvent(QMouseEvent*) {
     ToggleFullScreen();
+}
+
+void CViewingWindow::mouseMoveEvent(QMouseEvent* event) {
+    if (panel != nullptr) {
+        panel->MouseMoved();
+    }
+    QWidget::mouseMoveEvent(event);
+}
+
+void CViewingWindow::contextMenuEvent(QContextMenuEvent* event) {
+    if (panel != nullptr) {
+        panel->PopupMenu().popup(event->globalPos());
+    }
 }
 
 void CViewingWindow::resizeEvent(QResizeEvent* event) {

@@ -4,6 +4,7 @@
 #include <QWidget>
 
 #include "app/engine/CVideoWindow.h"
+#include "app/ui/CControlWindow.h"
 #include "app/ui/PictureArea.h"
 
 // A viewing window of the user interface: the picture area (with the captions the renderer lays
@@ -15,7 +16,7 @@
 //   S: snapshot                        M: mute / unmute
 //   F, F11 or a double click: full screen, Esc leaves it
 //   Space: pause / play                Left / Right: 10 s back / forward (files)
-class CViewingWindow final : public QWidget, public IVideoWindowView {
+class CViewingWindow final : public QWidget, public IVideoWindowView, public IPanelViewer {
 public:
     CViewingWindow();
     ~CViewingWindow() override;
@@ -39,13 +40,28 @@ public:
     void PlaybackEnded() override;
     bool HasPlaybackEnded() const { return playbackEnded; }
 
-    void ToggleFullScreen();
-    void ToggleCaptions();
+    // The control panel over the window (made by the shell once the engine is attached).
+    void AttachPanel(CControlWindow* controlPanel);
+    // Destroys the panel before the engine goes.
+    void DropPanel();
+    CControlWindow* Panel() const { return panel; }
+
+    // IPanelViewer
+    bool IsFullScreen() override { return isFullScreen(); }
+    void ToggleFullScreen() override;
+    bool CaptionsShown() override { return captionsOn; }
+    void ToggleCaptions() override;
+    void ShowTypedNumber(int32_t number) override;
+    void SetPictureSize(int width, int height) override;
+    void ShowAndActivate() override;
+
     void ToggleMute();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -55,6 +71,8 @@ private:
     void UpdateInfoLine();
 
     CVideoWindow* window = nullptr;
+    CControlWindow* panel = nullptr;
+    QString baseTitle;
     IPictureArea* picture;
     QLabel* infoLine;
     bool recording = false;

@@ -1,5 +1,9 @@
 #include "platform/profile/PrivateProfile.h"
 
+#include <sys/stat.h>
+
+#include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string_view>
@@ -52,6 +56,52 @@ ProfileText LoadProfile(const std::string& path) {
         profile.oddByte = bytes.substr(bytes.size() - 1);
     }
     profile.document = IniDocument<char16_t>(units);
+    return profile;
+}
+
+// Files read again and again (a reservation list of a thousand sections is read key by key) are
+// parsed once: a parsed file is kept while its inode, size and modification time stay the same.
+// Writes replace a file whole (a new inode), so a kept file never outlives a change made here.
+struct FileIdentity {
+    ino_t inode = 0;
+    off_t size = 0;
+    int64_t modified = 0;  // ns
+    bool operator==(const FileIdentity&) const = default;
+};
+
+std::optional<FileIdentity> IdentityOf(const std::string& path) {
+    struct stat status {};
+    if (path.empty() || ::stat(path.c_str(), &status) != 0) {
+        return std::nullopt;
+    }
+    return FileIdentity{status.st_ino, status.st_size,
+                        int64_t(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec};
+}
+
+std::shared_ptr<const ProfileText> LoadProfileForReading(const std::string& path) {
+    static std::mutex mutex;
+    static std::map<std::string, std::pair<FileIdentity, std::shared_ptr<const ProfileText>>> kept;
+    constexpr size_t kKeptFiles = 8;
+    const std::optional<FileIdentity> identity = IdentityOf(path);
+    if (!identity) {
+        return std::make_shared<const ProfileText>(LoadProfile(path));
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (const auto found = kept.find(path);
+            found != kept.end() && found->second.first == *identity) {
+            return found->second.second;
+        }
+    }
+    auto profile = std::make_shared<const ProfileText>(LoadProfile(path));
+    // A file changed while it was read is not kept.
+    if (profile->state == FileReadResult::kRead && IdentityOf(path) == identity) {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (kept.size() >= kKeptFiles && kept.find(path) == kept.end()) {
+            kept.erase(kept.begin());
+        }
+        kept[path] = {*identity, profile};
+    }
     return profile;
 }
 
@@ -181,7 +231,7 @@ std::basic_string<CharT> GetString(const CharT* section, const CharT* key,
     if (!section || !key) {
         return fallback;
     }
-    const ProfileText profile = LoadProfile(PathOf(fileName));
+    const std::shared_ptr<const ProfileText> profile = LoadProfileForReading(PathOf(fileName));
     std::optional<std::basic_string<CharT>> value = std::visit(
         [&](const auto& document) -> std::optional<std::basic_string<CharT>> {
             using F = FileChar<decltype(document)>;
@@ -192,7 +242,7 @@ std::basic_string<CharT> GetString(const CharT* section, const CharT* key,
             }
             return Convert<CharT>(std::basic_string_view<F>(*found));
         },
-        profile.document);
+        profile->document);
     return value ? std::move(*value) : std::move(fallback);
 }
 
@@ -279,10 +329,10 @@ std::vector<std::basic_string<CharT>> ConvertAll(const auto& texts) {
 
 template <class CharT>
 std::vector<std::basic_string<CharT>> GetSectionNames(const CharT* fileName) {
-    const ProfileText profile = LoadProfile(PathOf(fileName));
+    const std::shared_ptr<const ProfileText> profile = LoadProfileForReading(PathOf(fileName));
     return std::visit(
         [](const auto& document) { return ConvertAll<CharT>(document.GetSectionNames()); },
-        profile.document);
+        profile->document);
 }
 
 template <class CharT>
@@ -290,14 +340,14 @@ std::vector<std::basic_string<CharT>> GetSection(const CharT* section, const Cha
     if (!section) {
         return {};
     }
-    const ProfileText profile = LoadProfile(PathOf(fileName));
+    const std::shared_ptr<const ProfileText> profile = LoadProfileForReading(PathOf(fileName));
     return std::visit(
         [&](const auto& document) {
             using F = FileChar<decltype(document)>;
             const auto entries = document.GetSection(Convert<F>(ViewOf(section)));
             return entries ? ConvertAll<CharT>(*entries) : std::vector<std::basic_string<CharT>>();
         },
-        profile.document);
+        profile->document);
 }
 
 template <class CharT>

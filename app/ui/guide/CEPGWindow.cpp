@@ -2,6 +2,8 @@
 
 #include <QCalendarWidget>
 #include <QCloseEvent>
+#include <QGlyphRun>
+#include <QHash>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -12,6 +14,7 @@
 #include <QTextLayout>
 #include <QWheelEvent>
 #include <algorithm>
+#include <vector>
 
 #include "app/engine/EngineHost.h"
 #include "app/stores/CEpgStore.h"
@@ -52,20 +55,23 @@ QColor Rgb(uint32_t rgb) {
     return QColor(int(rgb >> 16 & 0xFF), int(rgb >> 8 & 0xFF), int(rgb & 0xFF));
 }
 
+// The grid's text is Japanese: a face that has its glyphs spares the font fallback per run.
 QFont GridFont() {
-    QFont font;
+    QFont font(QStringLiteral("Noto Sans CJK JP"));
     font.setPixelSize(12);
     return font;
 }
 
-// The title, an ideographic space and the event text, word-wrapped into `area`, the last line
-// ended with an ellipsis when the rest does not fit. The text is cut before layout to what the
-// area could hold at the narrowest glyphs, so a long description costs no more than a short one.
-void DrawWrappedText(QPainter& painter, const QRect& area, QString text) {
+// The title, an ideographic space and the event text, word-wrapped into a cell's text area,
+// the last line ended with an ellipsis when the rest does not fit, as glyph runs placed from the
+// area's top left. The text is cut before layout to what the area could hold at the narrowest
+// glyphs, so a long description costs no more than a short one.
+QList<QGlyphRun> LayOutCellText(const QFont& font, QSize area, QString text) {
+    QList<QGlyphRun> runs;
     if (area.width() <= 0 || area.height() <= 0) {
-        return;
+        return runs;
     }
-    const QFontMetrics metrics(painter.font());
+    const QFontMetrics metrics(font);
     const int lineHeight = std::max(metrics.lineSpacing(), 1);
     const int lines = std::max(area.height() / lineHeight, 1);
     const int narrowest = std::max(metrics.horizontalAdvance(QLatin1Char('i')), 1);
@@ -73,49 +79,112 @@ void DrawWrappedText(QPainter& painter, const QRect& area, QString text) {
     if (text.size() > mostShown) {
         text.truncate(mostShown);
     }
-    QTextLayout layout(text, painter.font());
+    QTextLayout layout(text, font);
     QTextOption option;
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     layout.setTextOption(option);
-    layout.setCacheEnabled(true);
     layout.beginLayout();
-    int y = 0;
-    int shownLines = 0;
-    int lastStart = 0;
-    int shownEnd = 0;
-    for (; shownLines < lines; ++shownLines) {
+    std::vector<QTextLine> shown;
+    for (int y = 0; int(shown.size()) < lines; y += lineHeight) {
         QTextLine line = layout.createLine();
         if (!line.isValid()) {
             break;
         }
         line.setLineWidth(area.width());
         line.setPosition(QPointF(0, y));
-        lastStart = line.textStart();
-        shownEnd = line.textStart() + line.textLength();
-        y += lineHeight;
+        shown.push_back(line);
     }
     layout.endLayout();
-    if (shownEnd >= text.size()) {
-        layout.draw(&painter, area.topLeft());
-        return;
+    if (shown.empty()) {
+        return runs;
     }
-    // Every line but the last as laid out; the last one elided.
-    painter.save();
-    painter.setClipRect(QRect(area.left(), area.top(), area.width(), (shownLines - 1) * lineHeight),
-                        Qt::IntersectClip);
-    layout.draw(&painter, area.topLeft());
-    painter.restore();
-    QString rest = text.mid(lastStart);
+    const QTextLine& last = shown.back();
+    const bool fits = last.textStart() + last.textLength() >= text.size();
+    for (size_t i = 0; i + (fits ? 0 : 1) < shown.size(); ++i) {
+        runs += shown[i].glyphRuns();
+    }
+    if (fits) {
+        return runs;
+    }
+    // The last line shows the rest elided.
+    QString rest = text.mid(last.textStart());
     rest.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    const QString elided = metrics.elidedText(rest, Qt::ElideRight, area.width());
-    painter.drawText(
-        QRect(area.left(), area.top() + (shownLines - 1) * lineHeight, area.width(), lineHeight),
-        Qt::AlignLeft | Qt::AlignTop | Qt::TextExpandTabs, elided);
+    QTextLayout elided(metrics.elidedText(rest, Qt::ElideRight, area.width()), font);
+    elided.setTextOption(option);
+    elided.beginLayout();
+    QTextLine line = elided.createLine();
+    if (line.isValid()) {
+        line.setLineWidth(area.width());
+        line.setPosition(QPointF(0, last.y()));
+    }
+    elided.endLayout();
+    runs += elided.glyphRuns();
+    return runs;
 }
 
 }  // namespace
 
 namespace guide {
+
+// Cells as painted, by what they show: laying out and drawing a cell's text costs far more than
+// copying its picture, and a guide repaints the same cells as it scrolls. Bounded by the bytes
+// held; when full, everything is dropped.
+class CellImageCache {
+public:
+    static constexpr qsizetype kMostBytes = qsizetype(64) << 20;
+
+    struct Key {
+        QString text;
+        QSize size;
+        uint32_t color;
+        bool reserved;
+        bool operator==(const Key&) const = default;
+    };
+
+    const QImage& Image(const Key& key, const QFont& font) {
+        if (auto found = entries.constFind(key); found != entries.constEnd()) {
+            return *found;
+        }
+        QImage image = Paint(key, font);
+        if (bytes + image.sizeInBytes() > kMostBytes) {
+            entries.clear();
+            bytes = 0;
+        }
+        bytes += image.sizeInBytes();
+        return *entries.insert(key, std::move(image));
+    }
+
+private:
+    friend size_t qHash(const Key& key, size_t seed) {
+        return qHashMulti(seed, key.text, key.size.width(), key.size.height(), key.color,
+                          key.reserved);
+    }
+
+    // The cell colour with its frame, the reservation's two frames inside it, and the text.
+    static QImage Paint(const Key& key, const QFont& font) {
+        QImage image(key.size, QImage::Format_RGB32);
+        QPainter painter(&image);
+        const QRect at(QPoint(0, 0), key.size);
+        painter.fillRect(at, Rgb(key.color));
+        painter.setPen(Qt::black);
+        painter.drawRect(at.adjusted(0, 0, -1, -1));
+        if (key.reserved) {
+            painter.setPen(Rgb(kReservedInnerFrame));
+            painter.drawRect(at.adjusted(1, 1, -2, -2));
+            painter.setPen(Rgb(kReservedOuterFrame));
+            painter.drawRect(at.adjusted(2, 2, -3, -3));
+        }
+        painter.setPen(Rgb(TextColorOn(key.color)));
+        const QRect area = at.adjusted(2, 2, -2, -2);
+        for (const QGlyphRun& run : LayOutCellText(font, area.size(), key.text)) {
+            painter.drawGlyphRun(area.topLeft(), run);
+        }
+        return image;
+    }
+
+    QHash<Key, QImage> entries;
+    qsizetype bytes = 0;
+};
 
 // The grid: paints the cells in view and takes the mouse.
 class GridView : public QWidget {
@@ -265,7 +334,8 @@ CEPGWindow::CEPGWindow(IEngineHost& host, QWidget* parent)
       grid(new guide::GridView(*this)),
       horizontalBar(new QScrollBar(Qt::Horizontal, this)),
       verticalBar(new QScrollBar(Qt::Vertical, this)),
-      popupMenu(new QMenu(this)) {
+      popupMenu(new QMenu(this)),
+      cellImages(std::make_unique<guide::CellImageCache>()) {
     setWindowTitle(QStringLiteral("EPG"));
     for (CPanelButton* button : {terrestrialButton, bsButton, csButton, updateButton, searchButton,
                                  reservationsButton, recordedButton}) {
@@ -640,43 +710,40 @@ void CEPGWindow::DrawCell(QPainter& painter, const CEventInfo& event, const QRec
         selected.transportStreamId == uint16_t(event.channel->transportStreamId);
     const uint32_t color = guide::CellColor(event, host.Settings(), isSelected, IsEnded(event, now),
                                             IsRecorded(event));
-    const QRect at = cell.translated(-origin);
-    painter.fillRect(at, Rgb(color));
-    painter.setPen(Qt::black);
-    painter.drawRect(at.adjusted(0, 0, -1, -1));
-    if (event.reservation != nullptr) {
-        painter.setPen(Rgb(guide::kReservedInnerFrame));
-        painter.drawRect(at.adjusted(1, 1, -2, -2));
-        painter.setPen(Rgb(guide::kReservedOuterFrame));
-        painter.drawRect(at.adjusted(2, 2, -3, -3));
-    }
     QString text = ToQString(event.title);
     text += QChar(0x3000);
     text += ToQString(event.text);
-    painter.setPen(Rgb(guide::TextColorOn(color)));
-    DrawWrappedText(painter, at.adjusted(2, 2, -2, -2), text);
+    const guide::CellImageCache::Key key{std::move(text), cell.size(), color,
+                                         event.reservation != nullptr};
+    painter.drawImage(cell.topLeft() - origin, cellImages->Image(key, painter.font()));
 }
 
 void CEPGWindow::PaintGrid(QPainter& painter, const QRect& area) {
     const QPoint origin = area.topLeft();
-    painter.fillRect(QRect(QPoint(0, 0), area.size()), Rgb(guide::kBackground));
-    if (currentSpace == nullptr) {
-        return;
-    }
-    painter.setFont(GridFont());
-    const TimeValue now = host.EpgStore().Now();
+    const QColor background = Rgb(guide::kBackground);
+    // The background goes only where no cell is: half the page's pixels otherwise written twice.
+    const auto fillGap = [&](int column, int top, int bottom) {
+        if (bottom > top) {
+            painter.fillRect(QRect(column * kColumnWidth, top, kColumnWidth, bottom - top)
+                                 .translated(-origin)
+                                 .intersected(QRect(QPoint(0, 0), area.size())),
+                             background);
+        }
+    };
     const int firstColumn = std::max(area.left() / kColumnWidth, 0);
     const int lastColumn = area.right() / kColumnWidth;
     int column = 0;
-    for (CChannelInfo* channel : currentSpace->physicalChannels) {
-        if (column < firstColumn) {
-            ++column;
-            continue;
-        }
-        if (column > lastColumn) {
-            break;
-        }
+    painter.setFont(GridFont());
+    const TimeValue now = host.EpgStore().Now();
+    CChannelInfo* channel =
+        currentSpace != nullptr ? currentSpace->physicalChannels.First() : nullptr;
+    for (; channel != nullptr && column < firstColumn; ++column) {
+        channel = COwnedList<CChannelInfo>::Next(channel);
+    }
+    for (; channel != nullptr && column <= lastColumn;
+         ++column, channel = COwnedList<CChannelInfo>::Next(channel)) {
         FillSharedDescriptions(*channel, area.top(), area.bottom() + 1);
+        int filledTo = area.top();
         channel->events.Lock();
         for (CEventInfo* event : channel->events) {
             const guide::CellRect cell = guide::CellOf(*event, column, baseTime);
@@ -692,12 +759,17 @@ void CEPGWindow::PaintGrid(QPainter& painter, const QRect& area) {
             if (cell.IsEmpty() || cell.bottom <= area.top()) {
                 continue;
             }
+            fillGap(column, filledTo, cell.top);
+            filledTo = std::max(filledTo, cell.bottom);
             DrawCell(painter, *event,
                      QRect(QPoint(cell.left, cell.top), QPoint(cell.right - 1, cell.bottom - 1)),
                      now, origin);
         }
         channel->events.Unlock();
-        ++column;
+        fillGap(column, filledTo, area.bottom() + 1);
+    }
+    for (; column <= lastColumn; ++column) {
+        fillGap(column, area.top(), area.bottom() + 1);
     }
 }
 

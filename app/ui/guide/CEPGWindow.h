@@ -27,6 +27,7 @@ class QMenu;
 class QScrollBar;
 
 namespace guide {
+class CellImageCache;
 class GridView;
 class HeaderView;
 class TimeAxisView;
@@ -184,4 +185,5 @@ private:
     QScrollBar* verticalBar;
     QMenu* popupMenu;
     CFindEPGDialog* findDialog = nullptr;
+    std::unique_ptr<guide::CellImageCache> cellImages;
 };

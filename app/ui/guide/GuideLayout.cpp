@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdint>
 
+#include "app/engine/CViewerGraph.h"
 #include "app/stores/CEpgStore.h"
 #include "app/stores/CSettings.h"
 #include "sianalyzer/ICSITime.h"
@@ -76,73 +77,13 @@ uint32_t TextColorOn(uint32_t cellColor) {
     return b + 2 * g + 2 * r < 300 ? 0xFFFFFF : 0x000000;
 }
 
-std::u16string VideoFormat(uint8_t videoType) {
-    std::u16string format;
-    switch (videoType >> 4) {
-        case 0x0:
-            format = u" 480i";
-            break;
-        case 0xA:
-            format = u" 480p";
-            break;
-        case 0xB:
-            format = u"1080i";
-            break;
-        case 0xC:
-            format = u" 720p";
-            break;
-        case 0xD:
-            format = u" 240p";
-            break;
-        default:
-            format = u"     ";
-            break;
-    }
-    switch (videoType & 0x0F) {
-        case 1:
-            format += u"  4:3";
-            break;
-        case 3:
-            format += u" 16:9";
-            break;
-        default:
-            format += u"     ";
-            break;
-    }
-    return format;
-}
-
-std::u16string AudioFormat(uint8_t audioType) {
-    switch (audioType) {
-        case 1:
-            return u"    Mono  ";
-        case 2:
-            return u" Dual Mono";
-        case 3:
-            return u"   Stereo ";
-        case 7:
-            return u" 3/1 Mode ";
-        case 8:
-            return u" 3/2 Mode ";
-        case 9:
-            return u"   5.1ch  ";
-        default:
-            return {};
-    }
-}
-
 std::u16string TimeRange(const CEventInfo& event) {
     if (event.startTime <= 0) {
-        return u"--:-- ～ --:--";
+        return std::u16string(CViewerGraph::FormatTimeRange(nullptr, event.duration).GetView());
     }
     const ICSIDateTime start = sitime::FromValue(event.startTime);
-    std::u16string range =
-        Formatted(u"%2d/%2d %02d:%02d", start.month, start.day, start.hour, start.minute);
-    if (event.duration < 0) {
-        return range + u" ～      ";
-    }
-    const ICSIDateTime end = sitime::FromValue(event.startTime + event.duration);
-    return range + Formatted(u" ～ %02d:%02d", end.hour, end.minute);
+    return Formatted(u"%2d/%2d ", start.month, start.day) +
+           std::u16string(CViewerGraph::FormatTimeRange(&start, event.duration).GetView());
 }
 
 std::u16string DetailText(const CEventInfo& event) {
@@ -150,7 +91,7 @@ std::u16string DetailText(const CEventInfo& event) {
     detail += u"\n\n";
     detail += event.text.GetView();
     detail += u"\n\n";
-    detail += VideoFormat(event.videoType) + AudioFormat(event.audioType);
+    detail += CViewerGraph::FormatComponentText(event.videoType, event.audioType).GetView();
     detail += u"\n\n";
     detail += TimeRange(event);
     return detail;

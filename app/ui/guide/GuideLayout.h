@@ -68,10 +68,8 @@ uint32_t TextColorOn(uint32_t cellColor);
 // A GenreColor entry (0x00BBGGRR) as 0xRRGGBB.
 uint32_t FromBgr(uint32_t bgr);
 
-// The "  4:3"-style formats of the detail text.
-std::u16string VideoFormat(uint8_t videoType);
-std::u16string AudioFormat(uint8_t audioType);
-// "%2d/%2d " and "HH:MM ～ HH:MM" (or " ～      " without a known end; "--:--" without a time).
+// "%2d/%2d " (month, day) and the viewer's time range "HH:MM ～ HH:MM" (" ～      " without a
+// known end; "--:--" alone without a start).
 std::u16string TimeRange(const CEventInfo& event);
 // Title, event text, formats and time range, as the detail panel shows them.
 std::u16string DetailText(const CEventInfo& event);

@@ -68,12 +68,6 @@ TEST_F(GuideRules, CellColoursFollowSelectionEndAndGenre) {
 }
 
 TEST_F(GuideRules, DetailTextShowsFormatsAndTimeRange) {
-    EXPECT_EQ(guide::VideoFormat(0xB3), u"1080i 16:9");
-    EXPECT_EQ(guide::VideoFormat(0x01), u" 480i  4:3");
-    EXPECT_EQ(guide::VideoFormat(0xE3), u"      16:9");
-    EXPECT_EQ(guide::VideoFormat(0xC2), u" 720p     ");
-    EXPECT_EQ(guide::AudioFormat(9), u"   5.1ch  ");
-    EXPECT_EQ(guide::AudioFormat(4), u"");
     CChannelInfo* channel = AddChannel(store, CTuningSpace::kTerrestrial, 0x7FE0, 0x400, u"一");
     CEventInfo* news =
         AddEvent(store, *channel, 1, At(2026, 12, 10, 21, 30), 1800, u"ニュース", u"今日の出来事");
@@ -83,6 +77,9 @@ TEST_F(GuideRules, DetailTextShowsFormatsAndTimeRange) {
     EXPECT_EQ(guide::TimeRange(*open), u"12/10 22:05 ～      ");
     CEventInfo* early = AddEvent(store, *channel, 3, At(2026, 1, 2, 3, 4), 60, u"早");
     EXPECT_EQ(guide::TimeRange(*early), u" 1/ 2 03:04 ～ 03:05");
+    early->videoType = 0xE3;
+    early->audioType = 4;
+    EXPECT_EQ(guide::DetailText(*early), u"早\n\n\n\n      16:9\n\n 1/ 2 03:04 ～ 03:05");
 }
 
 TEST_F(GuideRules, TimeAxisLabelsTheFirstHourOfEachDayWithItsDate) {

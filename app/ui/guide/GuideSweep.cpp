@@ -104,6 +104,10 @@ void EpgSweep::Step(int viewer) {
         if (state.viewer != viewer) {
             continue;
         }
+        if (!IsInStore(part, state.cursor)) {
+            EndPart(part);  // the index was rebuilt under the sweep (a channel scan)
+            return;
+        }
         CChannelInfo* next = state.cursor;
         for (;;) {
             next = After(part, next);

@@ -233,6 +233,13 @@ TEST_F(GuideSweepParts, NoFreeTunerMeansNoSweep) {
     sweep.Step(11);
     EXPECT_FALSE(sweep.IsRunning());
     EXPECT_EQ(closed, (std::vector<int>{10, 11}));
+    // A channel scan rebuilds the index under a running sweep: its cursors are gone.
+    ASSERT_TRUE(sweep.Start(now));
+    store.RebuildEpgIndex(COwnedList<CTuner>());
+    sweep.Step(12);
+    sweep.Step(13);
+    EXPECT_FALSE(sweep.IsRunning());
+    EXPECT_EQ(closed, (std::vector<int>{10, 11, 12, 13}));
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 #pragma once
 
-// Guides for the guide's tests and benchmark: channels and events put into an EPG store the way
+// What the guide's tests and benchmark build on: channels and events put into an EPG store the way
 // the merge puts them, a week of programmes for many channels, and a host whose EPG store and
 // reservations run on a clock the test sets.
 

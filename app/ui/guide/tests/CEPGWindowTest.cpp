@@ -431,7 +431,7 @@ TEST_F(GuideWindow, ScreenshotsOfTheGuideAndTheSearch) {
     CChannelInfo* first = space->physicalChannels.At(0);
     AddTuner(host, uint16_t(first->transportStreamId), uint16_t(first->serviceId));
     window.ShowSpace(space);
-    window.ScrollTo(18, 0);
+    window.ScrollTo(20, 0);  // down to the next day's first hour
     window.SelectEvent(host.epg.FindEventAt(*first, At(2026, 12, 10, 21)));
     window.ReserveOrCancel();
     window.SelectEvent(open);

@@ -44,7 +44,7 @@ enum ButtonId {
     kRecordedId,
 };
 
-constexpr int kLinePage = 4;  // rows or channels of a scroll-bar page
+constexpr int kScrollPage = 4;  // rows or channels of a scroll-bar page
 constexpr int kButtonHeight = 24;
 constexpr int kScrollBarSize = 16;
 constexpr uint8_t kSharedEventGroup = 1;
@@ -352,7 +352,7 @@ CEPGWindow::CEPGWindow(IEngineHost& host, QWidget* parent)
     connect(calendar, &QCalendarWidget::clicked, this, [this] { OnCalendarPicked(); });
     for (QScrollBar* bar : {horizontalBar, verticalBar}) {
         bar->setSingleStep(1);
-        bar->setPageStep(kLinePage);
+        bar->setPageStep(kScrollPage);
     }
     connect(verticalBar, &QScrollBar::valueChanged, this,
             [this](int row) { OnVerticalScroll(row); });

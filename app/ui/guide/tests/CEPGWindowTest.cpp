@@ -418,6 +418,9 @@ TEST_F(GuideWindow, TheUpdateSweepShowsItsProgressAndEnds) {
     window.OnTick();
     EXPECT_TRUE(sweep.IsRunning());
     EXPECT_EQ(sweep.nextUpdateTime, At(2026, 12, 11, 13));
+    // Its viewers are closed before the hooks' records go.
+    window.StopSweep();
+    EXPECT_EQ(closed.size(), 4u);
 }
 
 TEST_F(GuideWindow, ScreenshotsOfTheGuideAndTheSearch) {

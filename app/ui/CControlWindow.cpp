@@ -20,8 +20,6 @@ constexpr uint32_t kLongestGap = 1000;
 constexpr QSize kSizes[] = {{1920, 1080}, {1280, 720}, {853, 480}, {720, 480}};
 constexpr int kButtonWidth = 48;
 constexpr int kButtonHeight = 22;
-// The panel's background; the picture shows through it.
-const QColor kPanelFace(1, 0, 0);
 
 }  // namespace
 

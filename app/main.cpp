@@ -156,6 +156,7 @@ bool ParseOptions(int argc, char** argv, Options* options) {
 void AttachFrame(CApplicationFrame& frame, CViewerShell& shell, CSchedulerDriver& scheduler,
                  CAppStores& stores) {
     CMainTimer& timer = scheduler.Scheduling().Timer();
+    frame.AttachTimer(timer);
     timer.setTrayIcon = [&frame](int icon) { frame.Tray().ShowIcon(icon); };
     frame.Standby().onCancel = [&timer] {
         timer.standbyCountdown = 0;

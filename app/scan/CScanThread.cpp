@@ -72,6 +72,8 @@ void CScanThread::Run() {
             }
             page.SetScanProgress(index);
             ShowChannel(*physical);
+            // From here on the new stream's tables count.
+            tuning = false;
         });
         tuning = false;
         WaitOnChannel(*physical);
@@ -90,22 +92,31 @@ void CScanThread::WaitOnChannel(const CChannelInfo& physical) {
     for (uint32_t elapsed = 0; elapsed < limits.channelWait && !IsStopRequested();
          elapsed += limits.pollInterval) {
         Sleep(limits.pollInterval);
-        if (!watchSignal) {
-            continue;
-        }
         sinceReading += limits.pollInterval;
         if (sinceReading < limits.signalPeriod) {
             continue;
         }
         sinceReading -= limits.signalPeriod;
         float level = 0.0f;
-        if (!CallOnUi([this, &physical, &level] { level = ShowChannel(physical); })) {
+        if (!CallOnUi([this, &physical, &level] {
+                CollectServices();
+                if (watchSignal) {
+                    level = ShowChannel(physical);
+                }
+            })) {
             return;
+        }
+        if (!watchSignal) {
+            continue;
         }
         zeroSeconds = level != 0.0f ? 0 : zeroSeconds + 1;
         if (zeroSeconds >= limits.zeroSignalLimit) {
-            return;
+            break;
         }
+    }
+    // The last look before the next channel.
+    if (!IsStopRequested()) {
+        CallOnUi([this] { CollectServices(); });
     }
 }
 
@@ -162,14 +173,43 @@ void CScanThread::OnSdt(uint8_t tableId, uint16_t originalNetworkId, uint16_t tr
     }
     IQVSIAnalyzer* analyzer = window.Graph().Analyzer();
     ICSIList* si = analyzer != nullptr ? analyzer->GetSIList() : nullptr;
-    const CChannelInfo* physical = space.physicalChannels.At(index);
-    if (si == nullptr || physical == nullptr) {
+    if (si == nullptr) {
         return;
     }
     si->AddRef();
-    const auto added = scan::AddScannedServices(*si, space, index, *physical, originalNetworkId,
-                                                transportStreamId);
+    AddServices(*si, originalNetworkId, transportStreamId);
     si->Release();
+}
+
+void CScanThread::CollectServices() {
+    IQVSIAnalyzer* analyzer = window.Graph().Analyzer();
+    ICSIList* si = analyzer != nullptr ? analyzer->GetSIList() : nullptr;
+    if (tuning || currentIndex < 0 || si == nullptr) {
+        return;
+    }
+    si->AddRef();
+    // The graph is built anew for each channel: its PAT is the stream's own.
+    if (ICSIPAT* pat = si->GetPATCount() > 0 ? si->GetPAT(0) : nullptr) {
+        const uint16_t transportStreamId = pat->GetTransportStreamID();
+        for (int32_t i = 0; i < si->GetSDTCount(); ++i) {
+            const ICSISDT* sdt = si->GetSDT(i);
+            if (sdt != nullptr && sdt->GetTransportStreamID() == transportStreamId) {
+                AddServices(*si, sdt->GetOriginalNetworkID(), transportStreamId);
+            }
+        }
+    }
+    si->Release();
+}
+
+void CScanThread::AddServices(ICSIList& si, uint16_t originalNetworkId,
+                              uint16_t transportStreamId) {
+    const int32_t index = currentIndex;
+    const CChannelInfo* physical = space.physicalChannels.At(index);
+    if (physical == nullptr) {
+        return;
+    }
+    const auto added =
+        scan::AddScannedServices(si, space, index, *physical, originalNetworkId, transportStreamId);
     for (const scan::AddedService& service : added) {
         page.InsertScanService(service.position, *service.channel);
     }

@@ -11,6 +11,7 @@
 
 class CChannelInfo;
 class CTuningSpace;
+class ICSIList;
 class CVideoWindow;
 class IUiThread;
 
@@ -74,6 +75,11 @@ private:
     bool CallOnUi(std::function<void()> task);
     // Status text with the channel's name and the signal level; returns the level.
     float ShowChannel(const CChannelInfo& physical);
+    // Adds the services of the stream received now from what the analyzer holds. An SDT is
+    // announced once per version: one that came in while the channel was being tuned, or before
+    // the NIT it needs, is taken here at a later reading.
+    void CollectServices();
+    void AddServices(ICSIList& si, uint16_t originalNetworkId, uint16_t transportStreamId);
     // Waits on the tuned channel; returns when the time is up, the signal stayed away or a
     // stop was requested.
     void WaitOnChannel(const CChannelInfo& physical);

@@ -196,11 +196,33 @@ void CRecScheduleList::LoadReservations(const ICWString& path) {
             LinkToFreeTuner(*reservation);
         }
     }
-    for (const CRecSchedule* reservation : *this) {
-        AddWakeTrigger(*reservation);
-    }
+    WriteWakeTasks();
     for (const CTuner* tuner : tuners) {
         UpdateTunerNext(tuner);
+    }
+}
+
+// All the wake triggers of a freshly loaded list, each task written once: adding them one by
+// one would rewrite the tasks once per reservation.
+void CRecScheduleList::WriteWakeTasks() {
+    if (taskStore == nullptr) {
+        return;
+    }
+    std::vector<tasks::ScheduledTask> written;
+    for (const CRecSchedule* reservation : *this) {
+        if (!WantsWakeTrigger(*reservation)) {
+            continue;
+        }
+        if (written.empty() || written.back().triggers.size() >= kTriggersPerTask) {
+            if (written.size() == size_t(kReservationTaskCount)) {
+                break;
+            }
+            written.push_back(NewTask(ReservationTaskName(int(written.size())), "/Schedule"));
+        }
+        written.back().triggers.push_back(WakeTriggerOf(*reservation));
+    }
+    for (const tasks::ScheduledTask& task : written) {
+        taskStore->Save(task);
     }
 }
 

@@ -86,6 +86,7 @@ public:
     std::function<bool(const CTuner*)> isRecording;
 
 private:
+    void WriteWakeTasks();
     // Whether the reservation gets a trigger: a repeating one always, another only while its
     // wake-up time is still ahead of the clock.
     bool WantsWakeTrigger(const CRecSchedule& reservation) const;

@@ -8,11 +8,16 @@
 #include <QUrl>
 
 #include "app/engine/CViewerGraph.h"
+#include "app/scheduler/CMainTimer.h"
 #include "app/startup/CAppStores.h"
+#include "app/ui/GuideSweepViewers.h"
 #include "app/ui/ViewerShell.h"
+#include "app/ui/guide/CEPGWindow.h"
+#include "app/ui/lists/CRecDialog.h"
 #include "app/ui/lists/CTabFileList.h"
 #include "app/ui/lists/CTabRecList.h"
 #include "app/ui/settings/CPropertyWindow.h"
+#include "core/CodePage.h"
 
 CApplicationFrame::CApplicationFrame(CViewerShell& shell, CAppStores& stores)
     : openUrl([](const QUrl& url) { QDesktopServices::openUrl(url); }),
@@ -47,9 +52,72 @@ CApplicationFrame::CApplicationFrame(CViewerShell& shell, CAppStores& stores)
     recordedPage->playFile = [this](const std::string& path, bool) {
         this->shell.OpenFileWindow(path);
     };
+    shell.onPlayPosition = [this](const std::u16string& path, uint32_t milliseconds) {
+        recordedPage->SetResume(Utf16ToUtf8(path), milliseconds);
+    };
+    shell.onRecordingFinished = [this](const std::u16string& path) {
+        recordedPage->AddRecording(Utf16ToUtf8(path));
+    };
+    MakeGuide();
 }
 
-CApplicationFrame::~CApplicationFrame() = default;
+CApplicationFrame::~CApplicationFrame() {
+    shell.guideWindow = nullptr;
+    shell.sweepViewers = nullptr;
+    shell.onPlayPosition = nullptr;
+    shell.onRecordingFinished = nullptr;
+}
+
+// The guide is made once, hidden, and lives as long as the frame.
+void CApplicationFrame::MakeGuide() {
+    guide = std::make_unique<CEPGWindow>(shell);
+    guide->reservationFile = stores.ReservationsPath();
+    guide->editReservation = [this](CRecSchedule& reservation) {
+        CRecDialog dialog(shell, shell.Windows(), reservation, guide.get());
+        return dialog.exec() == QDialog::Accepted;
+    };
+    guide->stopRecording = [this](CRecSchedule& reservation) {
+        CTuner* tuner =
+            reservation.channel != nullptr ? reservation.channel->tuningSpace->tuner : nullptr;
+        for (const auto& window : shell.Windows().Windows()) {
+            if (window->Tuner() == tuner && window->Graph().IsRecording()) {
+                shell.StopReservationRecording(window.get());
+            }
+        }
+    };
+    guide->reservationsChanged = [this] { reservationPage->Refill(); };
+    guide->openReservationList = [this] { RunCommand(CTrayIcon::kReservations); };
+    guide->openRecordedFiles = [this] { RunCommand(CTrayIcon::kRecordedFiles); };
+    guide->openSettings = [this] { RunCommand(CTrayIcon::kSettings); };
+    guide->openHelp = [this] { ShowHelp(); };
+    recordedPage->linkEvent = [this](CRecFile& file) {
+        guide->SetRecorded(file.transportStreamId, file.serviceId, file.eventId);
+    };
+    sweepViewers = std::make_unique<CGuideSweepViewers>(shell, *guide);
+    shell.guideWindow = guide.get();
+    shell.sweepViewers = sweepViewers.get();
+    guide->ShowSpace(stores.epg.SpaceOfType(CTuningSpace::kTerrestrial));
+    showGuide = [this] {
+        guide->show();
+        guide->raise();
+        guide->activateWindow();
+    };
+    refreshGuide = [this] { guide->SpacesRebuilt(); };
+}
+
+void CApplicationFrame::AttachTimer(CMainTimer& timer) {
+    CMainTimer::EpgWindowHooks& hooks = timer.epg;
+    hooks.exists = [] { return true; };
+    hooks.sweepRunning = [this] { return guide->Sweep().IsRunning(); };
+    hooks.sweepRequested = [this] { return guide->SweepRequested(); };
+    hooks.requestSweep = [this] { guide->RequestSweep(); };
+    hooks.minuteTick = [this] { guide->OnTick(); };
+    hooks.refreshIfVisible = [this] {
+        if (guide->isVisible()) {
+            guide->SpacesRebuilt();
+        }
+    };
+}
 
 void CApplicationFrame::Start() {
     recordedPage->ReloadFiles();

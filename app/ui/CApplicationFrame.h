@@ -10,6 +10,9 @@
 #include "app/ui/CTrayIcon.h"
 
 class CAppStores;
+class CEPGWindow;
+class CGuideSweepViewers;
+class CMainTimer;
 class CPropertyWindow;
 class CRecWindow;
 class CTabFileList;
@@ -47,8 +50,15 @@ public:
     CTabFileList& RecordedPage() { return *recordedPage; }
     CTabRecList& ReservationPage() { return *reservationPage; }
     CRecFileList& RecordedFiles() { return recordedFiles; }
+    CEPGWindow& Guide() { return *guide; }
+    CGuideSweepViewers& SweepViewers() { return *sweepViewers; }
 
-    // The guide window's part (set when it exists).
+    // Gives the main timer the guide: its minute tick, the "/epg" request's sweep and the
+    // sweep's state for the tray icon.
+    void AttachTimer(CMainTimer& timer);
+
+    // The guide window's part: shown by the "EPG" commands, rebuilt after the channel lists
+    // changed.
     std::function<void()> showGuide;
     std::function<void()> refreshGuide;
     // Keeps the computer awake while a window plays live (the platform's power manager).
@@ -57,6 +67,8 @@ public:
     std::function<void(const QUrl&)> openUrl;
 
 private:
+    void MakeGuide();
+
     CViewerShell& shell;
     CAppStores& stores;
     CTrayIcon tray;
@@ -66,6 +78,8 @@ private:
     CTabRecList* reservationPage;
     std::unique_ptr<CRecWindow> listWindow;
     std::unique_ptr<CPropertyWindow> settingsDialog;
+    std::unique_ptr<CEPGWindow> guide;
+    std::unique_ptr<CGuideSweepViewers> sweepViewers;
     CVideoWindow* mainViewer = nullptr;
     bool exiting = false;
 };

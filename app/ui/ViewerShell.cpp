@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include "app/ui/GuideSweepViewers.h"
+#include "app/ui/guide/CEPGWindow.h"
 #include "core/CodePage.h"
 
 CViewerShell::CViewerShell(CAppStores& appStores) : stores(appStores) {}
@@ -130,10 +132,49 @@ void CViewerShell::PostMainWindowMessage(uint32_t message, CVideoWindow* window)
     uiThread.Post([this, window] { Destroy(window); });
 }
 
+void CViewerShell::MarkEventOnAir(CVideoWindow*, uint16_t transportStreamId, uint16_t serviceId,
+                                  uint16_t eventId) {
+    if (guideWindow != nullptr) {
+        guideWindow->MarkEventOnAir(transportStreamId, serviceId, eventId);
+    }
+}
+
+bool CViewerShell::IsEpgSweepRunning(CVideoWindow* window) {
+    return sweepViewers != nullptr && sweepViewers->IsSweepViewer(window);
+}
+
+void CViewerShell::RestartEpgSweepDwell(CVideoWindow* window) {
+    const auto found = views.find(window);
+    if (found != views.end() && found->second->Panel() != nullptr) {
+        found->second->Panel()->RestartSweepDwell(false);
+    }
+}
+
+void CViewerShell::EndEpgSweep(CVideoWindow* window) {
+    if (guideWindow != nullptr && IsEpgSweepRunning(window)) {
+        guideWindow->StopSweep();
+    }
+}
+
+void CViewerShell::HandOverPlayPosition(const std::u16string& path, uint32_t milliseconds) {
+    if (onPlayPosition) {
+        onPlayPosition(path, milliseconds);
+    }
+}
+
+void CViewerShell::RecordingFinished(const std::u16string& path) {
+    if (onRecordingFinished) {
+        onRecordingFinished(path);
+    }
+}
+
 void CViewerShell::Destroy(CVideoWindow* window) {
     const auto found = views.find(window);
     if (found == views.end()) {
         return;
+    }
+    if (sweepViewers != nullptr) {
+        sweepViewers->WindowDestroyed(window);
     }
     std::unique_ptr<CViewingWindow> view = std::move(found->second);
     views.erase(found);

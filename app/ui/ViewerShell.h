@@ -12,6 +12,9 @@
 #include "app/ui/QtUiThread.h"
 #include "app/ui/ViewingWindow.h"
 
+class CEPGWindow;
+class CGuideSweepViewers;
+
 // The application's side of the viewing windows on Qt: it gives the engine the stores, the
 // user-interface thread, message boxes and the wait cursor, opens viewing windows for tuners
 // and files, destroys them when they have closed, and ends the run when the last one is gone.
@@ -35,6 +38,12 @@ public:
     std::function<void()> onAllWindowsGone;
     // What the windows' control panels offer besides the window's own commands.
     AppCommands panelCommands;
+    // The frame's guide window with its sweep viewers, and the recorded-file list's part (the
+    // play positions of files and finished recordings), once the frame has made them.
+    CEPGWindow* guideWindow = nullptr;
+    CGuideSweepViewers* sweepViewers = nullptr;
+    std::function<void(const std::u16string& path, uint32_t milliseconds)> onPlayPosition;
+    std::function<void(const std::u16string& path)> onRecordingFinished;
 
     // IEngineHost
     CSettings& Settings() override { return stores.settings; }
@@ -48,6 +57,14 @@ public:
     void BeginWaitCursor() override;
     void EndWaitCursor() override;
     void PostMainWindowMessage(uint32_t message, CVideoWindow* window) override;
+    bool EpgWindowExists() override { return guideWindow != nullptr; }
+    void MarkEventOnAir(CVideoWindow* window, uint16_t transportStreamId, uint16_t serviceId,
+                        uint16_t eventId) override;
+    bool IsEpgSweepRunning(CVideoWindow* window) override;
+    void RestartEpgSweepDwell(CVideoWindow* window) override;
+    void EndEpgSweep(CVideoWindow* window) override;
+    void HandOverPlayPosition(const std::u16string& path, uint32_t milliseconds) override;
+    void RecordingFinished(const std::u16string& path) override;
 
 private:
     CViewingWindow* Open(CTuner* tuner, bool automatic = false, bool withoutVideo = false);

@@ -482,6 +482,9 @@ void CEPGWindow::ShowSpace(CTuningSpace* space) {
     }
     SelectEvent(nullptr);
     currentSpace = space;
+    if (space != nullptr) {
+        shownType = space->type;
+    }
     const TimeValue now = host.EpgStore().Now();
     baseTime = guide::DayStart(now);
     builtDay = sitime::FromValue(now).day;
@@ -491,6 +494,16 @@ void CEPGWindow::ShowSpace(CTuningSpace* space) {
     header->update();
     timeAxis->update();
     grid->update();
+}
+
+void CEPGWindow::SpacesRebuilt() {
+    currentSpace = nullptr;
+    if (sweep.IsRunning()) {
+        sweep.Stop();
+        SweepEnded();
+    }
+    sweep.ForgetChannels();
+    ShowSpace(host.EpgStore().SpaceOfType(shownType));
 }
 
 void CEPGWindow::ShowSpaceOfType(int32_t type) {

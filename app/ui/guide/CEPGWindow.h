@@ -10,6 +10,7 @@
 #include <unordered_set>
 
 #include "app/stores/CEventInfo.h"
+#include "app/stores/CTuner.h"
 #include "app/ui/guide/GuideSearch.h"
 #include "app/ui/guide/GuideSweep.h"
 #include "core/ICWString.h"
@@ -69,12 +70,16 @@ public:
     void StartSweep();
     void StopSweep();
     void RequestSweep() { sweepRequested = true; }
+    bool SweepRequested() const { return sweepRequested; }
     // The recorded-file list found a recording of the event: it keeps its genre colour once
     // ended.
     void SetRecorded(uint16_t transportStreamId, uint16_t serviceId, uint16_t eventId);
     // A viewer shows this event on air: it becomes its channel's current event.
     void MarkEventOnAir(uint16_t transportStreamId, uint16_t serviceId, uint16_t eventId);
     void OpenFindDialog();
+    // The EPG store's tuning spaces were made anew (channel lists applied): forgets the old ones,
+    // ends a running sweep and shows the new space of the kind shown before.
+    void SpacesRebuilt();
 
     CTuningSpace* CurrentSpace() const { return currentSpace; }
     TimeValue BaseTime() const { return baseTime; }
@@ -159,6 +164,7 @@ private:
     TimeValue baseTime = 0;
     EventKey selected;
     std::map<int32_t, int> savedColumns;  // by tuning-space type
+    int32_t shownType = CTuningSpace::kTerrestrial;
     std::unordered_set<uint64_t> endedEvents;
     std::unordered_set<uint64_t> recordedEvents;
     guide::EpgSweep sweep;

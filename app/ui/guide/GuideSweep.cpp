@@ -148,6 +148,15 @@ void EpgSweep::Stop() {
     running = false;
 }
 
+void EpgSweep::ForgetChannels() {
+    Stop();
+    for (PartState& part : parts) {
+        part.cursor = nullptr;
+        part.start = nullptr;
+    }
+    visitedStreams.clear();
+}
+
 void EpgSweep::Tick() {
     if (!running || !tickViewer) {
         return;

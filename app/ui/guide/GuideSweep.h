@@ -45,6 +45,8 @@ public:
     void Step(int viewer);
     // Closes the viewers and ends the sweep.
     void Stop();
+    // Ends the sweep and lets go of the store's channels (they are about to be replaced).
+    void ForgetChannels();
     void Tick();
 
     bool IsRunning() const { return running; }

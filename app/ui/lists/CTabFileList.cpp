@@ -350,6 +350,21 @@ void CTabFileList::SetResume(const std::string& path, uint32_t milliseconds) {
     }
 }
 
+void CTabFileList::AddRecording(const std::string& path) {
+    if (files.Find(path) != nullptr) {
+        return;
+    }
+    std::optional<CRecFile> read = CRecFileList::ReadRecording(path);
+    if (!read) {
+        return;
+    }
+    CRecFile* file = files.Insert(new CRecFile(std::move(*read)));
+    if (linkEvent) {
+        linkEvent(*file);
+    }
+    FillList();
+}
+
 void CTabFileList::SetProgrammeName(CRecFile* file, const std::u16string& name) {
     if (file == nullptr || !CRecFileList::SetProgrammeName(file->path, name)) {
         return;

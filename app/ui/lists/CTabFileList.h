@@ -39,6 +39,8 @@ public:
     // Scans the recording folders again and shows the node chosen.
     void ReloadFiles();
     void SetResume(const std::string& path, uint32_t milliseconds);
+    // A recording that has just ended, under its final name.
+    void AddRecording(const std::string& path);
     void SetProgrammeName(CRecFile* file, const std::u16string& name);
     // Deletes the folder's oldest recordings until its drive has 1 GiB free.
     void FreeSpace(const std::string& folder);

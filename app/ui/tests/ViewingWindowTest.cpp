@@ -263,6 +263,48 @@ TEST_F(ViewingWindowTest, TheDemoTunerShowsItsColourBarsAndPlaysItsTone) {
     EXPECT_NEAR(20 * std::log10(quieter / fullLevel), -6.0, 1.0);
 }
 
+// The white caption pixels above the sweeping box: the bars are at 75 %, so only captions are
+// white there.
+QRect WhiteInkAboveTheBox(const QImage& image) {
+    QRect ink;
+    const int boxTop = image.height() / 3 - image.height() / 16;
+    for (int y = 0; y < boxTop - 4; ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb pixel = image.pixel(x, y);
+            if (qRed(pixel) > 225 && qGreen(pixel) > 225 && qBlue(pixel) > 225) {
+                ink |= QRect(x, y, 1, 1);
+            }
+        }
+    }
+    return ink;
+}
+
+TEST_F(ViewingWindowTest, TheSimulatorsCaptionIsDrawnOverTheBarsAtItsPosition) {
+    CViewingWindow* window = OpenDemoTuner();
+    ASSERT_NE(window, nullptr);
+    CViewerGraph& graph = window->Engine()->Graph();
+    // The simulator's first statement, "こんにちは。…です。" in white, comes round every 24 s. Its
+    // page is 960 x 540 in cells of 40 x 60: row 10 wraps onto the second line (60 to 120) and
+    // the text begins at column 4 (x 160). Over an 848 x 480 picture that is y 53 to 107 and
+    // x 141 on.
+    QImage snapshot;
+    QRect ink;
+    const bool shown = Pump(
+        [&] {
+            snapshot = SnapshotImage(graph);
+            ink = WhiteInkAboveTheBox(snapshot);
+            return ink.width() > 200 && ink.left() >= 141 && ink.left() < 141 + 12;
+        },
+        30s);
+    ASSERT_TRUE(shown) << "white text last at " << ink.x() << "," << ink.y() << " " << ink.width()
+                       << "x" << ink.height();
+    snapshot.save(QString::fromStdString(std::string(ORV_BIN_DIR) + "/../ui-demo-caption.png"));
+    EXPECT_GE(ink.top(), 53);
+    EXPECT_LE(ink.bottom(), 107);
+    EXPECT_GT(ink.height(), 20);  // 36-dot characters, shown 32 high
+    ExpectColourBars(snapshot);   // the bars below the caption line are untouched
+}
+
 TEST_F(ViewingWindowTest, ARecordingThroughTheWindowIsNamedAfterItsProgrammeAndClean) {
     CViewingWindow* window = OpenDemoTuner();
     ASSERT_NE(window, nullptr);

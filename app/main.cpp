@@ -150,35 +150,6 @@ bool ParseOptions(int argc, char** argv, Options* options) {
     return true;
 }
 
-// Joins the frame to the viewers and the scheduler: the tray shows the main timer's icon, the
-// standby window its countdown, and the application lives on in the tray without windows until
-// the user exits (or until the scheduler is done when the desktop has no tray).
-void AttachFrame(CApplicationFrame& frame, CViewerShell& shell, CSchedulerDriver& scheduler,
-                 CAppStores& stores) {
-    CMainTimer& timer = scheduler.Scheduling().Timer();
-    frame.AttachTimer(timer);
-    timer.setTrayIcon = [&frame](int icon) { frame.Tray().ShowIcon(icon); };
-    frame.Standby().onCancel = [&timer] {
-        timer.standbyCountdown = 0;
-        timer.wokenForReservation = false;
-    };
-    scheduler.afterTick = [&frame, &timer] {
-        frame.Standby().SetSecondsLeft(timer.standbyCountdown);
-    };
-    const auto resident = [&frame] {
-        return !frame.IsExiting() && QSystemTrayIcon::isSystemTrayAvailable();
-    };
-    scheduler.stayResident = resident;
-    frame.keepAwake = [&scheduler](bool display) { scheduler.Power().SetSystemRequired(display); };
-    shell.panelCommands = frame.Commands();
-    shell.onAllWindowsGone = [&stores, resident] {
-        stores.SaveAll();
-        if (!resident()) {
-            QApplication::quit();
-        }
-    };
-}
-
 // The settings dialog at start-up when the decoders are not set or no tuner has a service yet
 // (so that a channel scan can be run).
 void StartupDialogs(CApplicationFrame& frame, CAppStores& stores) {
@@ -278,7 +249,7 @@ int main(int argc, char** argv) {
                 scheduler = std::make_unique<CSchedulerDriver>(*shell, stores);
                 scheduler->quitWhenIdle = HasScheduleRequest(options.requests);
                 frame = std::make_unique<CApplicationFrame>(*shell, stores);
-                AttachFrame(*frame, *shell, *scheduler, stores);
+                frame->Attach(*scheduler);
                 applicationClock = [&shell] {
                     CVideoWindow* active = shell->Windows().ActiveWindow();
                     return active != nullptr ? sitime::ToValue(active->Graph().GetApplicationTime())
@@ -288,9 +259,7 @@ int main(int argc, char** argv) {
                 if (!file.empty()) {
                     window = shell->OpenFileWindow(file);
                 } else if (!HasScheduleRequest(options.requests)) {
-                    if (CTuner* tuner = stores.FirstTuner()) {
-                        window = shell->OpenTunerWindow(tuner);
-                    }
+                    window = frame->OpenFirstViewer();
                 }
                 if (window != nullptr) {
                     logWindow.hide();

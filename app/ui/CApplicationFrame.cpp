@@ -1,17 +1,21 @@
 #include "app/ui/CApplicationFrame.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QScreen>
+#include <QSystemTrayIcon>
 #include <QUrl>
 
 #include "app/engine/CViewerGraph.h"
 #include "app/scheduler/CMainTimer.h"
 #include "app/startup/CAppStores.h"
 #include "app/ui/GuideSweepViewers.h"
+#include "app/ui/SchedulerDriver.h"
 #include "app/ui/ViewerShell.h"
+#include "app/ui/WindowGeometry.h"
 #include "app/ui/guide/CEPGWindow.h"
 #include "app/ui/lists/CRecDialog.h"
 #include "app/ui/lists/CTabFileList.h"
@@ -62,6 +66,9 @@ CApplicationFrame::CApplicationFrame(CViewerShell& shell, CAppStores& stores)
 }
 
 CApplicationFrame::~CApplicationFrame() {
+    // Hidden first, so that their places are written.
+    guide->hide();
+    listWindow->hide();
     shell.guideWindow = nullptr;
     shell.sweepViewers = nullptr;
     shell.onPlayPosition = nullptr;
@@ -93,6 +100,9 @@ void CApplicationFrame::MakeGuide() {
     recordedPage->linkEvent = [this](CRecFile& file) {
         guide->SetRecorded(file.transportStreamId, file.serviceId, file.eventId);
     };
+    const QString data = QString::fromStdString(stores.folders.data);
+    CWindowGeometry::Keep(*guide, QStringLiteral("Guide"), data);
+    CWindowGeometry::Keep(*listWindow, QStringLiteral("Lists"), data);
     sweepViewers = std::make_unique<CGuideSweepViewers>(shell, *guide);
     shell.guideWindow = guide.get();
     shell.sweepViewers = sweepViewers.get();
@@ -103,6 +113,65 @@ void CApplicationFrame::MakeGuide() {
         guide->activateWindow();
     };
     refreshGuide = [this] { guide->SpacesRebuilt(); };
+}
+
+void CApplicationFrame::Attach(CSchedulerDriver& scheduler) {
+    CMainTimer& timer = scheduler.Scheduling().Timer();
+    AttachTimer(timer);
+    timer.setTrayIcon = [this](int icon) { tray.ShowIcon(icon); };
+    standby.onCancel = [&timer] {
+        timer.standbyCountdown = 0;
+        timer.wokenForReservation = false;
+    };
+    scheduler.afterTick = [this, &timer] { standby.SetSecondsLeft(timer.standbyCountdown); };
+    const auto resident = [this] { return !exiting && QSystemTrayIcon::isSystemTrayAvailable(); };
+    scheduler.stayResident = resident;
+    keepAwake = [&scheduler](bool display) { scheduler.Power().SetSystemRequired(display); };
+    shell.panelCommands = Commands();
+    shell.onAllWindowsGone = [this, resident] {
+        stores.SaveAll();
+        if (!resident()) {
+            QApplication::quit();
+        }
+    };
+}
+
+CViewingWindow* CApplicationFrame::OpenFirstViewer() {
+    CTuner* tuner = nullptr;
+    for (CTuner* each : stores.tuners.Tuners()) {
+        if (each->displayName == stores.settings.lastTuner) {
+            tuner = each;
+        }
+    }
+    if (tuner == nullptr) {
+        tuner = stores.FirstTuner();
+    }
+    CViewingWindow* view = tuner != nullptr ? shell.OpenTunerWindow(tuner) : nullptr;
+    if (view != nullptr) {
+        mainViewer = view->Engine();
+        PlaceViewer(*view, stores.settings.position);
+    }
+    return view;
+}
+
+void CApplicationFrame::PlaceViewer(CViewingWindow& view, const std::array<int32_t, 4>& rect) {
+    int left = rect[0];
+    int top = rect[1];
+    const int width = rect[2] - rect[0] < 0 ? 860 : rect[2] - rect[0];
+    const int height = rect[3] - rect[1] < 0 ? 480 : rect[3] - rect[1];
+    if (top < 0) {
+        left = 0;
+        top = 0;
+    }
+    view.move(left, top);
+    if (width < 100 || height < 100) {
+        view.SetPictureSize(853, 480);
+        return;
+    }
+    // The size is kept too: the rectangle is the outer frame, less what the desktop adds.
+    const QSize decoration = view.frameGeometry().size() - view.geometry().size();
+    view.resize(std::max(width - decoration.width(), view.minimumWidth()),
+                std::max(height - decoration.height(), view.minimumHeight()));
 }
 
 void CApplicationFrame::AttachTimer(CMainTimer& timer) {
@@ -223,6 +292,8 @@ bool CApplicationFrame::OpenSettings(int page) {
     if (!settingsDialog) {
         settingsDialog =
             std::make_unique<CPropertyWindow>(shell, shell.Windows(), stores.folders.data);
+        CWindowGeometry::Keep(*settingsDialog, QStringLiteral("Settings"),
+                              QString::fromStdString(stores.folders.data));
         settingsDialog->showHelp = [this] { ShowHelp(); };
         settingsDialog->guideRebuilt = [this] {
             if (refreshGuide) {

@@ -14,6 +14,8 @@ class CEPGWindow;
 class CGuideSweepViewers;
 class CMainTimer;
 class CPropertyWindow;
+class CSchedulerDriver;
+class CViewingWindow;
 class CRecWindow;
 class CTabFileList;
 class CTabRecList;
@@ -53,9 +55,14 @@ public:
     CEPGWindow& Guide() { return *guide; }
     CGuideSweepViewers& SweepViewers() { return *sweepViewers; }
 
-    // Gives the main timer the guide: its minute tick, the "/epg" request's sweep and the
-    // sweep's state for the tray icon.
-    void AttachTimer(CMainTimer& timer);
+    // Joins the scheduler: the main timer drives the tray icon, the guide's minute tick and the
+    // "/epg" request's sweep, and the standby countdown; live windows keep the computer awake;
+    // the application lives on in the tray without windows until exit (without a tray, until
+    // the scheduler is done); the last window gone saves every store.
+    void Attach(CSchedulerDriver& scheduler);
+    // The first viewer of the run, on the tuner the last run used (else the first one), placed
+    // where the last run left it.
+    CViewingWindow* OpenFirstViewer();
 
     // The guide window's part: shown by the "EPG" commands, rebuilt after the channel lists
     // changed.
@@ -68,6 +75,9 @@ public:
 
 private:
     void MakeGuide();
+    void AttachTimer(CMainTimer& timer);
+    // Places a viewer by the remembered rectangle (left, top, right, bottom).
+    static void PlaceViewer(CViewingWindow& view, const std::array<int32_t, 4>& rect);
 
     CViewerShell& shell;
     CAppStores& stores;

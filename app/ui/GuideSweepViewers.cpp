@@ -80,7 +80,8 @@ bool CGuideSweepViewers::StartStep(int id, CViewingWindow& view, CChannelInfo& t
         return false;
     }
     panel->onSweepStepDone = [this, id](CControlWindow&, uint32_t) { guide.OnSweepStep(id); };
-    panel->StartSweepStep(&tunerChannel, shell.EpgStore().Now());
+    // The panel measures its time on a channel by its own clock.
+    panel->StartSweepStep(&tunerChannel, panel->clock());
     return view.Engine()->Graph().IsRunning();
 }
 

@@ -46,6 +46,9 @@ void CViewingWindow::SetCaption(const ICWString& caption) {
 
 void CViewingWindow::AttachPanel(CControlWindow* controlPanel) {
     panel = controlPanel;
+    // The window is already shown when its panel is made: a child added later is not shown
+    // with it.
+    panel->show();
     panel->raise();
 }
 

@@ -441,6 +441,22 @@ TEST_F(ReservationTest, LoadingReplacesEveryWakeTask) {
     LoadText(u"[Schedule000]\r\nTime=2026,12,11,9,0\r\nDuration=60\r\nTSID=1\r\nServiceID=2\r\n");
     ASSERT_EQ(store->GetTasks().size(), 1u);
     EXPECT_EQ(store->GetTasks()[0].name, "Orvanta Task0");
+
+    // Fifty reservations fill the first task and go on in the second, in list order.
+    std::u16string text;
+    for (int i = 0; i < 50; ++i) {
+        const std::string section = "[Schedule" + std::to_string(100 + i) +
+                                    "]\r\nTime=2026,12,11," + std::to_string(i / 6) + "," +
+                                    std::to_string(i % 6 * 10) +
+                                    "\r\nDuration=60\r\nTSID=1\r\nServiceID=2\r\n";
+        text += std::u16string(section.begin(), section.end());
+    }
+    LoadText(text);
+    ASSERT_EQ(TriggersOf(0).size(), 41u);
+    ASSERT_EQ(TriggersOf(1).size(), 9u);
+    EXPECT_EQ(TriggersOf(0)[0].startHour, 23);  // 00:00 less five minutes, the day before
+    EXPECT_EQ(TriggersOf(1)[8].startHour, 8);
+    EXPECT_EQ(TriggersOf(1)[8].startMinute, 5);
 }
 
 TEST_F(ReservationTest, TheGuideUpdateTaskHoldsOneDailyTriggerAtTheHour) {

@@ -383,6 +383,7 @@ CEPGWindow::CEPGWindow(IEngineHost& host, QWidget* parent)
             openHelp();
         }
     });
+    setMinimumSize(kLeftColumnWidth + 400, 420);
     resize(1024, 720);
     ShowSpace(host.EpgStore().SpaceOfType(CTuningSpace::kTerrestrial));
 }
@@ -949,6 +950,7 @@ void CEPGWindow::MarkEventOnAir(uint16_t transportStreamId, uint16_t serviceId, 
 void CEPGWindow::OnTick() {
     const TimeValue now = host.EpgStore().Now();
     const ICSIDateTime at = sitime::FromValue(now);
+    const bool wasSweeping = sweep.IsRunning();
     if (at.hour != lastHour || sweepRequested) {
         lastHour = at.hour;
         if (!isVisible() && at.day != lastDay && lastDay >= 0) {
@@ -960,7 +962,11 @@ void CEPGWindow::OnTick() {
         }
         sweepRequested = false;
     }
-    sweep.Tick();
+    // Not the tick that started the sweep: its viewers have only just been tuned, and a viewer
+    // that has had no guide data yet would leave its first channel at once.
+    if (wasSweeping) {
+        sweep.Tick();
+    }
     if (currentSpace == nullptr) {
         return;
     }

@@ -25,6 +25,7 @@
 #include "app/engine/tests/SimulatedRecording.h"
 #include "app/startup/CInitThread.h"
 #include "app/ui/ViewerShell.h"
+#include "app/ui/tests/DemoApplication.h"
 #include "core/CodePage.h"
 #include "platform/com/ComPtr.h"
 #include "platform/com/TaskAllocator.h"
@@ -36,37 +37,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class TempFolder {
-public:
-    TempFolder() {
-        std::string pattern = std::filesystem::temp_directory_path() / "orv-ui-XXXXXX";
-        if (::mkdtemp(pattern.data()) != nullptr) {
-            path = pattern;
-        }
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-    std::string path;
-};
-
-// Runs the Qt event loop until `done` or the time-out.
-bool Pump(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeout.count()) {
-            return false;
-        }
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
-
-void Wait(std::chrono::milliseconds duration) {
-    Pump([] { return false; }, duration);
-}
+using uitest::Pump;
+using uitest::Wait;
 
 // The picture of a snapshot (GetCurrentImage's bottom-up 32-bit bitmap) as an image.
 QImage SnapshotImage(CViewerGraph& graph) {
@@ -141,53 +113,8 @@ private:
     std::vector<int16_t> left;
 };
 
-class ViewingWindowTest : public ::testing::Test {
+class ViewingWindowTest : public uitest::DemoApplicationTest {
 protected:
-    static void SetUpTestSuite() {
-        ::setenv("ORV_AUDIO_SINK", "silent", 1);
-        ::setenv("ORV_POWER_BACKEND", "recording", 1);
-        if (std::getenv("DISPLAY") == nullptr && std::getenv("QT_QPA_PLATFORM") == nullptr) {
-            ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        }
-        static int argc = 1;
-        static char name[] = "ui_tests";
-        static char* argv[] = {name, nullptr};
-        if (QApplication::instance() == nullptr) {
-            new QApplication(argc, argv);
-        }
-    }
-
-    void SetUp() override {
-        ::setenv("ORVANTA_REGISTRY", (temp.path + "/registry.json").c_str(), 1);
-        folders.application = ORV_BIN_DIR;
-        folders.data = temp.path + "/Data";
-        folders.executablePath = folders.data + "/orvanta";
-        folders.bonDriver = temp.path + "/BonDriver";
-        std::filesystem::create_directories(folders.bonDriver);
-        std::filesystem::create_directories(folders.data);
-        std::filesystem::copy_file(std::string(ORV_BIN_DIR) + "/BonDriver/BonDriver_Demo.so",
-                                   folders.bonDriver + "/BonDriver_Demo.so");
-        std::ofstream(folders.data + "/orvanta.ini")
-            << "[Config]\r\nBonDriverFolder=" << folders.bonDriver << "\r\nRecFolder1=" << temp.path
-            << "/rec\r\nFirstIgnoreTime=0\r\n";
-        previousFolder = std::filesystem::current_path();
-        stores = std::make_unique<CAppStores>(
-            folders, [] { return TimeValue{0}; }, std::make_unique<tasks::RecordingTaskTimers>());
-        CInitThread::Callbacks callbacks;
-        callbacks.error = [](const ICWString& text) {
-            ADD_FAILURE() << Utf16ToUtf8(text.GetText());
-        };
-        CInitThread init(*stores, callbacks);
-        ASSERT_TRUE(init.StartupChecks());
-        shell = std::make_unique<CViewerShell>(*stores);
-    }
-
-    void TearDown() override {
-        shell.reset();
-        CGraphRecorder::WaitForReports();
-        std::filesystem::current_path(previousFolder);
-    }
-
     CViewingWindow* OpenDemoTuner() {
         CViewingWindow* window = shell->OpenTunerWindow(stores->FirstTuner());
         if (window == nullptr) {
@@ -201,12 +128,6 @@ protected:
     static bool WaitForPictures(CViewingWindow* window) {
         return Pump([&] { return window->Picture().Slot().FramesPresented() > 20; }, 20s);
     }
-
-    TempFolder temp;
-    AppFolders folders;
-    std::filesystem::path previousFolder;
-    std::unique_ptr<CAppStores> stores;
-    std::unique_ptr<CViewerShell> shell;
 };
 
 // The simulator's 75 % colour bars in RGB, left to right.

@@ -403,6 +403,9 @@ TEST_F(GuideWindow, TheUpdateSweepShowsItsProgressAndEnds) {
     window.OnTick();
     ASSERT_TRUE(sweep.IsRunning());
     EXPECT_EQ(opened, (std::vector<int>{0x400, 101}));
+    // The tick that started the sweep leaves the new viewers alone; the next reaches both.
+    EXPECT_EQ(ticks, 0);
+    window.OnTick();
     EXPECT_EQ(ticks, 2);
     EXPECT_EQ(window.windowTitle(), QStringLiteral("EPG更新中"));
     window.OnSweepStep(2);  // BS has nothing more: its part ends

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <unordered_set>
 
 #include "app/engine/recording/RecordingInfoPacket.h"
 
@@ -102,7 +103,9 @@ RecordingCheck CRecFileList::ReadCheck(const std::string& recordingPath) {
         return check;
     }
     check.present = true;
-    const nlohmann::json report = nlohmann::json::parse(in, nullptr, false);
+    // Read whole, then parsed: the parser takes a stream a character at a time.
+    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const nlohmann::json report = nlohmann::json::parse(text, nullptr, false);
     if (!report.is_object()) {
         check.readable = false;
         return check;
@@ -150,18 +153,35 @@ CRecFile* CRecFileList::Insert(CRecFile* file) {
 }
 
 std::vector<CRecFile*> CRecFileList::ScanFolder(const std::string& folder) {
+    std::unordered_set<std::string> listed;
+    for (const CRecFile* file : *this) {
+        listed.insert(file->path);
+    }
     std::vector<CRecFile*> added;
     std::error_code error;
     for (fs::recursive_directory_iterator
              it(folder, fs::directory_options::skip_permission_denied, error),
          end;
          !error && it != end; it.increment(error)) {
-        if (!it->is_regular_file(error) || Find(it->path().string()) != nullptr) {
+        if (!it->is_regular_file(error) || listed.count(it->path().string()) != 0) {
             continue;
         }
         if (std::optional<CRecFile> file = ReadRecording(it->path().string())) {
-            added.push_back(Insert(new CRecFile(std::move(*file))));
+            listed.insert(file->path);
+            added.push_back(new CRecFile(std::move(*file)));
         }
+    }
+    // Merged in start order in one pass (each after those with the same start, the found ones
+    // in the order they were found), rather than each searched for in the linked list.
+    std::vector<CRecFile*> byStart = added;
+    std::stable_sort(byStart.begin(), byStart.end(),
+                     [](const CRecFile* a, const CRecFile* b) { return a->start < b->start; });
+    CRecFile* position = First();
+    for (CRecFile* file : byStart) {
+        while (position != nullptr && position->start <= file->start) {
+            position = Next(position);
+        }
+        InsertBefore(position, file);
     }
     return added;
 }

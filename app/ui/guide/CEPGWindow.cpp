@@ -65,7 +65,8 @@ QFont GridFont() {
 // The title, an ideographic space and the event text, word-wrapped into a cell's text area,
 // the last line ended with an ellipsis when the rest does not fit, as glyph runs placed from the
 // area's top left. The text is cut before layout to what the area could hold at the narrowest
-// glyphs, so a long description costs no more than a short one.
+// glyphs, and the elided line to what one line could, so a long description costs no more than
+// a short one.
 QList<QGlyphRun> LayOutCellText(const QFont& font, QSize area, QString text) {
     QList<QGlyphRun> runs;
     if (area.width() <= 0 || area.height() <= 0) {
@@ -75,11 +76,15 @@ QList<QGlyphRun> LayOutCellText(const QFont& font, QSize area, QString text) {
     const int lineHeight = std::max(metrics.lineSpacing(), 1);
     const int lines = std::max(area.height() / lineHeight, 1);
     const int narrowest = std::max(metrics.horizontalAdvance(QLatin1Char('i')), 1);
-    const qsizetype mostShown = qsizetype(lines) * (area.width() / narrowest + 2);
+    const qsizetype mostPerLine = area.width() / narrowest + 2;
+    const qsizetype mostShown = qsizetype(lines) * mostPerLine;
     if (text.size() > mostShown) {
         text.truncate(mostShown);
     }
     QTextLayout layout(text, font);
+    // Keeps the shaped glyphs past endLayout: the glyph runs are taken from them afterwards,
+    // and without the cache every line would be shaped a second time for them.
+    layout.setCacheEnabled(true);
     QTextOption option;
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     layout.setTextOption(option);
@@ -106,10 +111,12 @@ QList<QGlyphRun> LayOutCellText(const QFont& font, QSize area, QString text) {
     if (fits) {
         return runs;
     }
-    // The last line shows the rest elided.
-    QString rest = text.mid(last.textStart());
+    // The last line shows the rest elided. One line's worth at the narrowest glyphs is already
+    // wider than the line, so what follows it cannot change where the ellipsis goes.
+    QString rest = text.mid(last.textStart(), mostPerLine);
     rest.replace(QLatin1Char('\n'), QLatin1Char(' '));
     QTextLayout elided(metrics.elidedText(rest, Qt::ElideRight, area.width()), font);
+    elided.setCacheEnabled(true);
     elided.setTextOption(option);
     elided.beginLayout();
     QTextLine line = elided.createLine();
@@ -127,11 +134,15 @@ QList<QGlyphRun> LayOutCellText(const QFont& font, QSize area, QString text) {
 namespace guide {
 
 // Cells as painted, by what they show: laying out and drawing a cell's text costs far more than
-// copying its picture, and a guide repaints the same cells as it scrolls. Bounded by the bytes
-// held; when full, everything is dropped.
+// copying its picture, and a guide repaints the same cells as it scrolls. The laid-out text is
+// kept apart from the pictures by what it depends on (the text and the cell's size), so a cell
+// whose colour or frame changes (selected, ended, reserved) or a programme repeated in another
+// colour is not laid out again. Bounded by the bytes of pictures and the number of layouts held;
+// when either is full, everything is dropped.
 class CellImageCache {
 public:
     static constexpr qsizetype kMostBytes = qsizetype(64) << 20;
+    static constexpr qsizetype kMostLayouts = 4096;
 
     struct Key {
         QString text;
@@ -148,6 +159,7 @@ public:
         QImage image = Paint(key, font);
         if (bytes + image.sizeInBytes() > kMostBytes) {
             entries.clear();
+            layouts.clear();
             bytes = 0;
         }
         bytes += image.sizeInBytes();
@@ -155,13 +167,33 @@ public:
     }
 
 private:
+    struct LayoutKey {
+        QString text;
+        QSize size;
+        bool operator==(const LayoutKey&) const = default;
+    };
+
     friend size_t qHash(const Key& key, size_t seed) {
         return qHashMulti(seed, key.text, key.size.width(), key.size.height(), key.color,
                           key.reserved);
     }
+    friend size_t qHash(const LayoutKey& key, size_t seed) {
+        return qHashMulti(seed, key.text, key.size.width(), key.size.height());
+    }
+
+    const QList<QGlyphRun>& TextOf(const QString& text, QSize area, const QFont& font) {
+        LayoutKey key{text, area};
+        if (auto found = layouts.constFind(key); found != layouts.constEnd()) {
+            return *found;
+        }
+        if (layouts.size() >= kMostLayouts) {
+            layouts.clear();
+        }
+        return *layouts.insert(std::move(key), LayOutCellText(font, area, text));
+    }
 
     // The cell colour with its frame, the reservation's two frames inside it, and the text.
-    static QImage Paint(const Key& key, const QFont& font) {
+    QImage Paint(const Key& key, const QFont& font) {
         QImage image(key.size, QImage::Format_RGB32);
         QPainter painter(&image);
         const QRect at(QPoint(0, 0), key.size);
@@ -176,13 +208,14 @@ private:
         }
         painter.setPen(Rgb(TextColorOn(key.color)));
         const QRect area = at.adjusted(2, 2, -2, -2);
-        for (const QGlyphRun& run : LayOutCellText(font, area.size(), key.text)) {
+        for (const QGlyphRun& run : TextOf(key.text, area.size(), font)) {
             painter.drawGlyphRun(area.topLeft(), run);
         }
         return image;
     }
 
     QHash<Key, QImage> entries;
+    QHash<LayoutKey, QList<QGlyphRun>> layouts;
     qsizetype bytes = 0;
 };
 

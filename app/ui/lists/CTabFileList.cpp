@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QSplitter>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -252,6 +253,9 @@ void CTabFileList::ReloadFiles() {
 }
 
 void CTabFileList::FillTree() {
+    // The list is filled once, for the node chosen at the end, not for each node that becomes
+    // current while the tree is rebuilt.
+    const QSignalBlocker quiet(tree);
     tree->clear();
     auto* all = new QTreeWidgetItem(tree, QStringList{QStringLiteral("ALL")});
     std::function<void(QTreeWidgetItem*, const fs::path&)> addFolders =
@@ -313,17 +317,22 @@ void CTabFileList::FillList() {
     const QTreeWidgetItem* node = tree->currentItem();
     const std::string folder =
         node != nullptr ? node->data(0, Qt::UserRole).toString().toStdString() : std::string();
+    // The rows are filled and sorted before they join the list, then join it at once: a row in
+    // the list announces every text and alignment set on it to the view and to the edit hook.
+    QList<QTreeWidgetItem*> rows;
     for (CRecFile* file : files) {
         if (!folder.empty() && file->path.compare(0, folder.size() + 1, folder + "/") != 0) {
             continue;
         }
-        auto* row = new QTreeWidgetItem(list);
+        auto* row = new QTreeWidgetItem;
         row->setFlags(row->flags() | Qt::ItemIsUserCheckable | Qt::ItemIsEditable);
         row->setCheckState(0, Qt::Unchecked);
         row->setData(0, Qt::UserRole, QVariant::fromValue(static_cast<void*>(file)));
         FillRow(row, *file);
+        rows.push_back(row);
     }
-    lists::SortRowsByText(*list, sortColumn, descending[size_t(sortColumn)]);
+    lists::SortRowsByText(rows, sortColumn, descending[size_t(sortColumn)]);
+    list->addTopLevelItems(rows);
     filling = false;
 }
 

@@ -11,17 +11,18 @@
 namespace lists {
 
 void SortRowsByText(QTreeWidget& list, int column, bool descending) {
-    std::vector<QTreeWidgetItem*> rows;
-    while (list.topLevelItemCount() > 0) {
-        rows.push_back(list.takeTopLevelItem(0));
-    }
+    // Taken out and put back all at once: one by one, each row would shift the rest and be
+    // announced to the view.
+    QList<QTreeWidgetItem*> rows = list.invisibleRootItem()->takeChildren();
+    SortRowsByText(rows, column, descending);
+    list.addTopLevelItems(rows);
+}
+
+void SortRowsByText(QList<QTreeWidgetItem*>& rows, int column, bool descending) {
     std::stable_sort(rows.begin(), rows.end(), [column, descending](auto* a, auto* b) {
         const int order = QString::compare(a->text(column), b->text(column));
         return descending ? order > 0 : order < 0;
     });
-    for (QTreeWidgetItem* row : rows) {
-        list.addTopLevelItem(row);
-    }
 }
 
 void CheckRows(QTreeWidget& list, Check how) {

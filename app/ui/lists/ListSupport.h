@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <vector>
 
@@ -14,6 +15,8 @@ namespace lists {
 // Sorts the rows by the text of `column` (a plain text comparison), reversed when `descending`;
 // rows that compare equal keep their order.
 void SortRowsByText(QTreeWidget& list, int column, bool descending);
+// The same order for rows that are not in a list yet.
+void SortRowsByText(QList<QTreeWidgetItem*>& rows, int column, bool descending);
 
 enum class Check { All, None, Invert };
 void CheckRows(QTreeWidget& list, Check how);

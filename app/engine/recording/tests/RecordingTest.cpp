@@ -395,8 +395,14 @@ TEST(CRecFileList, ScanListsRecordingsOldestFirstAndNothingElse) {
     EXPECT_EQ(list.At(0)->size, 188u * 5);
     // Equal starts keep the order they were found in, after each other.
     EXPECT_EQ(list.At(1)->start, list.At(2)->start);
-    // A second scan adds nothing that is already listed.
+    // A second scan adds nothing that is already listed, and merges what is new in start
+    // order, after the listed ones of the same start.
     EXPECT_TRUE(list.ScanFolder(folder.Path()).empty());
+    WriteRecording(folder.File("d.ts"), noon, u"後から");
+    EXPECT_EQ(list.ScanFolder(folder.Path()).size(), 1u);
+    ASSERT_EQ(list.GetCount(), 4);
+    EXPECT_EQ(FileName(list.At(1)->path), "d.ts");
+    EXPECT_EQ(list.At(2)->start, noon + 60);
 }
 
 TEST(CRecFileList, PacketFieldsAreRewrittenInPlaceAndNothingElse) {

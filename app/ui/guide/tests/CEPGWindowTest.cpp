@@ -208,6 +208,28 @@ TEST_F(GuideWindow, CellsTakeSelectionEndedAndGenreColours) {
     EXPECT_TRUE(window.DetailPanel()->Text().isEmpty());
 }
 
+TEST_F(GuideWindow, ACellRepaintedInAnotherColourShowsItsTextAsAFreshWindowDoes) {
+    CChannelInfo* channel = AddChannel(host.epg, CTuningSpace::kTerrestrial, 0x7FE0, 0x400, u"一");
+    CEventInfo* event = AddEvent(
+        host.epg, *channel, 1, At(2026, 12, 10, 21), 1800, u"ドラマ「港の灯」第８話",
+        u"出演：山田太郎、鈴木花子。 A long English line that wraps and is elided at the end "
+        u"of the cell, after several lines of text.",
+        0x3000);
+    const auto show = [this](CEPGWindow& shown) {
+        shown.ShowSpace(host.epg.SpaceOfType(CTuningSpace::kTerrestrial));
+        shown.ScrollTo(20, 0);
+    };
+    show(window);
+    window.SelectEvent(event);
+    window.Grid()->grab();
+    window.SelectEvent(nullptr);
+    const QImage repainted = window.Grid()->grab().toImage();
+    CEPGWindow fresh(host);
+    fresh.resize(1280, 800);
+    show(fresh);
+    EXPECT_EQ(repainted, fresh.Grid()->grab().toImage());
+}
+
 TEST_F(GuideWindow, SharedEventsShowTheirTitleOnEveryService) {
     CChannelInfo* main = AddChannel(host.epg, CTuningSpace::kTerrestrial, 0x7FE0, 0x400, u"一");
     CChannelInfo* sub = AddChannel(host.epg, CTuningSpace::kTerrestrial, 0x7FE0, 0x401, u"一の二");

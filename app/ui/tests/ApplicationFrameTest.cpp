@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QDialog>
 #include <QMessageBox>
 #include <QTimer>
 #include <fstream>
@@ -50,6 +51,23 @@ void AnswerNextMessage(QMessageBox::StandardButton button, QString* text) {
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
             *text = box->text();
             box->button(button)->click();
+            timer->deleteLater();
+        }
+    });
+    timer->start(50);
+}
+
+// Accepts the next dialog; the message boxes it raises on the way are answered with OK and their
+// texts kept.
+void AcceptNextDialog(QStringList* messages) {
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [timer, messages] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            *messages << box->text();
+            box->button(QMessageBox::Ok)->click();
+        } else if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+            dialog->accept();
             timer->deleteLater();
         }
     });
@@ -142,6 +160,43 @@ TEST_F(ApplicationFrameTest, TheFirstViewerComesBackWhereItWasAndExitWhileRecord
     EXPECT_NE(ReadFile(folders.data + "/orvanta.ini").find("Position=100,80,740,520"),
               std::string::npos);
     EXPECT_TRUE(std::filesystem::exists(folders.data + "/EPG.data"));
+}
+
+TEST_F(ApplicationFrameTest, ReservingInTheGuideGoesThroughTheReservationDialog) {
+    ASSERT_NE(frame->OpenFirstViewer(), nullptr);
+    // A programme of the stream that starts in a while.
+    const TimeValue later = sitime::ToValue(sitime::LocalNow()) + 600;
+    CChannelInfo* channel =
+        stores->epg.SpaceOfType(CTuningSpace::kTerrestrial)->physicalChannels.First();
+    CEventInfo* event = nullptr;
+    ASSERT_TRUE(Pump(
+        [&] {
+            channel->events.Lock();
+            for (CEventInfo* each : channel->events) {
+                if (event == nullptr && each->startTime > later) {
+                    event = each;
+                }
+            }
+            channel->events.Unlock();
+            return event != nullptr;
+        },
+        30s));
+
+    CEPGWindow& guide = frame->Guide();
+    guide.SelectEvent(event);
+    QStringList messages;
+    AcceptNextDialog(&messages);
+    guide.ReserveOrCancel();
+    EXPECT_TRUE(messages.isEmpty()) << messages.join(u'|').toStdString();
+    ASSERT_EQ(stores->reservations.GetCount(), 1);
+    const CRecSchedule* reservation = stores->reservations.First();
+    EXPECT_EQ(reservation->eventId, event->eventId);
+    EXPECT_EQ(event->reservation, reservation);
+    // Saved at once (the file is UTF-16).
+    const std::u16string key = u"EventID=";
+    const std::string written = ReadFile(folders.data + "/RecSchedule.ini");
+    EXPECT_NE(written.find(std::string(reinterpret_cast<const char*>(key.data()), key.size() * 2)),
+              std::string::npos);
 }
 
 TEST_F(ApplicationFrameTest, PicturesOfTheMainWindowTheTrayMenuAndAViewerWithItsPanel) {

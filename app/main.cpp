@@ -10,11 +10,16 @@
 //   --data DIR              the Data folder to use
 //   --version               prints the version
 
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
 #include <QApplication>
 #include <QMessageBox>
+#include <QSocketNotifier>
 #include <QStyle>
 #include <QSystemTrayIcon>
 #include <QTimer>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -150,6 +155,30 @@ bool ParseOptions(int argc, char** argv, Options* options) {
     return true;
 }
 
+// SIGTERM (the session ending) and SIGINT end the run the way leaving the event loop does, so
+// that the stores are saved. The handler only writes to a pipe that the event loop reads.
+int quitPipe[2] = {-1, -1};
+
+void OnQuitSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(quitPipe[1], &byte, 1);
+}
+
+void QuitOnSignals() {
+    if (::pipe2(quitPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        return;
+    }
+    auto* notifier = new QSocketNotifier(quitPipe[0], QSocketNotifier::Read, qApp);
+    // exit, not quit: quitting asks the windows first, and a window may refuse.
+    QObject::connect(notifier, &QSocketNotifier::activated, [] { QCoreApplication::exit(0); });
+    struct sigaction action {};
+    action.sa_handler = OnQuitSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+}
+
 // The settings dialog at start-up when the decoders are not set or no tuner has a service yet
 // (so that a channel scan can be run).
 void StartupDialogs(CApplicationFrame& frame, CAppStores& stores) {
@@ -189,6 +218,7 @@ int main(int argc, char** argv) {
     }
 
     QApplication application(argc, argv);
+    QuitOnSignals();
     QApplication::setApplicationName(QStringLiteral("Orvanta"));
     QApplication::setQuitOnLastWindowClosed(false);
     // The desktop's style where one is set, else Fusion.

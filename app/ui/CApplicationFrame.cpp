@@ -326,18 +326,7 @@ void CApplicationFrame::Watch() {
         }
     }
     if (shown == nullptr) {
-        CTuner* tuner = nullptr;
-        for (CTuner* each : stores.tuners.Tuners()) {
-            if (each->displayName == stores.settings.lastTuner) {
-                tuner = each;
-            }
-        }
-        if (tuner == nullptr) {
-            tuner = stores.FirstTuner();
-        }
-        if (CViewingWindow* view = shell.OpenTunerWindow(tuner)) {
-            mainViewer = view->Engine();
-        }
+        OpenFirstViewer();
         return;
     }
     shown->View().Show();

@@ -59,21 +59,25 @@ public:
     std::string path;
 };
 
+// The test program's Qt application (on the display when there is one), with silent sound and
+// the recording power backend.
+inline void StartApplication() {
+    ::setenv("ORV_AUDIO_SINK", "silent", 1);
+    ::setenv("ORV_POWER_BACKEND", "recording", 1);
+    if (std::getenv("DISPLAY") == nullptr && std::getenv("QT_QPA_PLATFORM") == nullptr) {
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    }
+    static int argc = 1;
+    static char name[] = "ui_tests";
+    static char* argv[] = {name, nullptr};
+    if (QApplication::instance() == nullptr) {
+        new QApplication(argc, argv);
+    }
+}
+
 class DemoApplicationTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        ::setenv("ORV_AUDIO_SINK", "silent", 1);
-        ::setenv("ORV_POWER_BACKEND", "recording", 1);
-        if (std::getenv("DISPLAY") == nullptr && std::getenv("QT_QPA_PLATFORM") == nullptr) {
-            ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        }
-        static int argc = 1;
-        static char name[] = "ui_tests";
-        static char* argv[] = {name, nullptr};
-        if (QApplication::instance() == nullptr) {
-            new QApplication(argc, argv);
-        }
-    }
+    static void SetUpTestSuite() { StartApplication(); }
 
     // Before the stores load: the Data folder as a test wants it (the settings file is there).
     virtual void PrepareData() {}

@@ -12,6 +12,7 @@
 #include "app/ui/SchedulerDriver.h"
 #include "app/ui/SingleInstance.h"
 #include "app/ui/ViewerShell.h"
+#include "app/ui/tests/DemoApplication.h"
 #include "platform/power/RecordingPowerManager.h"
 #include "sianalyzer/ICSITime.h"
 
@@ -19,18 +20,7 @@ namespace {
 
 class SchedulerDriverTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        ::setenv("ORV_POWER_BACKEND", "recording", 1);
-        if (std::getenv("DISPLAY") == nullptr && std::getenv("QT_QPA_PLATFORM") == nullptr) {
-            ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        }
-        static int argc = 1;
-        static char name[] = "ui_tests";
-        static char* argv[] = {name, nullptr};
-        if (QApplication::instance() == nullptr) {
-            new QApplication(argc, argv);
-        }
-    }
+    static void SetUpTestSuite() { uitest::StartApplication(); }
 
     void SetUp() override {
         std::string pattern =

@@ -108,6 +108,11 @@ void CApplicationFrame::MakeGuide() {
     shell.sweepViewers = sweepViewers.get();
     guide->ShowSpace(stores.epg.SpaceOfType(CTuningSpace::kTerrestrial));
     showGuide = [this] {
+        if (!guide->isVisible()) {
+            // Opened on the hour now on air rather than on midnight.
+            const TimeValue now = stores.epg.Now();
+            guide->ScrollTo(int((now - guide->BaseTime()) / 3600), guide->LeftColumn());
+        }
         guide->show();
         guide->raise();
         guide->activateWindow();

@@ -8,6 +8,7 @@
 #include <QDialog>
 #include <QMessageBox>
 #include <QTimer>
+#include <ctime>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -44,6 +45,21 @@ size_t ColoursOf(const QImage& image) {
     return colours.size();
 }
 
+// The time now in Japan, as the demo tuner broadcasts it.
+TimeValue JapanNow() {
+    const std::time_t japan = std::time(nullptr) + 9 * 3600;
+    std::tm at{};
+    gmtime_r(&japan, &at);
+    ICSIDateTime time;
+    time.year = uint16_t(at.tm_year + 1900);
+    time.month = uint8_t(at.tm_mon + 1);
+    time.day = uint8_t(at.tm_mday);
+    time.hour = uint8_t(at.tm_hour);
+    time.minute = uint8_t(at.tm_min);
+    time.second = uint8_t(at.tm_sec);
+    return sitime::ToValue(time);
+}
+
 // Answers the next message box with `button` and keeps its text.
 void AnswerNextMessage(QMessageBox::StandardButton button, QString* text) {
     auto* timer = new QTimer;
@@ -77,6 +93,8 @@ void AcceptNextDialog(QStringList* messages) {
 class ApplicationFrameTest : public uitest::DemoApplicationTest {
 protected:
     void PrepareData() override {
+        // The guide lays out today's programmes by the application clock: the broadcast's.
+        clock = [] { return JapanNow(); };
         // The demo tuner as a scan leaves it, and where the last run's viewer was.
         std::filesystem::copy_file(ORV_DEMO_CHANNEL_FILE, folders.data + "/BonDriver_Demo.ch");
         std::ofstream(folders.data + "/orvanta.ini", std::ios::app)
@@ -133,6 +151,14 @@ TEST_F(ApplicationFrameTest, TheEpgRequestSweepsTheGuideThroughAHiddenViewerOnAF
     guide.StopSweep();
     EXPECT_TRUE(Pump([&] { return shell->Windows().Windows().empty(); }, 10s));
     EXPECT_EQ(guide.windowTitle(), QStringLiteral("EPG"));
+
+    // The "EPG" command shows what was collected.
+    frame->RunCommand(CTrayIcon::kGuide);
+    EXPECT_TRUE(guide.isVisible());
+    uitest::Wait(300ms);
+    const QImage picture = guide.grab().toImage();
+    picture.save(uitest::PicturePath("ui-guide-collected.png"));
+    EXPECT_GT(ColoursOf(picture), 30u);
 }
 
 TEST_F(ApplicationFrameTest, TheFirstViewerComesBackWhereItWasAndExitWhileRecordingAsksFirst) {
@@ -165,7 +191,7 @@ TEST_F(ApplicationFrameTest, TheFirstViewerComesBackWhereItWasAndExitWhileRecord
 TEST_F(ApplicationFrameTest, ReservingInTheGuideGoesThroughTheReservationDialog) {
     ASSERT_NE(frame->OpenFirstViewer(), nullptr);
     // A programme of the stream that starts in a while.
-    const TimeValue later = sitime::ToValue(sitime::LocalNow()) + 600;
+    const TimeValue later = JapanNow() + 600;
     CChannelInfo* channel =
         stores->epg.SpaceOfType(CTuningSpace::kTerrestrial)->physicalChannels.First();
     CEventInfo* event = nullptr;

@@ -98,7 +98,7 @@ protected:
         PrepareData();
         previousFolder = std::filesystem::current_path();
         stores = std::make_unique<CAppStores>(
-            folders, [] { return TimeValue{0}; }, std::make_unique<tasks::RecordingTaskTimers>());
+            folders, [this] { return clock(); }, std::make_unique<tasks::RecordingTaskTimers>());
         CInitThread::Callbacks callbacks;
         callbacks.error = [](const ICWString& text) {
             ADD_FAILURE() << Utf16ToUtf8(text.GetText());
@@ -114,6 +114,8 @@ protected:
         std::filesystem::current_path(previousFolder);
     }
 
+    // The stores' application clock.
+    std::function<TimeValue()> clock = [] { return TimeValue{0}; };
     TempFolder temp;
     AppFolders folders;
     std::filesystem::path previousFolder;

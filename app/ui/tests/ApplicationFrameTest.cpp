@@ -244,8 +244,9 @@ TEST_F(ApplicationFrameTest, PicturesOfTheMainWindowTheTrayMenuAndAViewerWithIts
     CViewingWindow* view = frame->OpenFirstViewer();
     ASSERT_NE(view, nullptr);
     ASSERT_TRUE(Pump([&] { return view->Picture().Slot().FramesPresented() > 20; }, 20s));
+    // Shown by the mouse; its read-out fills at the panel's next two-second tick.
     view->Panel()->MouseMoved();
-    uitest::Wait(500ms);
+    uitest::Wait(2500ms);
     const QImage window = view->grab().toImage();
     window.save(uitest::PicturePath("ui-viewer-with-panel.png"));
     EXPECT_GT(ColoursOf(window), 30u);

@@ -1,7 +1,5 @@
 #include "app/ui/SchedulerDriver.h"
 
-#include <QApplication>
-
 #include "app/ui/SingleInstance.h"
 #include "app/ui/ViewerShell.h"
 
@@ -58,6 +56,7 @@ void CSchedulerDriver::OnTimer() {
     }
     if (noWindow && (hadWindow || quitWhenIdle) && !scheduling->HasWork() &&
         !(stayResident && stayResident())) {
-        QApplication::quit();
+        // As when the last window goes: the stores are saved and the run ends.
+        shell.AllWindowsGone();
     }
 }

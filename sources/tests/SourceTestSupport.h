@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/tests/TempFolder.h"
 #include "sources/ICQVTSSource.h"
 #include "streamfw/tests/GraphTest.h"
 #include "tools/isdbsim/TsStream.h"
@@ -129,22 +130,9 @@ inline std::optional<int64_t> PcrOf(const uint8_t* packet) {
 }
 
 // A fresh temporary folder, removed with the object.
-class TempFolder {
+class TempFolder : public coretest::TempFolder {
 public:
-    TempFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "orv-sources-XXXXXX");
-        if (::mkdtemp(pattern.data()) != nullptr) {
-            path = pattern;
-        }
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-    std::string File(const std::string& name) const { return (path / name).string(); }
-
-private:
-    std::filesystem::path path;
+    TempFolder() : coretest::TempFolder("orv-sources") {}
 };
 
 inline bool WriteFile(const std::string& path, const Bytes& bytes) {

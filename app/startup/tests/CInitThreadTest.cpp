@@ -7,22 +7,13 @@
 
 #include "app/startup/CInitThread.h"
 #include "core/CodePage.h"
+#include "core/tests/TempFolder.h"
 
 namespace {
 
-class TempFolder {
+class TempFolder : public coretest::TempFolder {
 public:
-    TempFolder() {
-        std::string pattern = std::filesystem::temp_directory_path() / "orv-init-XXXXXX";
-        if (::mkdtemp(pattern.data()) != nullptr) {
-            path = pattern;
-        }
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-    std::string path;
+    TempFolder() : coretest::TempFolder("orv-init") {}
 };
 
 std::string Utf8(const ICWString& text) {

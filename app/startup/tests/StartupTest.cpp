@@ -4,22 +4,13 @@
 #include <filesystem>
 
 #include "app/startup/CAppStores.h"
+#include "core/tests/TempFolder.h"
 
 namespace {
 
-class TempFolder {
+class TempFolder : public coretest::TempFolder {
 public:
-    TempFolder() {
-        std::string pattern = std::filesystem::temp_directory_path() / "orv-startup-XXXXXX";
-        if (::mkdtemp(pattern.data()) != nullptr) {
-            path = pattern;
-        }
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-    std::string path;
+    TempFolder() : coretest::TempFolder("orv-startup") {}
 };
 
 TEST(AppFolders, TheOptionComesBeforeTheEnvironmentAndTheFolderIsMade) {

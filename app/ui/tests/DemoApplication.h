@@ -19,6 +19,7 @@
 #include "app/startup/CInitThread.h"
 #include "app/ui/ViewerShell.h"
 #include "core/CodePage.h"
+#include "core/tests/TempFolder.h"
 
 namespace uitest {
 
@@ -44,19 +45,9 @@ inline QString PicturePath(const char* name) {
     return QString::fromStdString(std::string(ORV_BIN_DIR) + "/../" + name);
 }
 
-class TempFolder {
+class TempFolder : public coretest::TempFolder {
 public:
-    TempFolder() {
-        std::string pattern = std::filesystem::temp_directory_path() / "orv-ui-XXXXXX";
-        if (::mkdtemp(pattern.data()) != nullptr) {
-            path = pattern;
-        }
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-    std::string path;
+    TempFolder() : coretest::TempFolder("orv-ui") {}
 };
 
 // The test program's Qt application (on the display when there is one), with silent sound and

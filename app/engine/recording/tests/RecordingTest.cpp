@@ -8,11 +8,12 @@
 
 #include "app/engine/recording/CGraphRecorder.h"
 #include "app/engine/recording/CRecFileList.h"
-#include "sources/integrity/TsIntegrity.h"
 #include "app/stores/CChannelInfo.h"
 #include "app/stores/CTuner.h"
+#include "core/tests/TempFolder.h"
 #include "sianalyzer/tests/SiTestSupport.h"
 #include "sources/IQVTSSource.h"
+#include "sources/integrity/TsIntegrity.h"
 #include "tools/isdbsim/TsStream.h"
 #include "tools/streamkit/AribTime.h"
 #include "tools/streamkit/PsiSection.h"
@@ -21,23 +22,10 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-class TempFolder {
+class TempFolder : public coretest::TempFolder {
 public:
-    TempFolder() {
-        std::string pattern = std::filesystem::temp_directory_path() / "orv-recording-XXXXXX";
-        if (::mkdtemp(pattern.data()) != nullptr) {
-            path = pattern;
-        }
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
+    TempFolder() : coretest::TempFolder("orv-recording") {}
     std::string Path() const { return path; }
-    std::string File(const std::string& name) const { return path + "/" + name; }
-
-private:
-    std::string path;
 };
 
 Bytes ReadAll(const std::string& path) {

@@ -176,7 +176,7 @@ void CScanThread::OnSdt(uint8_t tableId, uint16_t originalNetworkId, uint16_t tr
     if (si == nullptr) {
         return;
     }
-    si->AddRef();
+    // GetSIList hands the store out held; the hold is let go when done.
     AddServices(*si, originalNetworkId, transportStreamId);
     si->Release();
 }
@@ -184,10 +184,13 @@ void CScanThread::OnSdt(uint8_t tableId, uint16_t originalNetworkId, uint16_t tr
 void CScanThread::CollectServices() {
     IQVSIAnalyzer* analyzer = window.Graph().Analyzer();
     ICSIList* si = analyzer != nullptr ? analyzer->GetSIList() : nullptr;
-    if (tuning || currentIndex < 0 || si == nullptr) {
+    if (si == nullptr) {
         return;
     }
-    si->AddRef();
+    if (tuning || currentIndex < 0) {
+        si->Release();
+        return;
+    }
     // The graph is built anew for each channel: its PAT is the stream's own.
     if (ICSIPAT* pat = si->GetPATCount() > 0 ? si->GetPAT(0) : nullptr) {
         const uint16_t transportStreamId = pat->GetTransportStreamID();

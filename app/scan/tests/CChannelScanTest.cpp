@@ -16,6 +16,7 @@
 #include "app/engine/tests/EngineTestSupport.h"
 #include "app/scan/CChannelScan.h"
 #include "app/scan/CScanThread.h"
+#include "sianalyzer/ICSIList.h"
 #include "sources/mirakurun/tests/TestTunerServer.h"
 #include "sources/tests/SourceTestSupport.h"
 #include "tools/isdbsim/BroadcastModel.h"
@@ -163,6 +164,11 @@ TEST_F(ChannelScan, StoppingRestoresTheGraphsMaskAndSdtCallback) {
 
     EXPECT_EQ(graph.Analyzer()->GetNotifyFlags(), mask);
     EXPECT_FALSE(graph.IsRunning());
+    // Every hold the scan took on the analyzer's store was let go: a hold left behind makes
+    // the analyzer wait at each reset, and the stream backs up.
+    ICSIList* si = graph.Analyzer()->GetSIList();
+    EXPECT_EQ(si->GetLockCount(), 1);
+    si->Release();
     ASSERT_TRUE(graph.callbacks.sdt);
     graph.callbacks.sdt(graph, 0x42, 1, 1);
     EXPECT_EQ(windowSdtCalls, 1);

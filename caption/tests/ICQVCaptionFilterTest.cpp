@@ -134,6 +134,10 @@ TEST_F(CaptionFilterTest, CopiesGoToTheOutputPinAndTheCallback) {
     PushGroup(TextGroup(u"字幕"));
     ASSERT_TRUE(WaitForTexts(2));
     ASSERT_TRUE(sink->WaitForCount(2));
+    // The callback may run just after the copy went out.
+    for (int i = 0; i < 500 && groups.count.load() < 2; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     EXPECT_EQ(groups.count.load(), 2);
     // One whole data group per packet, without the PES header.
     EXPECT_EQ(sink->Samples()[0].data, management);

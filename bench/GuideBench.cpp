@@ -17,16 +17,11 @@
 #include <memory>
 #include <string>
 
-#include "app/engine/EngineHost.h"
-#include "app/engine/UiThread.h"
 #include "app/stores/CEpgStore.h"
-#include "app/stores/CLogo.h"
-#include "app/stores/CRecScheduleList.h"
-#include "app/stores/CSettings.h"
-#include "app/stores/CTunerList.h"
 #include "app/ui/guide/CEPGWindow.h"
 #include "app/ui/guide/GuideLayout.h"
 #include "app/ui/guide/tests/GuideTestSupport.h"
+#include "bench/BenchEngineHost.h"
 
 namespace {
 
@@ -35,43 +30,19 @@ constexpr int kPageChannels = 20;
 constexpr int kPageHours = 24;
 
 // The stores the guide reads, on a fixed clock: Thursday 10 December 2026, 20:00.
-class BenchHost final : public IEngineHost {
-public:
-    BenchHost()
-        : folder(std::filesystem::temp_directory_path().string()),
-          tuners(folder, folder),
-          logos(tuners),
-          reservations(tuners.Tuners(), nullptr),
-          epg([] { return guidetest::At(2026, 12, 10, 20); }) {
-        guidetest::FillGuide(epg, CTuningSpace::kTerrestrial, kChannels, guide::kDays,
-                             guidetest::At(2026, 12, 10), 30);
-        // The only match of the second search, in the last channel's last day.
-        CChannelInfo* last = epg.SpaceOfType(CTuningSpace::kTerrestrial)->physicalChannels.Last();
-        last->events.Last()->text = u"ＺＥＲＯ特集";
-    }
+benchsupport::BenchEngineHost* MakeHost() {
+    auto* host = new benchsupport::BenchEngineHost([] { return guidetest::At(2026, 12, 10, 20); });
+    CEpgStore& epg = host->epg;
+    guidetest::FillGuide(epg, CTuningSpace::kTerrestrial, kChannels, guide::kDays,
+                         guidetest::At(2026, 12, 10), 30);
+    // The only match of the second search, in the last channel's last day.
+    CChannelInfo* last = epg.SpaceOfType(CTuningSpace::kTerrestrial)->physicalChannels.Last();
+    last->events.Last()->text = u"ＺＥＲＯ特集";
+    return host;
+}
 
-    CSettings& Settings() override { return settings; }
-    CTunerList& Tuners() override { return tuners; }
-    CEpgStore& EpgStore() override { return epg; }
-    CLogoList& Logos() override { return logos; }
-    CRecScheduleList& Reservations() override { return reservations; }
-    IUiThread& UiThread() override { return ui; }
-    MessageResult ShowMessage(const std::u16string&, const std::u16string&, MessageIcon,
-                              MessageButtons) override {
-        return MessageResult::kOk;
-    }
-
-    std::string folder;
-    CQueueUiThread ui;
-    CSettings settings;
-    CTunerList tuners;
-    CLogoList logos;
-    CRecScheduleList reservations;
-    CEpgStore epg;
-};
-
-BenchHost& Host() {
-    static BenchHost* host = new BenchHost;
+benchsupport::BenchEngineHost& Host() {
+    static benchsupport::BenchEngineHost* host = MakeHost();
     return *host;
 }
 

@@ -17,16 +17,11 @@
 #include <random>
 #include <string>
 
-#include "app/engine/EngineHost.h"
-#include "app/engine/UiThread.h"
 #include "app/engine/recording/CRecFileList.h"
 #include "app/engine/recording/RecordingInfoPacket.h"
 #include "app/stores/CEpgStore.h"
-#include "app/stores/CLogo.h"
-#include "app/stores/CRecScheduleList.h"
-#include "app/stores/CSettings.h"
-#include "app/stores/CTunerList.h"
 #include "app/ui/lists/CTabFileList.h"
+#include "bench/BenchEngineHost.h"
 #include "core/CodePage.h"
 #include "sianalyzer/ICSITime.h"
 #include "sources/integrity/TsIntegrity.h"
@@ -98,35 +93,12 @@ std::string RecordingFolder() {
     return folder;
 }
 
-class BenchHost final : public IEngineHost {
-public:
-    BenchHost()
-        : folder(fs::temp_directory_path().string()),
-          tuners(folder, folder),
-          logos(tuners),
-          reservations(tuners.Tuners(), nullptr) {
+// The recording folder as the settings' first one.
+struct BenchHost : benchsupport::BenchEngineHost {
+    BenchHost() {
         settings.recFolders[0] =
             ICWString(std::u16string_view(Utf8ToUtf16(RecordingFolder() + "/")));
     }
-
-    CSettings& Settings() override { return settings; }
-    CTunerList& Tuners() override { return tuners; }
-    CEpgStore& EpgStore() override { return epg; }
-    CLogoList& Logos() override { return logos; }
-    CRecScheduleList& Reservations() override { return reservations; }
-    IUiThread& UiThread() override { return ui; }
-    MessageResult ShowMessage(const std::u16string&, const std::u16string&, MessageIcon,
-                              MessageButtons) override {
-        return MessageResult::kOk;
-    }
-
-    std::string folder;
-    CQueueUiThread ui;
-    CSettings settings;
-    CTunerList tuners;
-    CLogoList logos;
-    CRecScheduleList reservations;
-    CEpgStore epg;
 };
 
 // The page refreshed: the list is emptied, the folder scanned again and the rows filled.

@@ -304,8 +304,9 @@ int main(int argc, char** argv) {
     const int status = application.exec();
     init.WaitForEnd();
     applicationClock = nullptr;
-    frame.reset();
+    // The scheduler's timer calls into the frame: it goes first.
     scheduler.reset();
+    frame.reset();
     shell.reset();
     stores.SaveAll();
     return status;

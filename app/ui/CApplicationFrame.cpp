@@ -188,7 +188,7 @@ void CApplicationFrame::AttachTimer(CMainTimer& timer) {
     hooks.minuteTick = [this] { guide->OnTick(); };
     hooks.refreshIfVisible = [this] {
         if (guide->isVisible()) {
-            guide->SpacesRebuilt();
+            guide->ShowSpace(guide->CurrentSpace());
         }
     };
 }
